@@ -1,0 +1,42 @@
+# Builds the framework modules we use into one static library, trb_juce.
+#
+# The modules are linked PRIVATE so their sources are compiled here only; their
+# include paths and definitions are then re-exported so every consumer sees the
+# same configuration.
+
+add_library(trb_juce STATIC)
+
+target_link_libraries(trb_juce
+    PRIVATE
+        juce::juce_core
+        juce::juce_data_structures
+        juce::juce_events
+        juce::juce_graphics
+        juce::juce_gui_basics
+    PUBLIC
+        juce::juce_recommended_config_flags)
+
+target_compile_definitions(trb_juce
+    PUBLIC
+        JUCE_WEB_BROWSER=0
+        JUCE_USE_CURL=0
+        JUCE_DISPLAY_SPLASH_SCREEN=0
+        JUCE_REPORT_APP_USAGE=0
+        JUCE_STANDALONE_APPLICATION=1
+        JUCE_GLOBAL_MODULE_SETTINGS_INCLUDED=1
+        # Tests and tools run the message loop on their own main thread.
+        JUCE_MODAL_LOOPS_PERMITTED=1
+        JUCE_APPLICATION_NAME_STRING="TRBKelo7UpdateProgram"
+        JUCE_APPLICATION_VERSION_STRING="1.0.0")
+
+target_include_directories(trb_juce
+    INTERFACE $<TARGET_PROPERTY:trb_juce,INCLUDE_DIRECTORIES>)
+target_compile_definitions(trb_juce
+    INTERFACE $<TARGET_PROPERTY:trb_juce,COMPILE_DEFINITIONS>)
+
+pkg_check_modules(TRB_IMG_DEPS IMPORTED_TARGET libpng libjpeg)
+if(TRB_IMG_DEPS_FOUND)
+    target_link_libraries(trb_juce PUBLIC PkgConfig::TRB_IMG_DEPS)
+endif()
+
+set_target_properties(trb_juce PROPERTIES POSITION_INDEPENDENT_CODE ON)

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and runs every test: a normal build,
+# an AddressSanitizer+UndefinedBehaviorSanitizer build and a ThreadSanitizer
+# build, one build tree each. Exits non-zero on any failure.
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+"$root/tools/install-deps.sh"
+
+jobs="$(nproc)"
+export CCACHE_BASEDIR="$root"
+export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/ccache}"
+export CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-5G}"
+
+configs=("${TRB_TEST_CONFIGS:-normal address thread}")
+# shellcheck disable=SC2206
+configs=(${configs[*]})
+
+for config in "${configs[@]}"; do
+    case "$config" in
+        normal)  sanitizer="" ;;
+        address) sanitizer="address" ;;
+        thread)  sanitizer="thread" ;;
+        *) echo "unknown configuration: $config" >&2; exit 2 ;;
+    esac
+
+    build="$root/build/$config"
+    echo "== $config: configure and build in ${build#"$root"/}"
+    cmake -S "$root" -B "$build" -DTRB_SANITIZER="$sanitizer" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build "$build" --parallel "$jobs"
+
+    echo "== $config: tests"
+    ctest --test-dir "$build" --output-on-failure --parallel "$jobs"
+done
