@@ -9,6 +9,9 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 jobs="$(nproc)"
 export CCACHE_BASEDIR="$root"
+# Debug info names the build folder; leave it out of the hash so clones and
+# worktrees of the project share the cache.
+export CCACHE_NOHASHDIR=1
 export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/ccache}"
 export CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-5G}"
 
