@@ -1,0 +1,446 @@
+#include "device/simulated/ControllerModel.h"
+
+#include "update/Protocol.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace
+{
+constexpr uint8_t kErased = 0xFF;
+constexpr const char* kDefaultVersion = "1.00";
+constexpr uint32_t kDefaultStamp = 0x20240101;
+constexpr uint8_t kReasonChecksum = 2;
+constexpr uint8_t kInfoByte6 = 0x00;
+constexpr int kVersionLength = 4;
+constexpr int kStampLength = 4;
+// A reply byte 0 that no request carries: flips the lowest bit of the command.
+constexpr uint8_t kWrongByte0Mask = 0x01;
+
+// Where each region command may write: the regions of the update file.
+struct RegionBounds
+{
+    uint8_t command;
+    uint32_t first;
+    uint32_t end;
+};
+
+constexpr RegionBounds kRegionBounds[] = {
+    { CMD_MAIN, 0x000000, 0x090000 },
+    { CMD_EXTRA, 0x090000, 0x110000 },
+    { CMD_INFO, 0x1D0000, 0x1E0000 },
+};
+
+constexpr const char* kKindNames[] = { "status", "info", "prepare", "header", "data", "last",
+                                       "checksum", "poll", "finish", "unknown", "any" };
+
+uint32_t readLittleEndian (const uint8_t* bytes) noexcept
+{
+    return (uint32_t) bytes[0] | ((uint32_t) bytes[1] << 8) | ((uint32_t) bytes[2] << 16) | ((uint32_t) bytes[3] << 24);
+}
+
+const RegionBounds* boundsOf (uint8_t command) noexcept
+{
+    for (auto& bounds : kRegionBounds)
+        if (bounds.command == command)
+            return &bounds;
+
+    return nullptr;
+}
+
+bool isRegionCommand (uint8_t command) noexcept { return boundsOf (command) != nullptr; }
+
+ControllerModel::Report makeReply (uint8_t command, uint8_t code, uint8_t reason = 0) noexcept
+{
+    ControllerModel::Report reply {};
+    reply[kOffsetCommand] = command;
+    reply[kOffsetSubCommand] = code;
+    reply[kOffsetReason] = reason;
+    return reply;
+}
+}
+
+ControllerModel::ControllerModel()
+{
+    installFirmware (kDefaultVersion, kDefaultStamp);
+}
+
+void ControllerModel::installFirmware (const std::string& versionText, uint32_t stamp)
+{
+    flashImage.assign (kFlashSize, kErased);
+
+    for (size_t i = 0; i < (size_t) kVersionLength; ++i)
+        flashImage[kVersionOffset + i] = i < versionText.size() ? (uint8_t) versionText[i] : 0;
+
+    for (int i = 0; i < kStampLength; ++i)
+        flashImage[kStampOffset + (size_t) i] = (uint8_t) (stamp >> (8 * (kStampLength - 1 - i)));
+
+    powerCycle();
+}
+
+void ControllerModel::loadFlash (const uint8_t* data, size_t size)
+{
+    flashImage.assign (kFlashSize, kErased);
+
+    if (data != nullptr)
+        std::memcpy (flashImage.data(), data, std::min (size, kFlashSize));
+
+    powerCycle();
+}
+
+std::string ControllerModel::installedVersion() const
+{
+    std::string text;
+
+    for (int i = 0; i < kVersionLength; ++i)
+        text += (char) flashImage[kVersionOffset + (size_t) i];
+
+    return text;
+}
+
+uint32_t ControllerModel::installedStamp() const
+{
+    uint32_t stamp = 0;
+
+    for (int i = 0; i < kStampLength; ++i)
+        stamp = (stamp << 8) | flashImage[kStampOffset + (size_t) i];
+
+    return stamp;
+}
+
+uint32_t ControllerModel::firmwareWord() const
+{
+    // "d.dd" -> 0x0ddd; anything that is not a digit counts as 0.
+    auto digit = [this] (int index) -> uint32_t
+    {
+        auto c = flashImage[kVersionOffset + (size_t) index];
+        return (c >= '0' && c <= '9') ? (uint32_t) (c - '0') : 0;
+    };
+
+    return (digit (0) << 8) | (digit (2) << 4) | digit (3);
+}
+
+void ControllerModel::resetScript()
+{
+    faults.clear();
+    counts.fill (0);
+    log.clear();
+    busyForever = false;
+    blockCount = 0;
+    finishes = 0;
+}
+
+void ControllerModel::powerCycle()
+{
+    currentSession = {};
+    blockState = BlockState::none;
+    blockData.clear();
+    blockLength = 0;
+    announcedLast = 0;
+    busyLeft = 0;
+}
+
+int ControllerModel::requestCount (RequestKind kind) const noexcept
+{
+    if (kind == RequestKind::any)
+    {
+        int total = 0;
+
+        for (auto count : counts)
+            total += count;
+
+        return total;
+    }
+
+    return counts[(size_t) kind];
+}
+
+ControllerModel::RequestKind ControllerModel::kindOf (const uint8_t* request) noexcept
+{
+    const auto command = request[kOffsetCommand];
+    const auto sub = request[kOffsetSubCommand];
+
+    if (command == CMD_CONTROL)
+    {
+        switch (sub)
+        {
+            case SUB_STATUS:
+                return RequestKind::statusQuery;
+            case SUB_INFO:
+                return RequestKind::infoQuery;
+            case SUB_FINISH:
+                return RequestKind::finish;
+            default:
+                return RequestKind::unknown;
+        }
+    }
+
+    if (! isRegionCommand (command))
+        return RequestKind::unknown;
+
+    switch (sub)
+    {
+        case SUB_PREPARE:
+            return RequestKind::prepare;
+        case SUB_BLOCK:
+            return RequestKind::blockHeader;
+        case SUB_DATA:
+            return RequestKind::dataPiece;
+        case SUB_LAST:
+            return RequestKind::lastPiece;
+        case SUB_CHECKSUM:
+            return RequestKind::checksum;
+        case SUB_POLL:
+            return RequestKind::poll;
+        default:
+            return RequestKind::unknown;
+    }
+}
+
+const char* ControllerModel::kindName (RequestKind kind) noexcept
+{
+    return kKindNames[(size_t) kind];
+}
+
+bool ControllerModel::kindFromName (const std::string& name, RequestKind& kind) noexcept
+{
+    for (size_t i = 0; i < std::size (kKindNames); ++i)
+    {
+        if (name == kKindNames[i])
+        {
+            kind = (RequestKind) i;
+            return true;
+        }
+    }
+
+    return false;
+}
+
+const ControllerModel::ScriptedFault* ControllerModel::faultFor (RequestKind kind) const noexcept
+{
+    for (auto& fault : faults)
+    {
+        const auto seen = fault.kind == RequestKind::any ? requestCount (RequestKind::any) : counts[(size_t) kind];
+
+        if ((fault.kind == kind || fault.kind == RequestKind::any) && fault.occurrence == seen)
+            return &fault;
+    }
+
+    return nullptr;
+}
+
+ControllerModel::Outcome ControllerModel::handleRequest (const uint8_t* request, size_t length)
+{
+    LoggedRequest entry;
+
+    if (request != nullptr)
+        std::memcpy (entry.bytes.data(), request, std::min (length, entry.bytes.size()));
+
+    entry.kind = length == entry.bytes.size() ? kindOf (entry.bytes.data()) : RequestKind::unknown;
+    log.push_back (entry);
+    ++counts[(size_t) entry.kind];
+
+    const auto kind = entry.kind;
+    const auto* bytes = entry.bytes.data();
+    Outcome outcome;
+
+    if (const auto* fault = faultFor (kind))
+    {
+        using Action = ScriptedFault::Action;
+
+        switch (fault->action)
+        {
+            case Action::reply:
+                outcome.hasReply = true;
+                outcome.reply = makeReply (bytes[kOffsetCommand], fault->code, fault->reason);
+                return outcome;
+
+            case Action::noReply:
+                return outcome;
+
+            case Action::remove:
+                outcome.removeDevice = true;
+                outcome.replugAfterMs = fault->delayMs;
+                return outcome;
+
+            case Action::busyForever:
+                busyForever = true;
+                break;
+
+            case Action::wrongByte0:
+            case Action::lateReply:
+                break;
+        }
+
+        const auto reply = carryOut (kind, bytes);
+
+        if (kind != RequestKind::finish)
+        {
+            outcome.hasReply = true;
+            outcome.reply = reply;
+        }
+
+        if (fault->action == Action::wrongByte0)
+            outcome.reply[kOffsetCommand] = (uint8_t) (outcome.reply[kOffsetCommand] ^ kWrongByte0Mask);
+        else if (fault->action == Action::lateReply)
+            outcome.extraDelayMs = fault->delayMs;
+
+        return outcome;
+    }
+
+    const auto reply = carryOut (kind, bytes);
+
+    // The finish request is the only one the host does not wait on.
+    if (kind != RequestKind::finish)
+    {
+        outcome.hasReply = true;
+        outcome.reply = reply;
+    }
+
+    return outcome;
+}
+
+ControllerModel::Report ControllerModel::carryOut (RequestKind kind, const uint8_t* request)
+{
+    const auto command = request[kOffsetCommand];
+
+    switch (kind)
+    {
+        case RequestKind::statusQuery:
+            return makeReply (command, REPLY_OK);
+
+        case RequestKind::infoQuery:
+        {
+            auto reply = makeReply (command, REPLY_INFO);
+            std::memcpy (reply.data() + kOffsetInfoStamp, flashImage.data() + kStampOffset, kStampLength);
+            reply[kOffsetMarker] = kInfoByte6;
+            std::memcpy (reply.data() + kOffsetInfoVersion, flashImage.data() + kVersionOffset, kVersionLength);
+            return reply;
+        }
+
+        case RequestKind::prepare:
+            powerCycle();
+            currentSession.open = true;
+            currentSession.command = command;
+            currentSession.address = readLittleEndian (request + kOffsetAddress);
+            currentSession.length = readLittleEndian (request + kOffsetLength);
+            return makeReply (command, REPLY_OK);
+
+        case RequestKind::blockHeader:
+            return answerBlockHeader (request);
+
+        case RequestKind::dataPiece:
+            return answerDataPiece (request);
+
+        case RequestKind::lastPiece:
+        {
+            const int count = request[kOffsetReason];
+
+            if (blockState != BlockState::receiving || command != blockCommand || count < 1 || count > kPieceSize)
+                return makeReply (command, REPLY_REFUSED, REASON_PROTOCOL);
+
+            announcedLast = count;
+            return makeReply (command, REPLY_OK);
+        }
+
+        case RequestKind::checksum:
+            return answerChecksum (request);
+
+        case RequestKind::poll:
+            return answerPoll (request);
+
+        case RequestKind::finish:
+            ++finishes;
+            powerCycle();
+            return {};
+
+        case RequestKind::unknown:
+        case RequestKind::any:
+            break;
+    }
+
+    return makeReply (command, REPLY_REFUSED, REASON_PROTOCOL);
+}
+
+ControllerModel::Report ControllerModel::answerBlockHeader (const uint8_t* request)
+{
+    const auto command = request[kOffsetCommand];
+    const auto address = readLittleEndian (request + kOffsetAddress);
+    const auto length = readLittleEndian (request + kOffsetLength);
+    const auto* bounds = boundsOf (command);
+
+    const bool fits = bounds != nullptr && length >= 1 && length <= (uint32_t) kBlockSize
+                      && address >= bounds->first && address < bounds->end && length <= bounds->end - address;
+
+    if (! currentSession.open || blockState == BlockState::writing || ! fits)
+        return makeReply (command, REPLY_REFUSED, REASON_PROTOCOL);
+
+    blockState = BlockState::receiving;
+    blockCommand = command;
+    blockAddress = address;
+    blockLength = length;
+    blockData.clear();
+    blockData.reserve (length);
+    announcedLast = 0;
+    return makeReply (command, REPLY_OK);
+}
+
+ControllerModel::Report ControllerModel::answerDataPiece (const uint8_t* request)
+{
+    const auto command = request[kOffsetCommand];
+    const auto count = (size_t) (announcedLast > 0 ? announcedLast : kPieceSize);
+
+    if (blockState != BlockState::receiving || command != blockCommand || blockData.size() + count > blockLength)
+        return makeReply (command, REPLY_REFUSED, REASON_PROTOCOL);
+
+    blockData.insert (blockData.end(), request + kOffsetData, request + kOffsetData + count);
+    announcedLast = 0;
+    return makeReply (command, REPLY_OK);
+}
+
+ControllerModel::Report ControllerModel::answerChecksum (const uint8_t* request)
+{
+    const auto command = request[kOffsetCommand];
+
+    if (blockState != BlockState::receiving || command != blockCommand || blockData.size() != blockLength)
+        return makeReply (command, REPLY_REFUSED, REASON_PROTOCOL);
+
+    uint32_t sum = 0;
+
+    for (auto byte : blockData)
+        sum += byte;
+
+    if (sum != readLittleEndian (request + kOffsetAddress))
+    {
+        blockState = BlockState::none;
+        blockData.clear();
+        return makeReply (command, REPLY_REFUSED, kReasonChecksum);
+    }
+
+    blockState = BlockState::writing;
+    busyLeft = busyCount;
+    busyReplies = 0;
+    return makeReply (command, REPLY_OK);
+}
+
+ControllerModel::Report ControllerModel::answerPoll (const uint8_t* request)
+{
+    const auto command = request[kOffsetCommand];
+
+    if (blockState != BlockState::writing || command != blockCommand)
+        return makeReply (command, REPLY_REFUSED, REASON_PROTOCOL);
+
+    if (busyForever || busyCount < 0 || busyLeft > 0)
+    {
+        if (busyLeft > 0)
+            --busyLeft;
+
+        return makeReply (command, (busyReplies++ % 2) == 0 ? REPLY_BUSY : REPLY_BUSY_ALT);
+    }
+
+    std::copy (blockData.begin(), blockData.end(), flashImage.begin() + (std::ptrdiff_t) blockAddress);
+    blockState = BlockState::none;
+    blockData.clear();
+    ++blockCount;
+    return makeReply (command, REPLY_BLOCK_DONE);
+}
