@@ -1,0 +1,40 @@
+#pragma once
+
+#include <juce_graphics/juce_graphics.h>
+
+/**
+    The installed fonts, as the catalogue needs them: whether a language can be drawn
+    at all, and which installed face stands in for a font the catalogue names
+    ("Verdana", "SimHei", "Batang", "MS PGothic") when the machine does not have it.
+
+    Only faces we can actually load count, and a face is loaded from its file's data,
+    so a face that the framework's own font scan skips (the first face of a .ttc
+    collection) still draws. Languages are catalogue language indices (0..11).
+    Any thread (the lookups share one lock); failures give false or null.
+*/
+namespace SystemFonts
+{
+/** Where one face lives: a font file and the face's index inside it. */
+struct FaceLocation
+{
+    juce::String file;
+    int index = 0;
+
+    bool isValid() const noexcept { return file.isNotEmpty(); }
+};
+
+/** True when an installed, loadable face covers the language. */
+bool canDrawLanguage (int languageIndex);
+
+/**
+    The installed loadable face that best stands in for a family name: the system's
+    matching for that family (and for the first of the languages), narrowed to faces
+    that cover every one of the languages; failing that one that covers the first;
+    failing that any loadable face. Invalid when nothing loadable is installed.
+*/
+FaceLocation findFace (const juce::String& familyName, const juce::Array<int>& languages, bool bold, bool italic);
+
+/** findFace() loaded as a typeface, cached per family, style and languages and per file.
+    Null when nothing loadable is installed or the file cannot be read. */
+juce::Typeface::Ptr findTypeface (const juce::String& familyName, const juce::Array<int>& languages, bool bold, bool italic);
+} // namespace SystemFonts
