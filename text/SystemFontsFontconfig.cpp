@@ -42,11 +42,27 @@ using PatternPtr = std::unique_ptr<FcPattern, PatternDeleter>;
 using FontSetPtr = std::unique_ptr<FcFontSet, FontSetDeleter>;
 using ObjectSetPtr = std::unique_ptr<FcObjectSet, ObjectSetDeleter>;
 
-void initialiseFontconfig()
+/**
+    fontconfig's configuration, loaded on first use and released with the framework
+    at shutdown: without FcFini the library's parsed configuration shows as leaked.
+*/
+class FontconfigLibrary final : public juce::DeletedAtShutdown
 {
-    static const bool initialised = FcInit() == FcTrue;
-    juce::ignoreUnused (initialised);
-}
+public:
+    FontconfigLibrary() { FcInit(); }
+
+    ~FontconfigLibrary() override
+    {
+        FcFini();
+        clearSingletonInstance();
+    }
+
+    JUCE_DECLARE_SINGLETON (FontconfigLibrary, false)
+};
+
+JUCE_IMPLEMENT_SINGLETON (FontconfigLibrary)
+
+void initialiseFontconfig() { FontconfigLibrary::getInstance(); }
 
 // A face is loadable when it is an outline face we can hand to the framework as file
 // data. Loading from data always takes the file's first face, so later faces of a
