@@ -39,11 +39,17 @@ juce::String formatText (const juce::String& format,
     {
         const auto start = p;
 
-        if (p.getAndAdvance() != '%')
+        if (*p != '%')
         {
+            // Plain text up to the next conversion goes over in one piece.
+            while (! p.isEmpty() && *p != '%')
+                ++p;
+
             result += juce::String (start, p);
             continue;
         }
+
+        ++p;
 
         if (*p == '%')
         {
