@@ -6,6 +6,7 @@
 
 #include <fontconfig/fontconfig.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 

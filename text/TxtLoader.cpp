@@ -3,6 +3,8 @@
 #include "text/LanguageDetection.h"
 #include "text/SystemLocale.h"
 
+#include <algorithm>
+
 TxtLoader* TxtLoader::instance = nullptr;
 
 TxtLoader::TxtLoader()
