@@ -1,0 +1,479 @@
+#include "tools/UpdateImageBuilder.h"
+#include "update/UpdateFile.h"
+#include "update/UpdateFileSearch.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <future>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+// A fresh folder for one test, removed with everything in it afterwards.
+struct ScratchFolder
+{
+    ScratchFolder()
+    {
+        folder = juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("trb-update-file-test", "");
+        folder.createDirectory();
+    }
+
+    ~ScratchFolder() { folder.deleteRecursively(); }
+
+    juce::File write (const juce::String& name, const std::vector<uint8_t>& bytes) const
+    {
+        auto file = folder.getChildFile (name);
+
+        // replaceWithData deletes the file when given nothing.
+        if (bytes.empty())
+        {
+            file.deleteFile();
+            file.create();
+        }
+        else
+            file.replaceWithData (bytes.data(), bytes.size());
+
+        return file;
+    }
+
+    juce::File folder;
+};
+
+const std::vector<uint8_t>& validImage()
+{
+    static const auto image = makeUpdateImage ("1.02", 0x20261209, 7);
+    return image;
+}
+
+std::vector<uint8_t> withStamp (uint32_t stamp)
+{
+    auto image = validImage();
+    setImageStamp (image, stamp);
+    storeImageCrc (image);
+    return image;
+}
+
+std::vector<uint8_t> withVersion (const std::string& version)
+{
+    auto image = validImage();
+    setImageVersion (image, version);
+    storeImageCrc (image);
+    return image;
+}
+
+int32_t checkBytes (const ScratchFolder& scratch, const std::vector<uint8_t>& bytes)
+{
+    uint32_t stamp = 0;
+    juce::String version;
+    return loadUpdateFile (scratch.write ("trbkelo7__v001.bin", bytes), stamp, version);
+}
+} // namespace
+
+TEST (Crc16, GivesTheXmodemCheckValues)
+{
+    EXPECT_EQ (crc16 (9, "123456789"), 0x31C3);
+    EXPECT_EQ (crc16 (0, nullptr), 0);
+    EXPECT_EQ (crc16Bitwise (9, "123456789"), 0x31C3);
+    EXPECT_EQ (crc16Bitwise (0, nullptr), 0);
+}
+
+TEST (Crc16, FastFormAgreesWithTheBitwiseFormAtEveryLengthAndAlignment)
+{
+    const auto& image = validImage();
+
+    for (size_t start = 0; start < 16; ++start)
+        for (size_t length = 0; length < 300; ++length)
+            ASSERT_EQ (crc16 (length, image.data() + start), crc16Bitwise (length, image.data() + start)) << start << " " << length;
+
+    EXPECT_EQ (crc16 (image.size(), image.data()), crc16Bitwise (image.size(), image.data()));
+}
+
+TEST (UpdateFile, StampBytesAreTestedAgainstTheirUpperBoundsOnly)
+{
+    struct Case
+    {
+        uint32_t stamp;
+        bool valid;
+    };
+
+    const Case cases[] = {
+        { 0x20501231, true }, // every byte at its bound
+        { 0x00000000, true }, // no lower bound
+        { 0x20260A00, true }, // single BCD digits are not tested
+        { 0x21000000, false }, // century
+        { 0x00510000, false }, // year
+        { 0x00001300, false }, // month
+        { 0x00000032, false }, // day
+        { 0xFFFFFFFF, false },
+    };
+
+    ScratchFolder scratch;
+
+    for (const auto& c : cases)
+    {
+        EXPECT_EQ (isValidStamp (c.stamp), c.valid) << std::hex << c.stamp;
+        EXPECT_EQ (checkBytes (scratch, withStamp (c.stamp)), c.valid ? kFileCheckPassed : ERR_FILE_CONTENT) << std::hex << c.stamp;
+    }
+}
+
+TEST (UpdateFile, VersionTextMustBeDigitPointDigitDigit)
+{
+    struct Case
+    {
+        const char* text;
+        bool valid;
+    };
+
+    const Case cases[] = {
+        { "9.99", true },
+        { "0.00", true },
+        { "1.02 beta", true }, // beyond the fourth is not looked at
+        { "1.0A", false },
+        { "10.2", false },
+        { "1,02", false },
+        { "1.0", false },
+        { "", false },
+        { "A.00", false },
+    };
+
+    for (const auto& c : cases)
+        EXPECT_EQ (isValidVersionText (c.text), c.valid) << c.text;
+
+    ScratchFolder scratch;
+    EXPECT_EQ (checkBytes (scratch, withVersion ("9.99")), kFileCheckPassed);
+    EXPECT_EQ (checkBytes (scratch, withVersion ("1.0A")), ERR_FILE_CONTENT);
+    EXPECT_EQ (checkBytes (scratch, withVersion ("10.2")), ERR_FILE_CONTENT);
+}
+
+TEST (UpdateFile, VersionBytesBecomeCharactersOfTheSameCodeAndZerosAddNothing)
+{
+    const uint8_t withZero[] = { '1', 0, '0', '2' };
+    EXPECT_EQ (versionTextFromBytes (withZero), "102");
+
+    const uint8_t highBytes[] = { '1', '.', 0xE9, 0xFF };
+    const auto text = versionTextFromBytes (highBytes);
+    ASSERT_EQ (text.length(), 4);
+    EXPECT_EQ (text[2], static_cast<juce::juce_wchar> (0xE9));
+    EXPECT_EQ (text[3], static_cast<juce::juce_wchar> (0xFF));
+    EXPECT_FALSE (isValidVersionText (text));
+}
+
+TEST (UpdateFile, RejectsAFileOneByteShortOrLong)
+{
+    ScratchFolder scratch;
+
+    auto shorter = validImage();
+    shorter.pop_back();
+    EXPECT_EQ (checkBytes (scratch, shorter), ERR_FILE_SIZE);
+
+    auto longer = validImage();
+    longer.push_back (0);
+    EXPECT_EQ (checkBytes (scratch, longer), ERR_FILE_SIZE);
+
+    EXPECT_EQ (checkBytes (scratch, {}), ERR_FILE_SIZE);
+    EXPECT_EQ (checkBytes (scratch, validImage()), kFileCheckPassed);
+}
+
+TEST (UpdateFile, RejectsSwappedCrcBytesAndAnyChangedByte)
+{
+    ScratchFolder scratch;
+    auto swapped = validImage();
+    ASSERT_NE (swapped[kCrcOffset], swapped[kCrcOffset + 1]);
+    std::swap (swapped[kCrcOffset], swapped[kCrcOffset + 1]);
+    EXPECT_EQ (checkBytes (scratch, swapped), ERR_FILE_CRC);
+
+    // A byte outside every region is covered by the CRC as well.
+    auto changed = validImage();
+    changed[0x150000] ^= 0x01;
+    EXPECT_EQ (checkBytes (scratch, changed), ERR_FILE_CRC);
+}
+
+TEST (UpdateFile, AFileFullOfFFFailsOnItsStamp)
+{
+    ScratchFolder scratch;
+    EXPECT_EQ (checkBytes (scratch, std::vector<uint8_t> (static_cast<size_t> (kImageSize), 0xFF)), ERR_FILE_CONTENT);
+}
+
+TEST (UpdateFile, OutParametersHoldWhatWasReadBeforeTheFailingCheck)
+{
+    struct Case
+    {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        int32_t result;
+        uint32_t stamp;
+        const char* version;
+    };
+
+    auto badCrc = validImage();
+    badCrc[kCrcOffset] ^= 0xFF;
+    auto badStamp = withVersion ("9.99");
+    setImageStamp (badStamp, 0x20501232);
+    auto shortFile = validImage();
+    shortFile.resize (100);
+
+    const Case cases[] = {
+        { "wrong size: nothing read", shortFile, ERR_FILE_SIZE, 0xDEADBEEF, "untouched" },
+        { "bad stamp: stamp read, version not", badStamp, ERR_FILE_CONTENT, 0x20501232, "untouched" },
+        { "bad version: both read", withVersion ("1.0A"), ERR_FILE_CONTENT, 0x20261209, "1.0A" },
+        { "bad CRC: both read", badCrc, ERR_FILE_CRC, 0x20261209, "1.02" },
+        { "valid", validImage(), kFileCheckPassed, 0x20261209, "1.02" },
+    };
+
+    ScratchFolder scratch;
+
+    for (const auto& c : cases)
+    {
+        uint32_t stamp = 0xDEADBEEF;
+        juce::String version = "untouched";
+        EXPECT_EQ (loadUpdateFile (scratch.write ("trbkelo7__v001.bin", c.bytes), stamp, version), c.result) << c.what;
+        EXPECT_EQ (stamp, c.stamp) << c.what;
+        EXPECT_EQ (version, c.version) << c.what;
+    }
+}
+
+TEST (UpdateFile, MissingPathsAreNotFoundAndWhatIsNoRegularFileCannotBeRead)
+{
+    ScratchFolder scratch;
+    uint32_t stamp = 0;
+    juce::String version;
+
+    EXPECT_EQ (loadUpdateFile (juce::File(), stamp, version), ERR_FILE_NOT_FOUND);
+    EXPECT_EQ (loadUpdateFile (scratch.folder.getChildFile ("trbkelo7__v001.bin"), stamp, version), ERR_FILE_NOT_FOUND);
+
+    const auto folder = scratch.folder.getChildFile ("trbkelo7__v002.bin");
+    ASSERT_TRUE (folder.createDirectory());
+    EXPECT_EQ (loadUpdateFile (folder, stamp, version), ERR_FILE_READ);
+
+    // A link to a device that would hand out bytes for ever.
+    const auto device = scratch.folder.getChildFile ("trbkelo7__v003.bin");
+    ASSERT_EQ (::symlink ("/dev/zero", device.getFullPathName().toRawUTF8()), 0);
+    EXPECT_EQ (loadUpdateFile (device, stamp, version), ERR_FILE_READ);
+}
+
+TEST (UpdateFile, AFifoNamedLikeAnUpdateFileDoesNotBlock)
+{
+    ScratchFolder scratch;
+    const auto fifo = scratch.folder.getChildFile ("trbkelo7__v001.bin");
+    ASSERT_EQ (::mkfifo (fifo.getFullPathName().toRawUTF8(), 0600), 0);
+
+    auto check = std::async (std::launch::async, [&fifo]
+                             { return checkUpdateFile (fifo).result; });
+    const auto finished = check.wait_for (std::chrono::seconds (10)) == std::future_status::ready;
+
+    if (! finished)
+    {
+        // Release a reader stuck in open() or read() so the test can end.
+        const auto writer = ::open (fifo.getFullPathName().toRawUTF8(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0)
+            ::close (writer);
+    }
+
+    ASSERT_TRUE (finished) << "the check waited on a FIFO";
+    EXPECT_EQ (check.get(), ERR_FILE_READ);
+}
+
+TEST (UpdateFile, AHugeFileIsRefusedWithoutBeingRead)
+{
+    // 64 GiB, sparse: reading it whole would exhaust this machine's memory.
+    ScratchFolder scratch;
+    const auto huge = scratch.folder.getChildFile ("trbkelo7__v001.bin");
+    ASSERT_TRUE (huge.create());
+    ASSERT_EQ (::truncate (huge.getFullPathName().toRawUTF8(), off_t { 64 } << 30), 0);
+
+    uint32_t stamp = 0xDEADBEEF;
+    juce::String version = "untouched";
+    EXPECT_EQ (loadUpdateFile (huge, stamp, version), ERR_FILE_SIZE);
+    EXPECT_EQ (stamp, 0xDEADBEEF);
+}
+
+TEST (UpdateFile, ImageChecksStopAtTheFirstFailureInFileOrder)
+{
+    // Stamp before version before CRC: a file bad in all three reports its stamp.
+    auto image = validImage();
+    setImageStamp (image, 0x21000000);
+    setImageVersion (image, "X.YZ");
+    image[kCrcOffset] ^= 0xFF;
+
+    const auto check = checkUpdateImage (image.data(), image.size());
+    EXPECT_EQ (check.result, ERR_FILE_CONTENT);
+    EXPECT_EQ (check.stamp, 0x21000000u);
+    EXPECT_FALSE (check.version.has_value());
+    EXPECT_TRUE (check.digests.isEmpty());
+
+    EXPECT_EQ (checkUpdateImage (nullptr, 0).result, ERR_FILE_SIZE);
+}
+
+TEST (ContentDigests, MatchEveryBlockTheWorkerReadsAndNothingChanged)
+{
+    const auto& image = validImage();
+    const auto check = checkUpdateImage (image.data(), image.size());
+    ASSERT_TRUE (check.passed());
+    const auto& digests = check.digests;
+
+    constexpr int64_t blockSize = 0x20000;
+
+    for (const auto& region : kRegions)
+        for (int64_t start = 0; start < region.length; start += blockSize)
+        {
+            const auto offset = region.fileOffset + start;
+            const auto length = std::min (blockSize, region.length - start);
+            EXPECT_TRUE (digests.matches (offset, image.data() + offset, length)) << std::hex << offset;
+        }
+
+    // The info region shortened to its first 4 KiB.
+    const auto info = kRegions[REGION_INFO].fileOffset;
+    EXPECT_TRUE (digests.matches (info, image.data() + info, 0x1000));
+
+    auto changed = image;
+    changed[static_cast<size_t> (info + 0x0FFF)] ^= 0x80;
+    EXPECT_FALSE (digests.matches (info, changed.data() + info, 0x1000));
+
+    EXPECT_FALSE (digests.matches (info + 1, image.data() + info + 1, 0x1000)) << "not on a chunk boundary";
+    EXPECT_FALSE (digests.matches (info, image.data() + info, 0x0FFF)) << "ends inside a chunk";
+    EXPECT_FALSE (digests.matches (kImageSize - 0x1000, image.data() + kImageSize - 0x1000, 0x2000)) << "beyond the end";
+    EXPECT_FALSE (digests.matches (0, nullptr, 0x1000));
+    EXPECT_FALSE (ContentDigests().matches (0, image.data(), 0x1000));
+}
+
+TEST (UpdateFileSearch, ReadsTheNumberAsAtoiDoesFromEighteenCharacterNamesOnly)
+{
+    struct Case
+    {
+        const char* name;
+        int number;
+    };
+
+    const Case cases[] = {
+        { "trbkelo7__v102.bin", 102 },
+        { "trbkelo7__v007.bin", 7 },
+        { "trbkelo7__v 12.bin", 12 },
+        { "trbkelo7__v1a2.bin", 1 },
+        { "trbkelo7__vabc.bin", 0 },
+        { "trbkelo7__v-99.bin", -99 },
+        { "trbkelo7__v000.bin", 0 },
+        { "trbkelo7__v12.bin", 0 },
+        { "trbkelo7__v1234.bin", 0 },
+    };
+
+    for (const auto& c : cases)
+        EXPECT_EQ (updateFileNumber (c.name), c.number) << c.name;
+}
+
+TEST (UpdateFileSearch, HighestNumberWinsAndTheFirstListedKeepsATie)
+{
+    const juce::File folder ("/nowhere");
+    const auto v007 = folder.getChildFile ("trbkelo7__v007.bin");
+    const auto v7xx = folder.getChildFile ("trbkelo7__v7xx.bin");
+    const auto v101 = folder.getChildFile ("trbkelo7__v101.bin");
+    const auto v102 = folder.getChildFile ("trbkelo7__v102.bin");
+    const auto v000 = folder.getChildFile ("trbkelo7__v000.bin");
+    const auto minus = folder.getChildFile ("trbkelo7__v-99.bin");
+
+    EXPECT_EQ (chooseUpdateFile ({ v101, v102 }), v102);
+    EXPECT_EQ (chooseUpdateFile ({ v102, v101 }), v102);
+    EXPECT_EQ (chooseUpdateFile ({ v007, v7xx }), v007);
+    EXPECT_EQ (chooseUpdateFile ({ v7xx, v007 }), v7xx);
+    EXPECT_EQ (chooseUpdateFile ({ v000, minus }), juce::File());
+    EXPECT_EQ (chooseUpdateFile ({}), juce::File());
+}
+
+TEST (UpdateFileSearch, NoQualifyingFileIsNotFound)
+{
+    const std::vector<std::vector<juce::String>> folders = {
+        {},
+        { "trbkelo7__v12.bin" },
+        { "trbkelo7__v000.bin" },
+        { "trbkelo7__v0000.bin", "other.bin", "trbkelo7__v100.txt" },
+    };
+
+    for (const auto& names : folders)
+    {
+        ScratchFolder scratch;
+
+        for (const auto& name : names)
+            scratch.write (name, validImage());
+
+        UpdateFileState state;
+        state.fileState = FILE_READY;
+        EXPECT_EQ (findUpdateFile (scratch.folder, state), ERR_FILE_NOT_FOUND) << names.size();
+        EXPECT_EQ (state.fileState, FILE_NONE);
+    }
+}
+
+TEST (UpdateFileSearch, TheNewestValidFileFillsTheRegionTable)
+{
+    ScratchFolder scratch;
+    scratch.write ("trbkelo7__v101.bin", makeUpdateImage ("1.01", 0x20250101, 1));
+    const auto newest = scratch.write ("trbkelo7__v102.bin", makeUpdateImage ("1.02", 0x20261209, 2));
+    // Folders are not update files, however they are named.
+    ASSERT_TRUE (scratch.folder.getChildFile ("trbkelo7__v999.bin").createDirectory());
+
+    UpdateFileState state;
+    EXPECT_EQ (findUpdateFile (scratch.folder, state), std::nullopt);
+    EXPECT_EQ (state.fileState, FILE_READY);
+    EXPECT_EQ (state.fileStamp, 0x20261209u);
+    EXPECT_EQ (state.fileVersion, "1.02");
+    EXPECT_FALSE (state.fileDigests.isEmpty());
+
+    for (int i = 0; i < kRegionCount; ++i)
+    {
+        const auto& region = state.regions[static_cast<size_t> (i)];
+        EXPECT_EQ (region.file, newest);
+        EXPECT_EQ (region.length, kRegions[static_cast<size_t> (i)].length);
+        EXPECT_EQ (region.fileOffset, kRegions[static_cast<size_t> (i)].fileOffset);
+        EXPECT_EQ (region.deviceAddress, kRegions[static_cast<size_t> (i)].deviceAddress);
+        EXPECT_EQ (region.command, kRegions[static_cast<size_t> (i)].command);
+        EXPECT_EQ (region.state, REGION_LOADED);
+    }
+
+    EXPECT_EQ (state.regions[REGION_MAIN].command, CMD_MAIN);
+    EXPECT_EQ (state.regions[REGION_EXTRA].fileOffset, 0x90000);
+    EXPECT_EQ (state.regions[REGION_INFO].length, 0x10000);
+}
+
+TEST (UpdateFileSearch, ABrokenNewestFileIsReportedNotPassedOver)
+{
+    ScratchFolder scratch;
+    scratch.write ("trbkelo7__v101.bin", validImage());
+    auto broken = validImage();
+    broken.pop_back();
+    scratch.write ("trbkelo7__v102.bin", broken);
+
+    UpdateFileState state;
+    EXPECT_EQ (findUpdateFile (scratch.folder, state), ERR_FILE_SIZE);
+    EXPECT_EQ (state.fileState, FILE_NONE);
+
+    for (const auto& region : state.regions)
+    {
+        EXPECT_EQ (region.state, ERR_FILE_SIZE);
+        EXPECT_EQ (region.file, juce::File());
+        EXPECT_EQ (region.length, 0);
+    }
+}
+
+TEST (UpdateFileSearch, AFileGoneBeforeItWasReadIsAProtocolError)
+{
+    UpdateFileState state;
+    UpdateFileCheck vanished;
+    vanished.result = ERR_FILE_NOT_FOUND;
+    EXPECT_EQ (applyUpdateFileCheck (juce::File ("/nowhere/trbkelo7__v001.bin"), vanished, state), ERR_PROTOCOL);
+    EXPECT_EQ (state.fileState, FILE_NONE);
+}
+
+TEST (UpdateFileSearch, AFileErrorKeepsWhatWasReadForTheDisplay)
+{
+    ScratchFolder scratch;
+    auto image = withVersion ("1.0A");
+    scratch.write ("trbkelo7__v005.bin", image);
+
+    UpdateFileState state;
+    EXPECT_EQ (findUpdateFile (scratch.folder, state), ERR_FILE_CONTENT);
+    EXPECT_EQ (state.fileStamp, 0x20261209u);
+    EXPECT_EQ (state.fileVersion, "1.0A");
+    EXPECT_TRUE (state.fileDigests.isEmpty());
+}

@@ -1,0 +1,132 @@
+#include "update/UpdateFile.h"
+
+#include "update/RegularFileRead.h"
+
+#include <vector>
+
+namespace
+{
+constexpr uint32_t kStampByteLimits[kStampLength] = { 0x20, 0x50, 0x12, 0x31 };
+
+bool isDigit (juce::juce_wchar c) noexcept { return c >= '0' && c <= '9'; }
+} // namespace
+
+bool isValidStamp (uint32_t stamp) noexcept
+{
+    for (int i = 0; i < kStampLength; ++i)
+    {
+        const auto byte = (stamp >> (8 * (kStampLength - 1 - i))) & 0xFFu;
+
+        if (byte > kStampByteLimits[i])
+            return false;
+    }
+
+    return true;
+}
+
+bool isValidVersionText (const juce::String& text)
+{
+    if (text.length() < kVersionLength)
+        return false;
+
+    return isDigit (text[0]) && text[1] == '.' && isDigit (text[2]) && isDigit (text[3]);
+}
+
+juce::String versionTextFromBytes (const uint8_t* bytes)
+{
+    juce::String text;
+
+    for (int i = 0; i < kVersionLength; ++i)
+        if (bytes[i] != 0)
+            text += juce::String::charToString (static_cast<juce::juce_wchar> (bytes[i]));
+
+    return text;
+}
+
+UpdateFileCheck checkUpdateImage (const uint8_t* data, size_t size)
+{
+    UpdateFileCheck check;
+
+    if (data == nullptr || static_cast<int64_t> (size) != kImageSize)
+    {
+        check.result = ERR_FILE_SIZE;
+        return check;
+    }
+
+    const auto* stampBytes = data + kStampOffset;
+    check.stamp = (uint32_t { stampBytes[0] } << 24) | (uint32_t { stampBytes[1] } << 16)
+                  | (uint32_t { stampBytes[2] } << 8) | uint32_t { stampBytes[3] };
+
+    if (! isValidStamp (*check.stamp))
+    {
+        check.result = ERR_FILE_CONTENT;
+        return check;
+    }
+
+    check.version = versionTextFromBytes (data + kVersionOffset);
+
+    if (! isValidVersionText (*check.version))
+    {
+        check.result = ERR_FILE_CONTENT;
+        return check;
+    }
+
+    const auto stored = static_cast<uint16_t> (data[kCrcOffset] | (data[kCrcOffset + 1] << 8));
+
+    if (crc16 (static_cast<size_t> (kCrcOffset), data) != stored)
+    {
+        check.result = ERR_FILE_CRC;
+        return check;
+    }
+
+    check.digests = ContentDigests::of (data, size);
+    check.result = kFileCheckPassed;
+    return check;
+}
+
+UpdateFileCheck checkUpdateFile (const juce::File& file)
+{
+    UpdateFileCheck check;
+
+    if (file.getFullPathName().isEmpty() || ! file.exists())
+    {
+        check.result = ERR_FILE_NOT_FOUND;
+        return check;
+    }
+
+    // Released when this scope ends, whatever the outcome.
+    std::vector<uint8_t> content;
+
+    switch (readRegularFile (file, kImageSize, content))
+    {
+        case RegularFileReadResult::read:
+            return checkUpdateImage (content.data(), content.size());
+
+        case RegularFileReadResult::notFound:
+            check.result = ERR_FILE_NOT_FOUND;
+            break;
+
+        case RegularFileReadResult::unreadable:
+            check.result = ERR_FILE_READ;
+            break;
+
+        case RegularFileReadResult::wrongSize:
+            check.result = ERR_FILE_SIZE;
+            break;
+    }
+
+    return check;
+}
+
+int32_t loadUpdateFile (const juce::File& file, uint32_t& stamp, juce::String& version)
+{
+    const auto check = checkUpdateFile (file);
+
+    if (check.stamp.has_value())
+        stamp = *check.stamp;
+
+    if (check.version.has_value())
+        version = *check.version;
+
+    return check.result;
+}

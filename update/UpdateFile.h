@@ -1,0 +1,150 @@
+#pragma once
+
+#include "update/ContentDigests.h"
+#include "update/Crc16.h"
+#include "update/Status.h"
+
+#include <juce_core/juce_core.h>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+// The update file: one 2 MiB image holding the three regions written into the
+// controller, the version text, the BCD date stamp and a CRC-16 over the rest.
+//
+//   0x000000  0x090000  REGION_MAIN
+//   0x090000  0x080000  REGION_EXTRA
+//   0x110000  0x0C0000  not written; covered by the CRC
+//   0x1D0000  0x010000  REGION_INFO: version text at 0x1D0000, date stamp at 0x1DFFFC
+//   0x1E0000  0x01FFFE  not written; covered by the CRC
+//   0x1FFFFE  2         CRC-16 of everything before it, low byte first
+inline constexpr int64_t kImageSize = 0x200000;
+inline constexpr int64_t kVersionOffset = 0x1D0000;
+inline constexpr int64_t kVersionLength = 4;
+inline constexpr int64_t kStampOffset = 0x1DFFFC;
+inline constexpr int64_t kStampLength = 4;
+inline constexpr int64_t kCrcOffset = kImageSize - 2;
+
+// What the search found (fileState).
+inline constexpr int32_t FILE_NONE = 0;
+inline constexpr int32_t FILE_READY = 8;
+
+// The result of a file that passed every check (the other results are ERR_FILE_*).
+inline constexpr int32_t kFileCheckPassed = 1;
+
+// Indices of the three regions in the region table, in the order they are written.
+inline constexpr int REGION_MAIN = 0;
+inline constexpr int REGION_EXTRA = 1;
+inline constexpr int REGION_INFO = 2;
+inline constexpr int kRegionCount = 3;
+
+// Region states: loaded by the file check, then chosen for writing or skipped by the worker.
+inline constexpr int32_t REGION_LOADED = 1;
+inline constexpr int32_t REGION_WRITE = 2;
+inline constexpr int32_t REGION_SKIP = 3;
+
+// Command bytes: byte 0 of every report, naming the whole controller or a region.
+inline constexpr uint8_t CMD_CONTROL = 0xF0;
+inline constexpr uint8_t CMD_MAIN = 0xF1;
+inline constexpr uint8_t CMD_EXTRA = 0xF2;
+inline constexpr uint8_t CMD_INFO = 0xF7;
+
+/** Where a region lies in the file and in the controller, and which command byte names it. */
+struct RegionLayout
+{
+    int64_t length;
+    int64_t fileOffset;
+    int64_t deviceAddress;
+    uint8_t command;
+};
+
+/** The three regions, indexed by REGION_MAIN, REGION_EXTRA and REGION_INFO. */
+inline constexpr std::array<RegionLayout, kRegionCount> kRegions { {
+    { 0x90000, 0x000000, 0x000000, CMD_MAIN },
+    { 0x80000, 0x090000, 0x090000, CMD_EXTRA },
+    { 0x10000, 0x1D0000, 0x1D0000, CMD_INFO },
+} };
+
+/**
+    One region of the update file to be written into the controller. The file
+    search fills it from kRegions once the file passed its checks; the update
+    worker then sets state to REGION_WRITE or REGION_SKIP and may shorten the
+    info region.
+*/
+struct UpdateRegion
+{
+    juce::File file; // the chosen update file (the same in all three)
+    int64_t length = 0; // bytes to write
+    int64_t fileOffset = 0; // where the region starts in the file
+    int64_t deviceAddress = 0; // controller address of the region's first byte
+    int32_t state = 0; // REGION_LOADED/WRITE/SKIP, or the failed check's result
+    uint8_t command = 0; // byte 0 of every report that concerns the region
+};
+
+/**
+    The outcome of checking an update file.
+
+    result is kFileCheckPassed or the first failing check's ERR_FILE_*.
+    stamp and version hold what was read before the failing check (they are
+    empty when the check stopped before reading them). digests is filled only
+    when the file passed; the update worker compares every block it reads
+    again from the file against it, so that only checked bytes are ever sent.
+*/
+struct UpdateFileCheck
+{
+    int32_t result = ERR_FILE_NOT_FOUND;
+    std::optional<uint32_t> stamp;
+    std::optional<juce::String> version;
+    ContentDigests digests;
+
+    bool passed() const noexcept { return result == kFileCheckPassed; }
+};
+
+/**
+    True when the BCD date stamp (century, year, month, day from the most
+    significant byte down) lies within the upper bounds 0x20, 0x50, 0x12, 0x31.
+    No lower bound and no test of the single digits. Used for the file's stamp
+    and the controller's. Any thread.
+*/
+bool isValidStamp (uint32_t stamp) noexcept;
+
+/**
+    True when the text reads digit, point, digit, digit (for example "1.02");
+    characters beyond the fourth are not looked at. Used for the file's version
+    text and the controller's. Any thread.
+*/
+bool isValidVersionText (const juce::String& text);
+
+/**
+    The version text of four bytes as the file or the controller hold it: each
+    byte becomes the character of the same code, in order; a zero byte adds
+    nothing (so the text is then too short to be valid). Any thread.
+*/
+juce::String versionTextFromBytes (const uint8_t* bytes);
+
+/**
+    Checks an image in memory, in the file's order: size, date stamp, version
+    text, CRC. Fills digests when every check passed. Any thread; size may be
+    anything (data may be null when size is 0).
+*/
+UpdateFileCheck checkUpdateImage (const uint8_t* data, size_t size);
+
+/**
+    Checks an update file: it exists (else ERR_FILE_NOT_FOUND), is a regular
+    file that can be read (else ERR_FILE_READ), is exactly kImageSize bytes
+    (else ERR_FILE_SIZE), then the checks of checkUpdateImage.
+
+    At most kImageSize + 1 bytes are ever read, nothing that is not a regular
+    file is waited on, and the content is released before returning on every
+    path. Any thread; used on the message thread by the file search.
+*/
+UpdateFileCheck checkUpdateFile (const juce::File& file);
+
+/**
+    checkUpdateFile as the file search calls it: returns kFileCheckPassed or
+    the ERR_FILE_* of the first failing check, and stores the date stamp and
+    the version text into stamp and version as soon as they were read (also
+    when a later check fails); what was not read is left as it was.
+*/
+int32_t loadUpdateFile (const juce::File& file, uint32_t& stamp, juce::String& version);
