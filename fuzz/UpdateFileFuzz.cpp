@@ -1,0 +1,146 @@
+// Feeds arbitrary bytes to the update file check, three ways: as a whole image
+// in memory, spliced into the places of a valid image that the checks read, and
+// as a file on disk. Any crash, out-of-bounds read or broken invariant is a find.
+
+#include "tools/UpdateImageBuilder.h"
+#include "update/UpdateFile.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace
+{
+void require (bool condition)
+{
+    if (! condition)
+        __builtin_trap();
+}
+
+const std::vector<uint8_t>& pristineImage()
+{
+    static const auto image = makeUpdateImage ("1.02", 0x20261209, 99);
+    return image;
+}
+
+uint32_t readStamp (const std::vector<uint8_t>& image)
+{
+    uint32_t stamp = 0;
+
+    for (int64_t i = 0; i < kStampLength; ++i)
+        stamp = (stamp << 8) | image[static_cast<size_t> (kStampOffset + i)];
+
+    return stamp;
+}
+
+void checkRawBytes (const uint8_t* data, size_t size)
+{
+    require (crc16 (size, data) == crc16Bitwise (size, data));
+
+    const auto check = checkUpdateImage (data, size);
+
+    if (static_cast<int64_t> (size) != kImageSize)
+        require (check.result == ERR_FILE_SIZE && ! check.stamp.has_value() && ! check.version.has_value());
+}
+
+// Layout of the input: one flag byte, four version bytes, four stamp bytes, two
+// CRC bytes, then content that overwrites the image from its start and, from
+// the other end, the bytes just before the stored CRC.
+void checkSplicedImage (const uint8_t* data, size_t size)
+{
+    constexpr size_t headerSize = 11;
+
+    if (size < headerSize)
+        return;
+
+    auto image = pristineImage();
+    const auto flags = data[0];
+
+    for (int64_t i = 0; i < kVersionLength; ++i)
+        image[static_cast<size_t> (kVersionOffset + i)] = data[1 + i];
+
+    for (int64_t i = 0; i < kStampLength; ++i)
+        image[static_cast<size_t> (kStampOffset + i)] = data[5 + i];
+
+    const auto content = data + headerSize;
+    const auto contentSize = size - headerSize;
+    std::copy (content, content + contentSize / 2, image.begin());
+    std::copy (content + contentSize / 2, content + contentSize, image.end() - 2 - static_cast<ptrdiff_t> (contentSize - contentSize / 2));
+
+    if ((flags & 1) != 0)
+        storeImageCrc (image);
+    else
+    {
+        image[static_cast<size_t> (kCrcOffset)] = data[9];
+        image[static_cast<size_t> (kCrcOffset + 1)] = data[10];
+    }
+
+    const auto check = checkUpdateImage (image.data(), image.size());
+    const auto stamp = readStamp (image);
+    const auto version = versionTextFromBytes (image.data() + kVersionOffset);
+    const auto crcMatches = crc16 (static_cast<size_t> (kCrcOffset), image.data()) == (image[static_cast<size_t> (kCrcOffset)] | (image[static_cast<size_t> (kCrcOffset + 1)] << 8));
+
+    require (check.stamp == stamp);
+
+    if (! isValidStamp (stamp))
+    {
+        require (check.result == ERR_FILE_CONTENT && ! check.version.has_value());
+        return;
+    }
+
+    require (check.version == version);
+
+    if (! isValidVersionText (version))
+    {
+        require (check.result == ERR_FILE_CONTENT);
+        return;
+    }
+
+    require (check.result == (crcMatches ? kFileCheckPassed : ERR_FILE_CRC));
+
+    if (! check.passed())
+    {
+        require (check.digests.isEmpty());
+        return;
+    }
+
+    // Every block the worker will read matches; a changed byte in it does not.
+    for (const auto& region : kRegions)
+    {
+        const auto offset = static_cast<size_t> (region.fileOffset);
+        require (check.digests.matches (region.fileOffset, image.data() + offset, region.length));
+
+        auto changed = std::vector<uint8_t> (image.begin() + static_cast<ptrdiff_t> (offset), image.begin() + static_cast<ptrdiff_t> (offset + static_cast<size_t> (region.length)));
+        changed[flags % changed.size()] ^= 0x5A;
+        require (! check.digests.matches (region.fileOffset, changed.data(), region.length));
+    }
+}
+
+void checkThroughAFile (const uint8_t* data, size_t size)
+{
+    static const auto path = juce::File::getSpecialLocation (juce::File::tempDirectory)
+                                 .getChildFile ("trb-fuzz-" + juce::String (static_cast<int> (::getpid())))
+                                 .getChildFile ("trbkelo7__v001.bin");
+    static const bool folderMade = path.getParentDirectory().createDirectory().wasOk();
+    require (folderMade);
+
+    auto* out = std::fopen (path.getFullPathName().toRawUTF8(), "wb");
+    require (out != nullptr);
+    require (std::fwrite (data, 1, size, out) == size);
+    require (std::fclose (out) == 0);
+
+    uint32_t stamp = 0xDEADBEEF;
+    juce::String version = "untouched";
+    const auto result = loadUpdateFile (path, stamp, version);
+
+    // The fuzzer's inputs are far below the image size.
+    require (static_cast<int64_t> (size) == kImageSize || (result == ERR_FILE_SIZE && stamp == 0xDEADBEEF && version == "untouched"));
+}
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
+{
+    checkRawBytes (data, size);
+    checkSplicedImage (data, size);
+    checkThroughAFile (data, size);
+    return 0;
+}
