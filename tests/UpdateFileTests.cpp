@@ -315,7 +315,7 @@ TEST (ContentDigests, MatchEveryBlockTheWorkerReadsAndNothingChanged)
     ASSERT_TRUE (check.passed());
     const auto& digests = check.digests;
 
-    constexpr int64_t blockSize = 0x20000;
+    constexpr int64_t blockSize = kBlockSize;
 
     for (const auto& region : kRegions)
         for (int64_t start = 0; start < region.length; start += blockSize)

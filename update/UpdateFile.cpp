@@ -4,6 +4,14 @@
 
 #include <vector>
 
+// The worker reads whole blocks at region offsets (and the first 4 KiB of the
+// info region); each must be a whole number of digest chunks.
+static_assert (kBlockSize % ContentDigests::kDigestChunkSize == 0);
+static_assert (0x1000 % ContentDigests::kDigestChunkSize == 0);
+static_assert (kRegions[REGION_MAIN].fileOffset % ContentDigests::kDigestChunkSize == 0
+               && kRegions[REGION_EXTRA].fileOffset % ContentDigests::kDigestChunkSize == 0
+               && kRegions[REGION_INFO].fileOffset % ContentDigests::kDigestChunkSize == 0);
+
 namespace
 {
 constexpr uint32_t kStampByteLimits[kStampLength] = { 0x20, 0x50, 0x12, 0x31 };

@@ -2,6 +2,7 @@
 
 #include "update/ContentDigests.h"
 #include "update/Crc16.h"
+#include "update/Protocol.h"
 #include "update/Status.h"
 
 #include <juce_core/juce_core.h>
@@ -44,12 +45,6 @@ inline constexpr int32_t REGION_LOADED = 1;
 inline constexpr int32_t REGION_WRITE = 2;
 inline constexpr int32_t REGION_SKIP = 3;
 
-// Command bytes: byte 0 of every report, naming the whole controller or a region.
-inline constexpr uint8_t CMD_CONTROL = 0xF0;
-inline constexpr uint8_t CMD_MAIN = 0xF1;
-inline constexpr uint8_t CMD_EXTRA = 0xF2;
-inline constexpr uint8_t CMD_INFO = 0xF7;
-
 /** Where a region lies in the file and in the controller, and which command byte names it. */
 struct RegionLayout
 {
@@ -59,7 +54,7 @@ struct RegionLayout
     uint8_t command;
 };
 
-/** The three regions, indexed by REGION_MAIN, REGION_EXTRA and REGION_INFO. */
+/** The three regions, indexed by REGION_MAIN, REGION_EXTRA and REGION_INFO; their command bytes are in Protocol.h. */
 inline constexpr std::array<RegionLayout, kRegionCount> kRegions { {
     { 0x90000, 0x000000, 0x000000, CMD_MAIN },
     { 0x80000, 0x090000, 0x090000, CMD_EXTRA },
