@@ -1,0 +1,127 @@
+#pragma once
+
+#include "device/linux/UdevHotplugMonitor.h"
+#include "device/linux/UsbHidConnection.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+/**
+    The device library on Linux: the state behind the ten HID_* functions.
+
+    Every hidraw node present gets a device number when it is first seen; the
+    number stays while the node stays and is never given out again in this
+    process. Nodes whose USB identity matches a known controller are opened
+    (one reader thread each); all others are only listed. udev's add and
+    remove events become the arrival and removal notices, a reader's input
+    becomes an input notice, and every notice goes to the window named by
+    setCallback through trbPostNotice.
+
+    Thread use is that of the ten functions: write() on the update worker,
+    everything else on the message thread; the reader and monitor threads
+    are this class's own and are all joined by stop().
+*/
+class UsbHidLibrary final : private UsbHidConnection::Listener, private UdevHotplugMonitor::Listener
+{
+public:
+    UsbHidLibrary() = default;
+
+    /** Stops whatever still runs. */
+    ~UsbHidLibrary() override;
+
+    /** The one instance behind the C functions. */
+    static UsbHidLibrary& instance();
+
+    /** Initialises hidapi. True when it could. */
+    bool initialise();
+
+    /** Names the notice receiver and the three notice numbers; a null window or 0 numbers
+        silence the notices. Any thread. */
+    void setCallback (void* window, uint32_t input, uint32_t arrived, uint32_t removed);
+
+    /** Starts the udev monitor and takes up the devices already present (one open attempt
+        each). True when the monitor runs; without it present devices still work. */
+    bool start();
+
+    /** Ends the monitor and every reader and closes every device; no notice is posted after it
+        returns. Numbers are not reused after a restart. Safe to call any number of times. */
+    void stop();
+
+    /** stop(), then releases hidapi. */
+    void finalise();
+
+    /** Fills numbers (capacity entries) with the present HID devices, in the order they were
+        first seen; returns the count, 0 when not started. */
+    int32_t enumerate (int32_t* numbers, int32_t capacity);
+
+    /** The type code of a present device: the controller's when it is one and is open,
+        HID_TYPE_OTHER for any other device, -1 for no such device. */
+    int32_t deviceType (int32_t number);
+
+    /** The USB release number (bcdDevice) of the first open device of typeCode, or -1. */
+    int64_t releaseNumber (int32_t typeCode);
+
+    /** Moves the device's oldest input report into buffer; returns the bytes placed (0: none). */
+    int32_t takeInput (int32_t number, uint8_t* buffer, int32_t capacity);
+
+    /** Writes one report to an open controller. False for any other device, after its removal,
+        or when the write failed. Worker thread (any thread). */
+    bool write (int32_t number, const uint8_t* report, int32_t length);
+
+private:
+    struct Entry
+    {
+        int32_t number = -1;
+        std::string nodeName;
+        std::string path;
+        int32_t typeCode = 0;
+        uint16_t releaseNumber = 0;
+        std::shared_ptr<UsbHidConnection> connection;
+    };
+
+    struct PresentNode
+    {
+        std::string nodeName;
+        std::string path;
+        int32_t typeCode = 0;
+        uint16_t releaseNumber = 0;
+    };
+
+    enum class Notice
+    {
+        input,
+        arrived,
+        removed
+    };
+
+    static std::vector<PresentNode> listPresentNodes();
+    void admit (const PresentNode& node, int openAttempts);
+    void dropClosedConnections();
+    void postNotice (Notice notice, int32_t number);
+    int32_t takeNumberLocked();
+    Entry* findLocked (int32_t number);
+    std::shared_ptr<UsbHidConnection> controllerConnection (int32_t number);
+
+    void inputQueued (int32_t deviceNumber) override;
+    void readFailed (int32_t deviceNumber) override;
+    void hidrawAdded (const std::string& nodeName) override;
+    void hidrawRemoved (const std::string& nodeName) override;
+
+    std::mutex lock;
+    std::vector<Entry> entries; // guarded by lock
+    std::vector<std::shared_ptr<UsbHidConnection>> closing; // guarded by lock
+    int32_t lastNumber = 0; // guarded by lock
+    bool running = false; // guarded by lock
+    void* window = nullptr; // guarded by lock
+    uint32_t inputMessage = 0, arrivedMessage = 0, removedMessage = 0; // guarded by lock
+
+    std::mutex lifecycle; // serialises start/stop/finalise
+    bool hidapiReady = false;
+    UdevHotplugMonitor monitor;
+
+    UsbHidLibrary (const UsbHidLibrary&) = delete;
+    UsbHidLibrary& operator= (const UsbHidLibrary&) = delete;
+};
