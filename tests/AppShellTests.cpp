@@ -1,9 +1,43 @@
+#include "app/InstanceHandover.h"
+#include "app/QuitSignalWatcher.h"
 #include "resources/WarningIcon.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <csignal>
+#include <future>
+#include <thread>
+
+#include <unistd.h>
+
 namespace
 {
+// A name no real program uses, so these tests never meet a running updater.
+juce::String uniqueApplicationName()
+{
+    static int counter = 0;
+    return "TRBShellTest." + juce::String (::getpid()) + "." + juce::String (++counter);
+}
+
+// Runs the message loop until done() holds or timeoutMs passed.
+template <typename Predicate>
+bool dispatchUntil (Predicate done, int timeoutMs = 5000)
+{
+    const auto giveUpAt = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
+
+    while (! done() && juce::Time::getMillisecondCounter() < giveUpAt)
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (10);
+
+    return done();
+}
+
+std::future<bool> sendInBackground (const juce::String& name, const juce::String& commandLine, int waitMs)
+{
+    return std::async (std::launch::async, [=]
+                       { return InstanceHandover::sendToRunningInstance (name, commandLine, waitMs); });
+}
+
 bool isYellow (juce::Colour c)
 {
     return c.getAlpha() == 0xFF && c.getRed() > 0xE0 && c.getGreen() > 0xB0 && c.getBlue() < 0x40;
@@ -64,4 +98,177 @@ TEST (WarningIcon, IsDecodedOnceAndThenTakenFromTheCache)
 
     // Images that share their pixel data compare equal.
     EXPECT_TRUE (first == second);
+}
+
+//==============================================================================
+TEST (InstanceHandover, DeliversEachLaunchsCommandLineOnTheMessageThread)
+{
+    const auto name = uniqueApplicationName();
+    juce::StringArray received;
+    std::atomic<bool> onMessageThread { true };
+
+    InstanceHandover running (name, [&] (const juce::String& commandLine)
+                              {
+                                  onMessageThread = onMessageThread && juce::MessageManager::getInstance()->isThisTheMessageThread();
+                                  received.add (commandLine); });
+    ASSERT_TRUE (running.isListening());
+
+    const juce::StringArray launches { "", "--open \"a file\"", juce::String::fromUTF8 (u8"caf\u00e9 \u65e5\u672c\u8a9e") };
+
+    for (const auto& commandLine : launches)
+    {
+        auto sent = sendInBackground (name, commandLine, 0);
+        EXPECT_TRUE (sent.get());
+    }
+
+    ASSERT_TRUE (dispatchUntil ([&]
+                                { return received.size() == launches.size(); }));
+    EXPECT_EQ (received, launches);
+    EXPECT_TRUE (onMessageThread);
+}
+
+TEST (InstanceHandover, ALaunchWithNoRunningInstanceGivesUpAfterItsWait)
+{
+    const auto name = uniqueApplicationName();
+
+    EXPECT_FALSE (InstanceHandover::sendToRunningInstance (name, "x", 0));
+
+    const auto started = juce::Time::getMillisecondCounter();
+    EXPECT_FALSE (InstanceHandover::sendToRunningInstance (name, "x", 200));
+    EXPECT_GE (juce::Time::getMillisecondCounter() - started, 200u);
+}
+
+TEST (InstanceHandover, ALaunchReachesAnInstanceThatIsStillStarting)
+{
+    const auto name = uniqueApplicationName();
+    auto sent = sendInBackground (name, "late", 5000);
+    juce::Thread::sleep (150);
+
+    juce::String received;
+    InstanceHandover running (name, [&] (const juce::String& commandLine)
+                              { received = commandLine; });
+
+    EXPECT_TRUE (sent.get());
+    EXPECT_TRUE (dispatchUntil ([&]
+                                { return received == "late"; }));
+}
+
+TEST (InstanceHandover, OnlyTheFirstEndpointOfANameListens)
+{
+    const auto name = uniqueApplicationName();
+    int firstCalls = 0, secondCalls = 0;
+
+    InstanceHandover first (name, [&] (const juce::String&)
+                            { ++firstCalls; });
+    InstanceHandover second (name, [&] (const juce::String&)
+                             { ++secondCalls; });
+
+    EXPECT_TRUE (first.isListening());
+    EXPECT_FALSE (second.isListening());
+
+    auto sent = sendInBackground (name, "", 0);
+    EXPECT_TRUE (sent.get());
+    EXPECT_TRUE (dispatchUntil ([&]
+                                { return firstCalls == 1; }));
+    EXPECT_EQ (secondCalls, 0);
+}
+
+TEST (InstanceHandover, NothingIsDeliveredAfterTheEndpointIsDestroyed)
+{
+    const auto name = uniqueApplicationName();
+    int calls = 0;
+
+    {
+        InstanceHandover running (name, [&] (const juce::String&)
+                                  { ++calls; });
+
+        // Acknowledged means queued for the message thread, which has not run yet.
+        auto sent = sendInBackground (name, "queued", 0);
+        EXPECT_TRUE (sent.get());
+    }
+
+    dispatchUntil ([]
+                   { return false; },
+                   200);
+    EXPECT_EQ (calls, 0);
+    EXPECT_FALSE (InstanceHandover::sendToRunningInstance (name, "after", 0));
+}
+
+TEST (InstanceHandover, AnOversizedCommandLineIsDroppedAndTheEndpointKeepsListening)
+{
+    const auto name = uniqueApplicationName();
+    juce::StringArray received;
+    InstanceHandover running (name, [&] (const juce::String& commandLine)
+                              { received.add (commandLine); });
+
+    auto oversized = sendInBackground (name, juce::String::repeatedString ("x", 100 * 1024), 0);
+    EXPECT_FALSE (oversized.get());
+
+    auto normal = sendInBackground (name, "next", 0);
+    EXPECT_TRUE (normal.get());
+    EXPECT_TRUE (dispatchUntil ([&]
+                                { return received.size() == 1; }));
+    EXPECT_EQ (received, juce::StringArray { "next" });
+}
+
+//==============================================================================
+namespace
+{
+extern "C" void ignoreSignal (int) { }
+} // namespace
+
+TEST (QuitSignalWatcher, TermAndInterruptEachReachTheMessageThread)
+{
+    for (const auto signalNumber : { SIGTERM, SIGINT })
+    {
+        int calls = 0;
+        bool onMessageThread = false;
+        QuitSignalWatcher watcher ([&]
+                                   {
+                                       ++calls;
+                                       onMessageThread = juce::MessageManager::getInstance()->isThisTheMessageThread(); });
+        ASSERT_TRUE (watcher.isWatching());
+
+        ASSERT_EQ (std::raise (signalNumber), 0);
+        EXPECT_TRUE (dispatchUntil ([&]
+                                    { return calls > 0; }))
+            << "signal " << signalNumber;
+        EXPECT_EQ (calls, 1);
+        EXPECT_TRUE (onMessageThread);
+    }
+}
+
+TEST (QuitSignalWatcher, GivesTheSignalsBackToTheirPreviousHandlers)
+{
+    struct sigaction custom
+    {
+    };
+    custom.sa_handler = ignoreSignal;
+    sigemptyset (&custom.sa_mask);
+    struct sigaction savedTerm
+    {
+    }, savedInt {};
+    ASSERT_EQ (sigaction (SIGTERM, &custom, &savedTerm), 0);
+    ASSERT_EQ (sigaction (SIGINT, &custom, &savedInt), 0);
+
+    {
+        QuitSignalWatcher watcher ([] {});
+        struct sigaction during
+        {
+        };
+        sigaction (SIGTERM, nullptr, &during);
+        EXPECT_NE (during.sa_handler, ignoreSignal);
+    }
+
+    for (const auto signalNumber : { SIGTERM, SIGINT })
+    {
+        struct sigaction after
+        {
+        };
+        sigaction (signalNumber, nullptr, &after);
+        EXPECT_EQ (after.sa_handler, ignoreSignal) << "signal " << signalNumber;
+    }
+
+    sigaction (SIGTERM, &savedTerm, nullptr);
+    sigaction (SIGINT, &savedInt, nullptr);
 }
