@@ -1,0 +1,86 @@
+"""End-to-end tests of the application shell: the real program in Xvfb.
+
+Run through CTest (tests/e2e/CMakeLists.txt), which passes the program's path
+in TRB_PROGRAM. By hand:
+    TRB_PROGRAM=build/normal/.../TRBKelo7UpdateDemo python3 -m unittest -v test_app_shell
+"""
+
+import os
+import signal
+import time
+import unittest
+
+import trb_x11
+
+PROGRAM = os.environ.get("TRB_PROGRAM", "")
+SCREEN_WIDTH, SCREEN_HEIGHT = 1280, 800
+INITIAL_TITLE = "TRB-Kelo7 update program"
+
+
+class AppShellEndToEnd(unittest.TestCase):
+    def setUp(self):
+        if not PROGRAM:
+            self.skipTest("TRB_PROGRAM is not set")
+        self.lock = trb_x11.program_lock()
+        self.lock.__enter__()
+        self.addCleanup(self.lock.__exit__, None, None, None)
+        self.server = trb_x11.XServer(SCREEN_WIDTH, SCREEN_HEIGHT).__enter__()
+        self.addCleanup(self.server.__exit__, None, None, None)
+
+    def start(self):
+        program = self.server.start(PROGRAM)
+        self.addCleanup(program.stop)
+        return program, program.wait_for_window()
+
+    def test_window_is_a_centred_fixed_406_by_154_window_on_top(self):
+        program, window = self.start()
+
+        info = window.info()
+        self.assertEqual((info["width"], info["height"]), (406, 154))
+        self.assertAlmostEqual(info["x"], (SCREEN_WIDTH - 406) // 2, delta=1)
+        self.assertAlmostEqual(info["y"], (SCREEN_HEIGHT - 154) // 2, delta=1)
+        self.assertEqual(window.title(), INITIAL_TITLE)
+
+        # What a window manager reads: the only function offered is moving the
+        # window (no resize, minimise, maximise or close), and it stays above.
+        motif = [int(v, 0) for v in window.property("_MOTIF_WM_HINTS").split(",")]
+        self.assertEqual(motif[1], trb_x11.MOTIF_FUNC_MOVE)
+        allowed = window.property("_NET_WM_ALLOWED_ACTIONS") or ""
+        for action in ("RESIZE", "MINIMIZE", "FULLSCREEN", "CLOSE"):
+            self.assertNotIn("_NET_WM_ACTION_" + action, allowed)
+        self.assertIn("_NET_WM_STATE_ABOVE", window.property("_NET_WM_STATE") or "")
+
+    def test_a_close_request_from_outside_leaves_the_window_open(self):
+        program, window = self.start()
+        self.server.request_close(window.id)
+        time.sleep(1.0)
+        self.assertIsNone(program.process.poll(), program.output())
+        self.assertTrue(window.info()["viewable"])
+
+    def test_a_second_launch_ends_and_brings_the_running_window_forward(self):
+        first, window = self.start()
+        self.server.focus(self.server.root_window())
+        self.assertNotEqual(self.server.focused_window(), window.id)
+
+        second = self.server.start(PROGRAM)
+        self.addCleanup(second.stop)
+        self.assertEqual(second.wait(15), 0, second.output())
+
+        trb_x11.wait_until(lambda: self.server.focused_window() == window.id, 10,
+                           what="the running window to take the focus")
+        self.assertIsNone(first.process.poll(), "the running instance must go on")
+        self.assertEqual([w.id for w in first.windows()], [window.id])
+
+    def test_a_quit_signal_ends_the_program_through_its_shutdown(self):
+        for number in (signal.SIGTERM, signal.SIGINT):
+            with self.subTest(signal=number.name):
+                program, window = self.start()
+                program.signal(number)
+                # 0 is the framework's return after shutdown(); a signal's
+                # default action would end the process with -number instead.
+                self.assertEqual(program.wait(20), 0, program.output())
+                trb_x11.wait_until(trb_x11.framework_lock_is_free, 5, what="the instance lock")
+
+
+if __name__ == "__main__":
+    unittest.main()
