@@ -25,6 +25,7 @@ constexpr size_t kMaxMessageBytes = 64 * 1024;
 // How long either end waits for the other once connected.
 constexpr int kPeerTimeoutMs = 1000;
 constexpr int kRetryIntervalMs = 50;
+constexpr int kAcceptRetryMs = 100;
 constexpr int kListenBacklog = 4;
 constexpr char kAcknowledgement = 'A';
 
@@ -202,7 +203,16 @@ private:
         {
             FileDescriptor connection (::accept4 (socket.get(), nullptr, nullptr, SOCK_CLOEXEC));
 
-            if (connection.isValid() && peerIsThisUser (connection.get()))
+            if (! connection.isValid())
+            {
+                // Out of descriptors or the like: the socket stays readable,
+                // so pause instead of spinning until it clears.
+                pollfd wakeOnly { wake.get(), POLLIN, 0 };
+                ::poll (&wakeOnly, 1, kAcceptRetryMs);
+                continue;
+            }
+
+            if (peerIsThisUser (connection.get()))
                 receiveFrom (connection.get());
         }
     }
