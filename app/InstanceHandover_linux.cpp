@@ -174,7 +174,7 @@ public:
     ~Listener()
     {
         // Launches already queued on the message thread must not reach a
-        // receiver that is going away; the flag is only touched on that thread.
+        // receiver that is going away; it is only touched on that thread.
         delivery->receiver = nullptr;
 
         if (thread.joinable())
