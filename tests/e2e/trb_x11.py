@@ -277,6 +277,9 @@ class Program:
     def __init__(self, server, path, args, cwd, extra_env):
         self.server = server
         env = server.env
+        # Libraries to load into the program only (see tests/e2e/CMakeLists.txt).
+        if os.environ.get("TRB_PROGRAM_PRELOAD"):
+            env["LD_PRELOAD"] = os.environ["TRB_PROGRAM_PRELOAD"]
         env.update(extra_env or {})
         self.log = tempfile.TemporaryFile()
         self.process = subprocess.Popen([path] + args, cwd=cwd, env=env,
@@ -310,7 +313,9 @@ class Program:
         return self.log.read().decode("utf-8", "replace")
 
     def stop(self):
-        """Ends the program if it still runs (used when a test failed midway)."""
+        """Ends the program if it still runs (used when a test failed midway)
+        and lets go of its output."""
         if self.process.poll() is None:
             self.process.kill()
             self.process.wait()
+        self.log.close()
