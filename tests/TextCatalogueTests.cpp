@@ -1,5 +1,6 @@
 #include "text/FontResolvingLookAndFeel.h"
 #include "text/FormatText.h"
+#include "text/SystemFonts.h"
 #include "text/TxtLoader.h"
 
 #include <gtest/gtest.h>
@@ -431,6 +432,12 @@ TEST_F (DrawnCatalogue, EveryLanguageDrawsVisibleGlyphsInItsCatalogueFont)
         EXPECT_TRUE (typeface->getName().isNotEmpty()) << i;
         EXPECT_EQ (undrawnCharacters (*typeface, text), juce::String()) << "language " << i << " in " << typeface->getName();
 
+        // Drawn by the catalogue font's own face, not borrowed from the fallback font.
+        const auto face = SystemFonts::findFace (catalogue->getFontName (i), FontResolvingLookAndFeel::languagesUsingFont (catalogue->getFontName (i)), false, false);
+
+        for (auto p = text.getCharPointer(); ! p.isEmpty();)
+            EXPECT_TRUE (face.coverage.contains (p.getAndAdvance())) << "language " << i;
+
         juce::Image image (juce::Image::RGB, 900, 40, true);
         {
             juce::Graphics g (image);
@@ -454,11 +461,17 @@ TEST_F (DrawnCatalogue, EveryLanguageDrawsVisibleGlyphsInItsCatalogueFont)
 
 TEST_F (DrawnCatalogue, TheMissingGlyphCheckSeesTextAFaceCannotDraw)
 {
-    // The Latin face has no Hangul or kana: the check must say so, or it proves nothing.
+    // The Latin face has no Hangul or kana, nor has the fallback font here: the check
+    // must say so, or it proves nothing.
+    const auto previousFallback = juce::Font::getFallbackFontName();
+    juce::Font::setFallbackFontName ("Verdana");
+
     auto latin = juce::Font ("Verdana", 20.0f, juce::Font::plain).getTypefacePtr();
     ASSERT_NE (latin, nullptr);
     EXPECT_EQ (undrawnCharacters (*latin, kLanguageNames[10]), kLanguageNames[10]);
     EXPECT_EQ (undrawnCharacters (*latin, "ab" + kLanguageNames[11]), kLanguageNames[11]);
+
+    juce::Font::setFallbackFontName (previousFallback);
 }
 
 TEST_F (DrawnCatalogue, TheDefaultSansSerifAndTheFallbackFontResolveToo)
@@ -478,6 +491,25 @@ TEST_F (DrawnCatalogue, TheDefaultSansSerifAndTheFallbackFontResolveToo)
         ASSERT_NE (fallback, nullptr) << i;
         EXPECT_EQ (undrawnCharacters (*fallback, kLanguageNames[i] + kTextClose[i]), juce::String()) << i;
     }
+
+    juce::Font::setFallbackFontName (previousFallback);
+}
+
+TEST_F (DrawnCatalogue, ACharacterTheFontLacksComesFromTheFallbackFontAndNeverAsABox)
+{
+    const auto previousFallback = juce::Font::getFallbackFontName();
+    const auto korean = kTextStart[10] + kTextClose[10];
+    auto defaultSans = juce::Font (16.0f).getTypefacePtr();
+    ASSERT_NE (defaultSans, nullptr);
+
+    // The Japanese default face has no Hangul: the language's own font supplies it...
+    juce::Font::setFallbackFontName (kWindowsFontNames[10]);
+    EXPECT_EQ (undrawnCharacters (*defaultSans, korean), juce::String());
+
+    // ...and with a fallback that lacks it too, nothing is drawn rather than a box.
+    juce::Font::setFallbackFontName ("Verdana");
+    juce::Path outline;
+    EXPECT_FALSE (defaultSans->getOutlineForGlyph (static_cast<int> (korean[0]), outline) && ! outline.isEmpty());
 
     juce::Font::setFallbackFontName (previousFallback);
 }

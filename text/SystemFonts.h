@@ -1,5 +1,7 @@
 #pragma once
 
+#include "text/CharacterCoverage.h"
+
 #include <juce_graphics/juce_graphics.h>
 
 /**
@@ -14,11 +16,13 @@
 */
 namespace SystemFonts
 {
-/** Where one face lives: a font file and the face's index inside it. */
+/** Where one face lives: a font file and the face's index inside it, and which
+    characters it has glyphs for (empty when the system did not say). */
 struct FaceLocation
 {
     juce::String file;
     int index = 0;
+    CharacterCoverage coverage;
 
     bool isValid() const noexcept { return file.isNotEmpty(); }
 };
@@ -35,6 +39,8 @@ bool canDrawLanguage (int languageIndex);
 FaceLocation findFace (const juce::String& familyName, const juce::Array<int>& languages, bool bold, bool italic);
 
 /** findFace() loaded as a typeface, cached per family, style and languages and per file.
-    Null when nothing loadable is installed or the file cannot be read. */
+    The typeface draws only the characters the face has and leaves the others to the
+    framework's fallback font (see CoveredTypeface). Null when nothing loadable is
+    installed or the file cannot be read. */
 juce::Typeface::Ptr findTypeface (const juce::String& familyName, const juce::Array<int>& languages, bool bold, bool italic);
 } // namespace SystemFonts

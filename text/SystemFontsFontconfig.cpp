@@ -2,6 +2,7 @@
 
 #include "text/SystemFonts.h"
 
+#include "text/CoveredTypeface.h"
 #include "text/TxtTables.h"
 
 #include <fontconfig/fontconfig.h>
@@ -98,6 +99,20 @@ bool locateLoadableFace (FcPattern* face, SystemFonts::FaceLocation& where)
 
     where.file = juce::String::fromUTF8 (reinterpret_cast<const char*> (file));
     where.index = 0;
+
+    FcCharSet* characters = nullptr;
+
+    if (FcPatternGetCharSet (face, FC_CHARSET, 0, &characters) == FcResultMatch && characters != nullptr)
+    {
+        CharacterCoverage::Block bits {};
+        static_assert (FC_CHARSET_MAP_SIZE == CharacterCoverage::kWordsPerBlock, "fontconfig pages are 256 characters");
+        FcChar32 next = 0;
+
+        for (auto first = FcCharSetFirstPage (characters, bits.data(), &next); first != FC_CHARSET_DONE;
+             first = FcCharSetNextPage (characters, bits.data(), &next))
+            where.coverage.addBlock (first, bits);
+    }
+
     return true;
 }
 
@@ -148,7 +163,10 @@ juce::Typeface::Ptr loadTypeface (const SystemFonts::FaceLocation& where)
     if (typeface == nullptr || typeface->getName().isEmpty())
         return nullptr;
 
-    return typeface;
+    if (where.coverage.isEmpty())
+        return typeface;
+
+    return new CoveredTypeface (typeface, where.coverage);
 }
 } // namespace
 
