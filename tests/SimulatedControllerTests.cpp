@@ -286,3 +286,301 @@ TEST (ControllerModel, LogsEveryRequestInOrderAndDoesNotAnswerFinish)
     EXPECT_EQ (log[3].kind, Kind::unknown);
     EXPECT_EQ (log[2].bytes[1], SUB_FINISH);
 }
+
+// ---------------------------------------------------------------------------
+// The simulated device library behind the ten functions.
+
+#include "device/NoticeReceiver.h"
+#include "device/TrbKelo7Hid.h"
+#include "device/simulated/SimulatedController.h"
+
+#include <juce_events/juce_events.h>
+
+#include <atomic>
+#include <fstream>
+
+namespace
+{
+struct Notice
+{
+    uint32_t message;
+    uintptr_t wParam;
+};
+
+std::vector<Notice> noticesHeard;
+
+intptr_t collectNotice (void*, uint32_t message, uintptr_t wParam, intptr_t)
+{
+    noticesHeard.push_back ({ message, wParam });
+    return 0;
+}
+
+bool runUntil (const std::function<bool()>& condition, int timeoutMs = 5000)
+{
+    const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
+
+    while (! condition())
+    {
+        if (juce::Time::getMillisecondCounter() > end)
+            return false;
+
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (1);
+    }
+
+    return true;
+}
+
+// The library started on a receiver of our own, as HidUtil would start it.
+class SimulatedLibrary : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        noticesHeard.clear();
+        sim.reset (scenario());
+        window = createNoticeReceiver (noticeModuleHandle(), collectNotice);
+        HID_Initialize (noticeModuleHandle());
+        HID_SetCallback (window, WM_HID_INPUT, WM_HID_ARRIVED, WM_HID_REMOVED);
+        HID_Start();
+    }
+
+    void TearDown() override
+    {
+        HID_Stop();
+        HID_SetCallback (nullptr, 0, 0, 0);
+        HID_Finalize();
+        destroyNoticeReceiver (window);
+    }
+
+    virtual SimulatedScenario scenario() { return {}; }
+
+    // Drains the device thread, then the notices it posted (a marker notice comes out last).
+    void settle()
+    {
+        ASSERT_TRUE (sim.waitUntilIdle (5000));
+        trbPostNotice (window, 0, 0, 0);
+        EXPECT_TRUE (runUntil ([]
+                               { return ! noticesHeard.empty() && noticesHeard.back().message == 0; }));
+        noticesHeard.pop_back();
+    }
+
+    static int32_t inputLength (int32_t device, Report& buffer, int32_t room = 64)
+    {
+        int32_t length = room;
+        HID_Input (device, buffer.data(), &length);
+        return length;
+    }
+
+    SimulatedController& sim = SimulatedController::instance();
+    void* window = nullptr;
+};
+}
+
+TEST_F (SimulatedLibrary, AnswersLaterFromItsOwnThreadNeverInsideTheWrite)
+{
+    sim.setLatencyMs (50);
+    const auto device = sim.firstController();
+    const auto status = request (CMD_CONTROL, SUB_STATUS);
+
+    EXPECT_NE (HID_Write (device, status.data(), 64), 0);
+    Report buffer {};
+    EXPECT_EQ (inputLength (device, buffer), 0) << "the reply was there as the write returned";
+
+    settle();
+    ASSERT_EQ (noticesHeard.size(), 1u);
+    EXPECT_EQ (noticesHeard[0].message, (uint32_t) WM_HID_INPUT);
+    EXPECT_EQ (noticesHeard[0].wParam, (uintptr_t) device);
+    EXPECT_EQ (inputLength (device, buffer), 64);
+    EXPECT_EQ (buffer[0], CMD_CONTROL);
+    EXPECT_EQ (buffer[1], REPLY_OK);
+    EXPECT_EQ (inputLength (device, buffer), 0) << "one notice, one report";
+}
+
+TEST_F (SimulatedLibrary, ListsDevicesInPlugOrderAndAnswersVersionsByTypeCode)
+{
+    const auto controller = sim.firstController();
+    const auto other = sim.addDevice (0x1B2, 0x0305);
+    const auto second = sim.addController();
+    settle();
+
+    int32_t numbers[HID_MAX_DEVICES] = {};
+    ASSERT_EQ (HID_EnumHIDno (numbers), 3);
+    EXPECT_EQ (numbers[0], controller);
+    EXPECT_EQ (numbers[1], other);
+    EXPECT_EQ (numbers[2], second);
+    EXPECT_EQ (HID_GetDeviceType (controller), HID_TYPE_TRBKELO7);
+    EXPECT_EQ (HID_GetDeviceType (other), 0x1B2);
+    EXPECT_EQ (HID_GetDeviceType (99), 0);
+
+    uint32_t words[2] = { 0, 0 };
+    HID_GetFirmwareVersion (HID_TYPE_TRBKELO7, words, 1);
+    EXPECT_EQ (words[0], 0x100u);
+    HID_GetFirmwareVersion (0x1B2, words, 1);
+    EXPECT_EQ (words[0], 0x305u);
+    words[0] = 7;
+    EXPECT_EQ (HID_GetFirmwareVersion (0x999, words, 1), 0);
+    EXPECT_EQ (words[0], 7u);
+
+    // Two arrivals were posted, each naming its device.
+    ASSERT_EQ (noticesHeard.size(), 2u);
+    EXPECT_EQ (noticesHeard[0].message, (uint32_t) WM_HID_ARRIVED);
+
+    // Removed and plugged in again, a device goes to the end of the list.
+    sim.remove (controller);
+    sim.plugIn (controller);
+    ASSERT_EQ (HID_EnumHIDno (numbers), 3);
+    EXPECT_EQ (numbers[2], controller);
+}
+
+TEST_F (SimulatedLibrary, PlacesAtMostTheRoomGivenAndNothingWhenNoReportIsPending)
+{
+    const auto device = sim.firstController();
+    const auto report = pattern (64);
+    sim.sendInput (device, report.data(), 64);
+    settle();
+
+    Report buffer {};
+    EXPECT_EQ (inputLength (device, buffer, 10), 10);
+    EXPECT_TRUE (std::equal (buffer.begin(), buffer.begin() + 10, report.begin()));
+    EXPECT_EQ (buffer[10], 0);
+    EXPECT_EQ (inputLength (device, buffer), 0);
+    EXPECT_EQ (inputLength (42, buffer), 0);
+
+    int32_t length = 64;
+    EXPECT_EQ (HID_Input (device, nullptr, &length), 0);
+    EXPECT_EQ (length, 0);
+}
+
+TEST_F (SimulatedLibrary, AScriptedRemovalTakesTheDeviceOffTheBusUntilItIsPluggedInAgain)
+{
+    const auto device = sim.firstController();
+    sim.addFault ({ Kind::infoQuery, 1, Fault::Action::remove, 0, 0, 30 });
+    const auto info = request (CMD_CONTROL, SUB_INFO);
+
+    ASSERT_NE (HID_Write (device, info.data(), 64), 0);
+    ASSERT_TRUE (runUntil ([&]
+                           { return ! noticesHeard.empty(); }));
+    EXPECT_EQ (noticesHeard[0].message, (uint32_t) WM_HID_REMOVED);
+    EXPECT_EQ (noticesHeard[0].wParam, (uintptr_t) device);
+    EXPECT_EQ (HID_Write (device, info.data(), 64), 0) << "a removed device takes no report";
+    EXPECT_EQ (HID_GetDeviceType (device), 0);
+
+    ASSERT_TRUE (runUntil ([&]
+                           { return noticesHeard.size() >= 2; }));
+    EXPECT_EQ (noticesHeard[1].message, (uint32_t) WM_HID_ARRIVED);
+    EXPECT_NE (HID_Write (device, info.data(), 64), 0);
+    settle();
+
+    // The removed request was received but not answered; only the one after the return was.
+    const auto received = sim.receivedRequests();
+    ASSERT_EQ (received.size(), 2u);
+    EXPECT_EQ (noticesHeard.size(), 3u);
+    const auto writes = sim.writeCalls();
+    ASSERT_EQ (writes.size(), 3u);
+    EXPECT_FALSE (writes[1].taken);
+}
+
+TEST_F (SimulatedLibrary, ALateReplyIsDroppedWhenTheDeviceWasRemovedMeanwhile)
+{
+    const auto device = sim.firstController();
+    sim.addFault ({ Kind::statusQuery, 1, Fault::Action::lateReply, 0, 0, 100 });
+    const auto status = request (CMD_CONTROL, SUB_STATUS);
+
+    ASSERT_NE (HID_Write (device, status.data(), 64), 0);
+    ASSERT_TRUE (runUntil ([&]
+                           { return sim.receivedRequests().size() == 1; }));
+    sim.remove (device);
+    sim.plugIn (device);
+    settle();
+
+    ASSERT_EQ (noticesHeard.size(), 2u);
+    EXPECT_EQ (noticesHeard[0].message, (uint32_t) WM_HID_REMOVED);
+    EXPECT_EQ (noticesHeard[1].message, (uint32_t) WM_HID_ARRIVED);
+    Report buffer {};
+    EXPECT_EQ (inputLength (device, buffer), 0);
+}
+
+TEST_F (SimulatedLibrary, PostsNothingOnceStopped)
+{
+    const auto device = sim.firstController();
+    HID_Stop();
+
+    const auto status = request (CMD_CONTROL, SUB_STATUS);
+    EXPECT_EQ (HID_Write (device, status.data(), 64), 0);
+    sim.remove (device);
+    sim.plugIn (device);
+    sim.addController();
+    settle();
+
+    EXPECT_TRUE (noticesHeard.empty());
+}
+
+TEST_F (SimulatedLibrary, WritesItsFlashAndRequestLogWhenFinalized)
+{
+    const auto dir = juce::File::createTempFile ("sim");
+    ASSERT_TRUE (dir.createDirectory());
+    const auto flashFile = dir.getChildFile ("flash.bin");
+    const auto logFile = dir.getChildFile ("requests.log");
+    sim.setDumpPaths (flashFile.getFullPathName().toStdString(), logFile.getFullPathName().toStdString());
+
+    const auto device = sim.firstController();
+    auto prepare = addressed (CMD_INFO, SUB_PREPARE, 0, 0);
+    HID_Write (device, prepare.data(), 64);
+    settle();
+    HID_Finalize();
+
+    EXPECT_EQ (flashFile.getSize(), (juce::int64) ControllerModel::kFlashSize);
+    juce::StringArray lines;
+    logFile.readLines (lines);
+    lines.removeEmptyStrings();
+    ASSERT_EQ (lines.size(), 1);
+    EXPECT_EQ (lines[0], juce::String (device) + " prepare f70800000000ff" + juce::String::repeatedString ("00", 57));
+
+    sim.setDumpPaths ({}, {});
+    dir.deleteRecursively();
+}
+
+TEST (SimulatedScenario, ReadsItsKeysAndReportsLinesItDoesNotUnderstand)
+{
+    SimulatedScenario scenario;
+    const auto problems = scenario.apply ("# a comment\n"
+                                          "version=1.05\n"
+                                          "stamp=0x20231231\n"
+                                          "  latency_ms = 3 \n"
+                                          "busy_count=-1\n"
+                                          "controllers=2\n"
+                                          "arrive_after_ms=250\n"
+                                          "other_device=0x1B2 0x305\n"
+                                          "fault=checksum 1 reply 0x81 2\n"
+                                          "fault=data 100 remove 500\n"
+                                          "fault=poll 3 busy_forever\n"
+                                          "version=10.2.3\n"
+                                          "fault=data 0 no_reply\n"
+                                          "fault=poll 1 late\n"
+                                          "colour=blue\n"
+                                          "latency_ms=fast\n");
+
+    EXPECT_EQ (scenario.version, "1.05");
+    EXPECT_EQ (scenario.stamp, 0x20231231u);
+    EXPECT_EQ (scenario.latencyMs, 3);
+    EXPECT_EQ (scenario.busyCount, -1);
+    EXPECT_EQ (scenario.controllers, 2);
+    EXPECT_EQ (scenario.arriveAfterMs, 250);
+    ASSERT_EQ (scenario.otherDevices.size(), 1u);
+    EXPECT_EQ (scenario.otherDevices[0].typeCode, 0x1B2);
+    EXPECT_EQ (scenario.otherDevices[0].firmwareWord, 0x305u);
+
+    ASSERT_EQ (scenario.faults.size(), 3u);
+    EXPECT_EQ (scenario.faults[0].kind, Kind::checksum);
+    EXPECT_EQ (scenario.faults[0].action, Fault::Action::reply);
+    EXPECT_EQ (scenario.faults[0].code, 0x81);
+    EXPECT_EQ (scenario.faults[0].reason, 2);
+    EXPECT_EQ (scenario.faults[1].kind, Kind::dataPiece);
+    EXPECT_EQ (scenario.faults[1].occurrence, 100);
+    EXPECT_EQ (scenario.faults[1].action, Fault::Action::remove);
+    EXPECT_EQ (scenario.faults[1].delayMs, 500);
+    EXPECT_EQ (scenario.faults[2].action, Fault::Action::busyForever);
+
+    ASSERT_EQ (problems.size(), 5u);
+    EXPECT_NE (problems[0].find ("line 12"), std::string::npos);
+}

@@ -1,0 +1,100 @@
+#include "device/HidCtrl.h"
+
+#include "device/HidUtil.h"
+
+#include <cstring>
+
+HidCtrl::~HidCtrl()
+{
+    close();
+}
+
+bool HidCtrl::open (HidHandler* newListener)
+{
+    listener = newListener;
+    util = new HidUtil();
+    connected.store (0);
+    std::memset (inputReport, 0, sizeof (inputReport));
+
+    if (! util->start (this))
+    {
+        listener = nullptr;
+        util->stop();
+        delete util;
+        util = nullptr;
+        connected.store (0);
+        return false;
+    }
+
+    connected.store (util->findDevice() ? 1 : 0);
+
+    if (connected.load() == 0)
+        return false;
+
+    firmwareVersion = util->readFirmwareVersion();
+    return true;
+}
+
+void HidCtrl::close()
+{
+    listener = nullptr;
+
+    if (util != nullptr)
+    {
+        util->stop();
+        delete util;
+        util = nullptr;
+    }
+}
+
+bool HidCtrl::write (const uint8_t* report)
+{
+    // close keeps the connection flag, so the util is checked too: a write after close
+    // must fail rather than reach a deleted util.
+    if (connected.load() == 0 || util == nullptr)
+        return false;
+
+    return util->writeReport (report);
+}
+
+void HidCtrl::hidDeviceRemoved()
+{
+    connected.store (0);
+    firmwareVersion = 0;
+    std::memset (inputReport, 0, sizeof (inputReport));
+    inputLength = 0;
+
+    if (listener != nullptr)
+        listener->hidDeviceRemoved();
+}
+
+void HidCtrl::hidDeviceArrived()
+{
+    if (util == nullptr)
+        return;
+
+    connected.store (1);
+    firmwareVersion = util->readFirmwareVersion();
+    inputLength = util->readInput (inputReport);
+
+    if (listener != nullptr)
+        listener->hidDeviceArrived();
+}
+
+void HidCtrl::hidInputReceived (int)
+{
+    if (util == nullptr || util->deviceNo.load() < 0)
+        return;
+
+    uint8_t buffer[HID_REPORT_SIZE] = {};
+    const auto length = util->readInput (buffer);
+
+    if (length <= 0)
+        return;
+
+    std::memcpy (inputReport, buffer, (size_t) length);
+    inputLength = length;
+
+    if (listener != nullptr)
+        listener->hidInputReceived (0);
+}

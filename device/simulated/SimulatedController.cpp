@@ -1,0 +1,611 @@
+#include "device/simulated/SimulatedController.h"
+
+#include "device/NoticeReceiver.h"
+#include "device/TrbKelo7Hid.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace
+{
+constexpr const char* kScenarioVariable = "TRB_SIM_SCENARIO";
+constexpr const char* kFlashDumpVariable = "TRB_SIM_FLASH_DUMP";
+constexpr const char* kRequestLogVariable = "TRB_SIM_REQUEST_LOG";
+
+std::string environment (const char* name)
+{
+    const auto* value = std::getenv (name);
+    return value != nullptr ? value : "";
+}
+
+SimulatedScenario scenarioFromEnvironment()
+{
+    auto scenario = SimulatedScenario::defaultForDemo();
+    const auto path = environment (kScenarioVariable);
+
+    if (path.empty())
+        return scenario;
+
+    std::ifstream file (path);
+
+    if (! file)
+    {
+        std::fprintf (stderr, "simulated controller: cannot read the scenario %s\n", path.c_str());
+        return scenario;
+    }
+
+    std::stringstream text;
+    text << file.rdbuf();
+
+    // A line that is not understood is reported and skipped, so that a typo shows
+    // in the test's output instead of silently running another scenario.
+    for (const auto& problem : scenario.apply (text.str()))
+        std::fprintf (stderr, "simulated controller: %s: %s\n", path.c_str(), problem.c_str());
+
+    return scenario;
+}
+}
+
+SimulatedController& SimulatedController::instance()
+{
+    static SimulatedController simulator;
+    return simulator;
+}
+
+SimulatedController::SimulatedController()
+    : flashDumpPath (environment (kFlashDumpVariable))
+    , requestLogPath (environment (kRequestLogVariable))
+{
+    reset (scenarioFromEnvironment());
+}
+
+SimulatedController::~SimulatedController()
+{
+    std::unique_lock<std::mutex> guard (lock);
+    stopDeviceThread (guard);
+    writeDumpsLocked();
+}
+
+void SimulatedController::reset (const SimulatedScenario& newScenario)
+{
+    std::lock_guard<std::mutex> guard (lock);
+    scenario = newScenario;
+    devices.clear();
+    events.clear();
+    received.clear();
+    writes.clear();
+    calls.fill (0);
+    nextPlugOrder = 0;
+    pendingArrival = -1;
+
+    for (const auto& other : scenario.otherDevices)
+        addLocked (other.typeCode, other.firmwareWord, true);
+
+    for (int i = 0; i < scenario.controllers; ++i)
+        addLocked (HID_TYPE_TRBKELO7, 0, true);
+
+    if (scenario.arriveAfterMs >= 0)
+        pendingArrival = addLocked (HID_TYPE_TRBKELO7, 0, false);
+
+    if (auto* first = controller (-1))
+        for (const auto& fault : scenario.faults)
+            first->model->addFault (fault);
+
+    idle.notify_all();
+}
+
+int32_t SimulatedController::addController (bool plugged)
+{
+    std::lock_guard<std::mutex> guard (lock);
+    return addLocked (HID_TYPE_TRBKELO7, 0, plugged);
+}
+
+int32_t SimulatedController::addDevice (int32_t typeCode, uint32_t firmwareWord, bool plugged)
+{
+    std::lock_guard<std::mutex> guard (lock);
+    return addLocked (typeCode, firmwareWord, plugged);
+}
+
+int32_t SimulatedController::addLocked (int32_t typeCode, uint32_t firmwareWord, bool plugged)
+{
+    auto device = std::make_unique<Device>();
+    device->number = (int32_t) devices.size();
+    device->typeCode = typeCode;
+    device->firmwareWord = firmwareWord;
+
+    if (typeCode == HID_TYPE_TRBKELO7)
+    {
+        device->model = std::make_unique<ControllerModel>();
+        device->model->installFirmware (scenario.version, scenario.stamp);
+        device->model->setBusyCount (scenario.busyCount);
+    }
+
+    devices.push_back (std::move (device));
+
+    if (plugged)
+        plugInLocked (*devices.back());
+
+    return devices.back()->number;
+}
+
+void SimulatedController::plugIn (int32_t deviceNumber)
+{
+    std::lock_guard<std::mutex> guard (lock);
+
+    if (auto* device = find (deviceNumber))
+        plugInLocked (*device);
+}
+
+void SimulatedController::plugInLater (int32_t deviceNumber, int delayMs)
+{
+    std::lock_guard<std::mutex> guard (lock);
+    schedule (Clock::now() + std::chrono::milliseconds (std::max (0, delayMs)), { Event::Type::plugIn, deviceNumber, 0, {} });
+}
+
+void SimulatedController::remove (int32_t deviceNumber)
+{
+    std::lock_guard<std::mutex> guard (lock);
+
+    if (auto* device = find (deviceNumber))
+        removeLocked (*device);
+}
+
+void SimulatedController::sendInput (int32_t deviceNumber, const uint8_t* bytes, int32_t length)
+{
+    std::lock_guard<std::mutex> guard (lock);
+    auto* device = find (deviceNumber);
+
+    if (device == nullptr || bytes == nullptr || length < 1 || length > HID_REPORT_SIZE)
+        return;
+
+    schedule (Clock::now() + std::chrono::milliseconds (scenario.latencyMs),
+              { Event::Type::reply, deviceNumber, device->generation, std::vector<uint8_t> (bytes, bytes + length) });
+}
+
+void SimulatedController::plugInLocked (Device& device)
+{
+    if (device.present)
+        return;
+
+    device.present = true;
+    device.plugOrder = nextPlugOrder++;
+
+    if (device.model != nullptr)
+        device.model->powerCycle();
+
+    post (arrivedMessage, (uintptr_t) device.number);
+}
+
+void SimulatedController::removeLocked (Device& device)
+{
+    if (! device.present)
+        return;
+
+    device.present = false;
+    ++device.generation;
+    device.pendingInput.clear();
+
+    if (device.model != nullptr)
+        device.model->powerCycle();
+
+    post (removedMessage, (uintptr_t) device.number);
+}
+
+void SimulatedController::deliverInputLocked (Device& device, std::vector<uint8_t> bytes)
+{
+    device.pendingInput.push_back (std::move (bytes));
+    post (inputMessage, (uintptr_t) device.number);
+}
+
+void SimulatedController::post (uint32_t message, uintptr_t wParam)
+{
+    // Posting under the lock: HID_Stop takes it too, so nothing is posted after it.
+    if (started && window != nullptr && message != 0)
+        trbPostNotice (window, message, wParam, 0);
+}
+
+int32_t SimulatedController::firstController() const
+{
+    std::lock_guard<std::mutex> guard (lock);
+    const auto* device = controller (-1);
+    return device != nullptr ? device->number : -1;
+}
+
+void SimulatedController::setLatencyMs (int latencyMs)
+{
+    std::lock_guard<std::mutex> guard (lock);
+    scenario.latencyMs = std::max (0, latencyMs);
+}
+
+void SimulatedController::addFault (const Fault& fault, int32_t deviceNumber)
+{
+    withModel ([&fault] (ControllerModel& model)
+               { model.addFault (fault); },
+               deviceNumber);
+}
+
+void SimulatedController::setBusyCount (int busyCount, int32_t deviceNumber)
+{
+    withModel ([busyCount] (ControllerModel& model)
+               { model.setBusyCount (busyCount); },
+               deviceNumber);
+}
+
+bool SimulatedController::withModel (const std::function<void (ControllerModel&)>& fn, int32_t deviceNumber)
+{
+    std::lock_guard<std::mutex> guard (lock);
+    auto* device = controller (deviceNumber);
+
+    if (device == nullptr)
+        return false;
+
+    fn (*device->model);
+    return true;
+}
+
+std::vector<uint8_t> SimulatedController::flash (int32_t deviceNumber) const
+{
+    std::lock_guard<std::mutex> guard (lock);
+    const auto* device = controller (deviceNumber);
+    return device != nullptr ? device->model->flash() : std::vector<uint8_t>();
+}
+
+std::vector<SimulatedController::ReceivedRequest> SimulatedController::receivedRequests() const
+{
+    std::lock_guard<std::mutex> guard (lock);
+    return received;
+}
+
+std::vector<SimulatedController::WriteCall> SimulatedController::writeCalls() const
+{
+    std::lock_guard<std::mutex> guard (lock);
+    return writes;
+}
+
+int SimulatedController::callCount (Function function) const
+{
+    std::lock_guard<std::mutex> guard (lock);
+    return calls[(size_t) function];
+}
+
+bool SimulatedController::waitUntilIdle (int timeoutMs)
+{
+    std::unique_lock<std::mutex> guard (lock);
+    return idle.wait_for (guard, std::chrono::milliseconds (timeoutMs), [this]
+                          { return events.empty(); });
+}
+
+SimulatedController::Device* SimulatedController::find (int32_t deviceNumber)
+{
+    return deviceNumber >= 0 && (size_t) deviceNumber < devices.size() ? devices[(size_t) deviceNumber].get() : nullptr;
+}
+
+const SimulatedController::Device* SimulatedController::find (int32_t deviceNumber) const
+{
+    return const_cast<SimulatedController*> (this)->find (deviceNumber);
+}
+
+SimulatedController::Device* SimulatedController::controller (int32_t deviceNumber)
+{
+    if (deviceNumber >= 0)
+    {
+        auto* device = find (deviceNumber);
+        return device != nullptr && device->model != nullptr ? device : nullptr;
+    }
+
+    for (auto& device : devices)
+        if (device->model != nullptr)
+            return device.get();
+
+    return nullptr;
+}
+
+const SimulatedController::Device* SimulatedController::controller (int32_t deviceNumber) const
+{
+    return const_cast<SimulatedController*> (this)->controller (deviceNumber);
+}
+
+void SimulatedController::schedule (Clock::time_point due, Event event)
+{
+    events.emplace (std::make_pair (due, nextEventSerial++), std::move (event));
+    wake.notify_all();
+}
+
+void SimulatedController::handleEventLocked (const Event& event)
+{
+    auto* device = find (event.deviceNumber);
+
+    if (device == nullptr)
+        return;
+
+    switch (event.type)
+    {
+        case Event::Type::plugIn:
+            plugInLocked (*device);
+            return;
+
+        case Event::Type::reply:
+            if (device->present && device->generation == event.generation)
+                deliverInputLocked (*device, event.bytes);
+            return;
+
+        case Event::Type::request:
+            break;
+    }
+
+    // A device of another kind takes reports and never answers.
+    if (! device->present || device->generation != event.generation || device->model == nullptr)
+        return;
+
+    auto& model = *device->model;
+    const auto outcome = model.handleRequest (event.bytes.data(), event.bytes.size());
+    const auto& logged = model.requests().back();
+    received.push_back ({ device->number, logged.kind, logged.bytes });
+
+    if (outcome.removeDevice)
+    {
+        removeLocked (*device);
+
+        if (outcome.replugAfterMs >= 0)
+            schedule (Clock::now() + std::chrono::milliseconds (outcome.replugAfterMs), { Event::Type::plugIn, device->number, 0, {} });
+
+        return;
+    }
+
+    if (! outcome.hasReply)
+        return;
+
+    std::vector<uint8_t> reply (outcome.reply.begin(), outcome.reply.end());
+
+    if (outcome.extraDelayMs > 0)
+        schedule (Clock::now() + std::chrono::milliseconds (outcome.extraDelayMs), { Event::Type::reply, device->number, device->generation, std::move (reply) });
+    else
+        deliverInputLocked (*device, std::move (reply));
+}
+
+void SimulatedController::deviceThreadLoop()
+{
+    std::unique_lock<std::mutex> guard (lock);
+
+    while (! threadShouldExit)
+    {
+        if (events.empty())
+        {
+            idle.notify_all();
+            wake.wait (guard);
+            continue;
+        }
+
+        const auto first = events.begin();
+
+        if (first->first.first > Clock::now())
+        {
+            wake.wait_until (guard, first->first.first);
+            continue;
+        }
+
+        const auto event = std::move (first->second);
+        events.erase (first);
+        handleEventLocked (event);
+    }
+}
+
+void SimulatedController::stopDeviceThread (std::unique_lock<std::mutex>& guard)
+{
+    started = false;
+    threadShouldExit = true;
+    events.clear();
+    wake.notify_all();
+    idle.notify_all();
+
+    if (deviceThread.joinable())
+    {
+        guard.unlock();
+        deviceThread.join();
+        guard.lock();
+    }
+}
+
+void SimulatedController::writeDumps() const
+{
+    std::lock_guard<std::mutex> guard (lock);
+    writeDumpsLocked();
+}
+
+void SimulatedController::setDumpPaths (const std::string& flashPath, const std::string& logPath)
+{
+    std::lock_guard<std::mutex> guard (lock);
+    flashDumpPath = flashPath;
+    requestLogPath = logPath;
+}
+
+void SimulatedController::writeDumpsLocked() const
+{
+    if (! flashDumpPath.empty())
+    {
+        if (const auto* device = controller (-1))
+        {
+            std::ofstream file (flashDumpPath, std::ios::binary | std::ios::trunc);
+            const auto& image = device->model->flash();
+            file.write (reinterpret_cast<const char*> (image.data()), (std::streamsize) image.size());
+        }
+    }
+
+    if (! requestLogPath.empty())
+    {
+        std::ofstream file (requestLogPath, std::ios::trunc);
+
+        for (const auto& request : received)
+        {
+            char hex[3] = {};
+            file << request.deviceNumber << ' ' << ControllerModel::kindName (request.kind) << ' ';
+
+            for (auto byte : request.bytes)
+            {
+                std::snprintf (hex, sizeof (hex), "%02x", byte);
+                file << hex;
+            }
+
+            file << '\n';
+        }
+    }
+}
+
+int32_t SimulatedController::initialize (void*)
+{
+    std::lock_guard<std::mutex> guard (lock);
+    countCall (Function::initialize);
+    return 1;
+}
+
+int32_t SimulatedController::setCallback (void* newWindow, uint32_t newInputMessage, uint32_t newArrivedMessage, uint32_t newRemovedMessage)
+{
+    std::lock_guard<std::mutex> guard (lock);
+    countCall (Function::setCallback);
+    window = newWindow;
+    inputMessage = newInputMessage;
+    arrivedMessage = newArrivedMessage;
+    removedMessage = newRemovedMessage;
+    return 1;
+}
+
+int32_t SimulatedController::start()
+{
+    std::lock_guard<std::mutex> guard (lock);
+    countCall (Function::start);
+
+    if (started)
+        return 1;
+
+    started = true;
+    threadShouldExit = false;
+    deviceThread = std::thread ([this]
+                                { deviceThreadLoop(); });
+
+    if (auto* arriving = find (pendingArrival); arriving != nullptr && ! arriving->present)
+        schedule (Clock::now() + std::chrono::milliseconds (scenario.arriveAfterMs), { Event::Type::plugIn, arriving->number, 0, {} });
+
+    return 1;
+}
+
+int32_t SimulatedController::enumerate (int32_t* numbers)
+{
+    std::lock_guard<std::mutex> guard (lock);
+    countCall (Function::enumerate);
+
+    if (numbers == nullptr)
+        return 0;
+
+    std::vector<const Device*> present;
+
+    for (const auto& device : devices)
+        if (device->present)
+            present.push_back (device.get());
+
+    std::sort (present.begin(), present.end(), [] (auto* a, auto* b)
+               { return a->plugOrder < b->plugOrder; });
+
+    const auto count = std::min (present.size(), (size_t) HID_MAX_DEVICES);
+
+    for (size_t i = 0; i < count; ++i)
+        numbers[i] = present[i]->number;
+
+    return (int32_t) count;
+}
+
+int32_t SimulatedController::deviceType (int32_t deviceNumber)
+{
+    std::lock_guard<std::mutex> guard (lock);
+    countCall (Function::getDeviceType);
+    const auto* device = find (deviceNumber);
+    return device != nullptr && device->present ? device->typeCode : 0;
+}
+
+int32_t SimulatedController::firmwareVersion (int32_t typeCode, uint32_t* words, int32_t)
+{
+    std::lock_guard<std::mutex> guard (lock);
+    countCall (Function::getFirmwareVersion);
+
+    if (words == nullptr)
+        return 0;
+
+    const Device* first = nullptr;
+
+    for (const auto& device : devices)
+        if (device->present && device->typeCode == typeCode && (first == nullptr || device->plugOrder < first->plugOrder))
+            first = device.get();
+
+    if (first == nullptr)
+        return 0;
+
+    words[0] = first->model != nullptr ? first->model->firmwareWord() : first->firmwareWord;
+    return 1;
+}
+
+int32_t SimulatedController::input (int32_t deviceNumber, uint8_t* buffer, int32_t* length)
+{
+    std::lock_guard<std::mutex> guard (lock);
+    countCall (Function::input);
+
+    if (length == nullptr)
+        return 0;
+
+    auto* device = find (deviceNumber);
+
+    if (buffer == nullptr || device == nullptr || ! device->present || device->pendingInput.empty() || *length <= 0)
+    {
+        *length = 0;
+        return 0;
+    }
+
+    const auto& report = device->pendingInput.front();
+    const auto count = std::min ((size_t) *length, report.size());
+    std::memcpy (buffer, report.data(), count);
+    *length = (int32_t) count;
+    device->pendingInput.pop_front();
+    return 1;
+}
+
+int32_t SimulatedController::write (int32_t deviceNumber, const uint8_t* report, int32_t length)
+{
+    std::lock_guard<std::mutex> guard (lock);
+    countCall (Function::write);
+
+    WriteCall call;
+    call.deviceNumber = deviceNumber;
+    call.length = length;
+
+    if (report != nullptr && length > 0)
+        std::memcpy (call.bytes.data(), report, std::min ((size_t) length, call.bytes.size()));
+
+    auto* device = find (deviceNumber);
+    call.taken = started && device != nullptr && device->present && report != nullptr && length == HID_REPORT_SIZE;
+    writes.push_back (call);
+
+    if (! call.taken)
+        return 0;
+
+    schedule (Clock::now() + std::chrono::milliseconds (scenario.latencyMs),
+              { Event::Type::request, deviceNumber, device->generation, std::vector<uint8_t> (report, report + length) });
+    return 1;
+}
+
+int32_t SimulatedController::stop()
+{
+    std::unique_lock<std::mutex> guard (lock);
+    countCall (Function::stop);
+    stopDeviceThread (guard);
+    return 1;
+}
+
+int32_t SimulatedController::finalize()
+{
+    std::lock_guard<std::mutex> guard (lock);
+    countCall (Function::finalize);
+    writeDumpsLocked();
+    return 1;
+}

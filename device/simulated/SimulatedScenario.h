@@ -1,0 +1,64 @@
+#pragma once
+
+#include "device/simulated/ControllerModel.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+/**
+    How the simulated bus starts: the controllers' installed firmware, their
+    timing and their scripted faults, and what else is plugged in.
+
+    In a test, fill one in and hand it to SimulatedController::reset. From outside
+    the process, name a file in TRB_SIM_SCENARIO; it holds key=value lines
+    applied on top of defaultForDemo(); blank lines and lines starting with #
+    are skipped:
+
+        version=1.00            installed version text (four characters)
+        stamp=0x20240101        installed date stamp
+        latency_ms=1            answer latency per exchange
+        busy_count=2            busy poll replies per block; -1: busy for ever
+        controllers=1           TRB-Kelo7s present at start (0 for none)
+        arrive_after_ms=500     one more TRB-Kelo7 plugged in this long after HID_Start
+        other_device=0x1B2 0x5  a HID device of another type (type code, firmware
+                                word), present at start and listed before the
+                                controllers; repeatable
+        fault=data 100 remove 500
+                                a fault of the first controller; repeatable:
+                                <kind> <n> <action> [arguments], kind one of
+                                status info prepare header data last checksum
+                                poll finish unknown any, n counted from 1,
+                                action one of
+                                  reply <code> <reason>
+                                  wrong_byte0 | no_reply | busy_forever
+                                  late <ms> | remove <ms until plugged in again, -1 never>
+
+    Numbers take decimal or 0x hexadecimal.
+*/
+struct SimulatedScenario
+{
+    /** A HID device of another kind on the bus. */
+    struct OtherDevice
+    {
+        int32_t typeCode = 0;
+        uint32_t firmwareWord = 0;
+    };
+
+    std::string version = "1.00";
+    uint32_t stamp = 0x20240101;
+    int latencyMs = 0;
+    int busyCount = 0;
+    int controllers = 1;
+    int arriveAfterMs = -1;
+    std::vector<OtherDevice> otherDevices;
+    std::vector<ControllerModel::ScriptedFault> faults;
+
+    /** The scenario without a file: as the default, with an answer latency of about one USB
+        frame, so the demo's progress is visible. */
+    static SimulatedScenario defaultForDemo();
+
+    /** Applies key=value lines to this scenario. Returns one message per line that was not
+        understood (that line changes nothing). */
+    std::vector<std::string> apply (const std::string& text);
+};
