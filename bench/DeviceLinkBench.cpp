@@ -1,0 +1,73 @@
+#include "device/HidCtrl.h"
+#include "device/simulated/SimulatedController.h"
+#include "update/Protocol.h"
+
+#include <benchmark/benchmark.h>
+#include <juce_events/juce_events.h>
+
+#include <array>
+
+namespace juce
+{
+// The framework's own single step of the message loop: waits for the next message and
+// dispatches it, as the application's loop does (runDispatchLoopUntil would sleep in
+// 1 ms steps instead of waking at once).
+bool dispatchNextMessageOnSystemQueue (bool returnIfNoPendingMessages);
+}
+
+namespace
+{
+struct CountingListener final : public HidHandler
+{
+    void hidDeviceRemoved() override { }
+    void hidDeviceArrived() override { }
+    void hidInputReceived (int) override { ++replies; }
+
+    int replies = 0;
+};
+
+// One request-reply exchange through HidCtrl and the simulated controller at latency 0:
+// the write, the device thread's answer, the notice through the message queue, the read.
+// A full update is about 19,000 of these.
+void exchangeThroughTheLink (benchmark::State& state)
+{
+    SimulatedScenario scenario;
+    SimulatedController::instance().reset (scenario);
+
+    HidCtrl ctrl;
+    CountingListener listener;
+
+    if (! ctrl.open (&listener))
+    {
+        state.SkipWithError ("no simulated controller");
+        return;
+    }
+
+    std::array<uint8_t, kReportSize> status {};
+    status[kOffsetCommand] = CMD_CONTROL;
+    status[kOffsetSubCommand] = SUB_STATUS;
+
+    for (auto _ : state)
+    {
+        const auto before = listener.replies;
+        ctrl.write (status.data());
+
+        while (listener.replies == before)
+            juce::dispatchNextMessageOnSystemQueue (false);
+    }
+
+    state.SetItemsProcessed (state.iterations());
+    ctrl.close();
+}
+}
+
+BENCHMARK (exchangeThroughTheLink)->UseRealTime();
+
+int main (int argc, char** argv)
+{
+    juce::ScopedJuceInitialiser_GUI framework;
+    benchmark::Initialize (&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
