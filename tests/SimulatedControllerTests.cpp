@@ -1,8 +1,14 @@
+#include "device/NoticeReceiver.h"
+#include "device/TrbKelo7Hid.h"
 #include "device/simulated/ControllerModel.h"
+#include "device/simulated/SimulatedController.h"
 #include "update/Protocol.h"
 
 #include <gtest/gtest.h>
+#include <juce_events/juce_events.h>
 
+#include <cstdlib>
+#include <functional>
 #include <numeric>
 #include <vector>
 
@@ -290,15 +296,6 @@ TEST (ControllerModel, LogsEveryRequestInOrderAndDoesNotAnswerFinish)
 // ---------------------------------------------------------------------------
 // The simulated device library behind the ten functions.
 
-#include "device/NoticeReceiver.h"
-#include "device/TrbKelo7Hid.h"
-#include "device/simulated/SimulatedController.h"
-
-#include <juce_events/juce_events.h>
-
-#include <atomic>
-#include <fstream>
-
 namespace
 {
 struct Notice
@@ -500,6 +497,23 @@ TEST_F (SimulatedLibrary, ALateReplyIsDroppedWhenTheDeviceWasRemovedMeanwhile)
     EXPECT_EQ (inputLength (device, buffer), 0);
 }
 
+TEST_F (SimulatedLibrary, ADuplicatedReplyArrivesAsASecondReportNobodyAskedFor)
+{
+    const auto device = sim.firstController();
+    sim.addFault ({ Kind::statusQuery, 1, Fault::Action::duplicateReply, 0, 0, 0 });
+    const auto status = request (CMD_CONTROL, SUB_STATUS);
+
+    ASSERT_NE (HID_Write (device, status.data(), 64), 0);
+    settle();
+
+    ASSERT_EQ (noticesHeard.size(), 2u);
+    Report buffer {};
+    EXPECT_EQ (inputLength (device, buffer), 64);
+    EXPECT_EQ (inputLength (device, buffer), 64);
+    EXPECT_EQ (buffer[1], REPLY_OK);
+    EXPECT_EQ (inputLength (device, buffer), 0);
+}
+
 TEST_F (SimulatedLibrary, PostsNothingOnceStopped)
 {
     const auto device = sim.firstController();
@@ -583,4 +597,22 @@ TEST (SimulatedScenario, ReadsItsKeysAndReportsLinesItDoesNotUnderstand)
 
     ASSERT_EQ (problems.size(), 5u);
     EXPECT_NE (problems[0].find ("line 12"), std::string::npos);
+}
+
+TEST (SimulatedScenario, ComesFromTheFileNamedByTheEnvironmentOnTopOfTheDemoDefault)
+{
+    EXPECT_EQ (SimulatedScenario::fromEnvironment().latencyMs, SimulatedScenario::defaultForDemo().latencyMs);
+
+    const auto file = juce::File::createTempFile ("scenario");
+    ASSERT_TRUE (file.replaceWithText ("stamp=0x20250315\nfault=info 1 duplicate\n"));
+    ::setenv ("TRB_SIM_SCENARIO", file.getFullPathName().toRawUTF8(), 1);
+    const auto scenario = SimulatedScenario::fromEnvironment();
+    ::unsetenv ("TRB_SIM_SCENARIO");
+    file.deleteFile();
+
+    EXPECT_EQ (scenario.stamp, 0x20250315u);
+    EXPECT_EQ (scenario.version, "1.00");
+    EXPECT_EQ (scenario.latencyMs, SimulatedScenario::defaultForDemo().latencyMs);
+    ASSERT_EQ (scenario.faults.size(), 1u);
+    EXPECT_EQ (scenario.faults[0].action, Fault::Action::duplicateReply);
 }

@@ -269,6 +269,7 @@ ControllerModel::Outcome ControllerModel::handleRequest (const uint8_t* request,
 
             case Action::wrongByte0:
             case Action::lateReply:
+            case Action::duplicateReply:
                 break;
         }
 
@@ -284,6 +285,8 @@ ControllerModel::Outcome ControllerModel::handleRequest (const uint8_t* request,
             outcome.reply[kOffsetCommand] = (uint8_t) (outcome.reply[kOffsetCommand] ^ kWrongByte0Mask);
         else if (fault->action == Action::lateReply)
             outcome.extraDelayMs = fault->delayMs;
+        else if (fault->action == Action::duplicateReply)
+            outcome.duplicate = outcome.hasReply;
 
         return outcome;
     }

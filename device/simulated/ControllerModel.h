@@ -90,8 +90,10 @@ public:
             noReply, /**< lost: not carried out, not answered */
             lateReply, /**< carried out; the reply comes delayMs later than usual */
             busyForever, /**< this poll and every later one is answered busy */
-            remove /**< not answered; the device drops off the bus and comes back
+            remove, /**< not answered; the device drops off the bus and comes back
                         after delayMs (negative: never) */
+            duplicateReply /**< carried out; the reply is sent twice, so the second copy
+                                arrives when no request waits for it */
         };
 
         RequestKind kind = RequestKind::any;
@@ -110,6 +112,7 @@ public:
         int extraDelayMs = 0; /**< answer this much later than the usual latency */
         bool removeDevice = false; /**< take the device off the bus now */
         int replugAfterMs = -1; /**< with removeDevice: plug it in again after this (negative: never) */
+        bool duplicate = false; /**< send the reply a second time right after the first */
     };
 
     /** One received request, as logged. */

@@ -12,7 +12,6 @@
 
 namespace
 {
-constexpr const char* kScenarioVariable = "TRB_SIM_SCENARIO";
 constexpr const char* kFlashDumpVariable = "TRB_SIM_FLASH_DUMP";
 constexpr const char* kRequestLogVariable = "TRB_SIM_REQUEST_LOG";
 
@@ -20,33 +19,6 @@ std::string environment (const char* name)
 {
     const auto* value = std::getenv (name);
     return value != nullptr ? value : "";
-}
-
-SimulatedScenario scenarioFromEnvironment()
-{
-    auto scenario = SimulatedScenario::defaultForDemo();
-    const auto path = environment (kScenarioVariable);
-
-    if (path.empty())
-        return scenario;
-
-    std::ifstream file (path);
-
-    if (! file)
-    {
-        std::fprintf (stderr, "simulated controller: cannot read the scenario %s\n", path.c_str());
-        return scenario;
-    }
-
-    std::stringstream text;
-    text << file.rdbuf();
-
-    // A line that is not understood is reported and skipped, so that a typo shows
-    // in the test's output instead of silently running another scenario.
-    for (const auto& problem : scenario.apply (text.str()))
-        std::fprintf (stderr, "simulated controller: %s: %s\n", path.c_str(), problem.c_str());
-
-    return scenario;
 }
 }
 
@@ -60,7 +32,7 @@ SimulatedController::SimulatedController()
     : flashDumpPath (environment (kFlashDumpVariable))
     , requestLogPath (environment (kRequestLogVariable))
 {
-    reset (scenarioFromEnvironment());
+    reset (SimulatedScenario::fromEnvironment());
 }
 
 SimulatedController::~SimulatedController()
@@ -360,11 +332,15 @@ void SimulatedController::handleEventLocked (const Event& event)
         return;
 
     std::vector<uint8_t> reply (outcome.reply.begin(), outcome.reply.end());
+    const auto copies = outcome.duplicate ? 2 : 1;
 
-    if (outcome.extraDelayMs > 0)
-        schedule (Clock::now() + std::chrono::milliseconds (outcome.extraDelayMs), { Event::Type::reply, device->number, device->generation, std::move (reply) });
-    else
-        deliverInputLocked (*device, std::move (reply));
+    for (int i = 0; i < copies; ++i)
+    {
+        if (outcome.extraDelayMs > 0)
+            schedule (Clock::now() + std::chrono::milliseconds (outcome.extraDelayMs), { Event::Type::reply, device->number, device->generation, reply });
+        else
+            deliverInputLocked (*device, reply);
+    }
 }
 
 void SimulatedController::deviceThreadLoop()

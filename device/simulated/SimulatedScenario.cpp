@@ -1,12 +1,15 @@
 #include "device/simulated/SimulatedScenario.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 
 namespace
 {
 constexpr int kDemoLatencyMs = 1;
+constexpr const char* kScenarioVariable = "TRB_SIM_SCENARIO";
 
 bool parseNumber (const std::string& text, long long& value)
 {
@@ -72,6 +75,8 @@ bool parseFault (const std::string& text, ControllerModel::ScriptedFault& fault)
         fault.action = Action::noReply;
     else if (action == "busy_forever")
         fault.action = Action::busyForever;
+    else if (action == "duplicate")
+        fault.action = Action::duplicateReply;
     else
         return false;
 
@@ -83,6 +88,31 @@ SimulatedScenario SimulatedScenario::defaultForDemo()
 {
     SimulatedScenario scenario;
     scenario.latencyMs = kDemoLatencyMs;
+    return scenario;
+}
+
+SimulatedScenario SimulatedScenario::fromEnvironment()
+{
+    auto scenario = defaultForDemo();
+    const auto* path = std::getenv (kScenarioVariable);
+
+    if (path == nullptr || *path == '\0')
+        return scenario;
+
+    std::ifstream file (path);
+
+    if (! file)
+    {
+        std::fprintf (stderr, "simulated controller: cannot read the scenario %s\n", path);
+        return scenario;
+    }
+
+    std::stringstream text;
+    text << file.rdbuf();
+
+    for (const auto& problem : scenario.apply (text.str()))
+        std::fprintf (stderr, "simulated controller: %s: %s\n", path, problem.c_str());
+
     return scenario;
 }
 

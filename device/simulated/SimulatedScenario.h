@@ -31,7 +31,7 @@
                                 poll finish unknown any, n counted from 1,
                                 action one of
                                   reply <code> <reason>
-                                  wrong_byte0 | no_reply | busy_forever
+                                  wrong_byte0 | no_reply | busy_forever | duplicate
                                   late <ms> | remove <ms until plugged in again, -1 never>
 
     Numbers take decimal or 0x hexadecimal.
@@ -57,6 +57,11 @@ struct SimulatedScenario
     /** The scenario without a file: as the default, with an answer latency of about one USB
         frame, so the demo's progress is visible. */
     static SimulatedScenario defaultForDemo();
+
+    /** defaultForDemo() with the file named by TRB_SIM_SCENARIO applied, if the variable is
+        set. An unreadable file or a line not understood is reported on stderr and skipped, so a
+        typo shows in the output instead of silently running another scenario. */
+    static SimulatedScenario fromEnvironment();
 
     /** Applies key=value lines to this scenario. Returns one message per line that was not
         understood (that line changes nothing). */
