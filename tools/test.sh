@@ -34,4 +34,7 @@ for config in "${configs[@]}"; do
 
     echo "== $config: tests"
     ctest --test-dir "$build" --output-on-failure --parallel "$jobs"
+    if [ -d "$build/test-images" ]; then
+        echo "== $config: pictures of what the looks draw in ${build#"$root"/}/test-images"
+    fi
 done

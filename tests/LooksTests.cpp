@@ -1,0 +1,549 @@
+#include "tests/GuiTestSupport.h"
+#include "ui/AlineButton.h"
+#include "ui/BtnLookAndFeel.h"
+#include "ui/ProgressLookAndFeel.h"
+
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
+// Xlib's event type macros collide with juce::KeyPress.
+namespace
+{
+constexpr int kXKeyPressEvent = KeyPress;
+constexpr int kXKeyReleaseEvent = KeyRelease;
+}
+#undef KeyPress
+#undef KeyRelease
+
+using guitest::render;
+using guitest::renderComponent;
+
+namespace
+{
+const juce::Colour kBackground { 0xffeaeaea };
+const juce::Colour kWhite { 0xffffffff };
+const juce::Colour kBlack { 0xff000000 };
+
+struct Element
+{
+    juce::Path::Iterator::PathElementType type;
+    juce::Point<float> end;
+};
+
+std::vector<Element> elementsOf (const juce::Path& path)
+{
+    std::vector<Element> elements;
+    juce::Path::Iterator it (path);
+
+    while (it.next())
+    {
+        juce::Point<float> end;
+
+        switch (it.elementType)
+        {
+            case juce::Path::Iterator::startNewSubPath:
+            case juce::Path::Iterator::lineTo:
+                end = { it.x1, it.y1 };
+                break;
+            case juce::Path::Iterator::quadraticTo:
+                end = { it.x2, it.y2 };
+                break;
+            case juce::Path::Iterator::cubicTo:
+                end = { it.x3, it.y3 };
+                break;
+            case juce::Path::Iterator::closePath:
+                break;
+        }
+
+        elements.push_back ({ it.elementType, end });
+    }
+
+    return elements;
+}
+
+void expectNear (juce::Point<float> actual, juce::Point<float> expected)
+{
+    EXPECT_NEAR (actual.x, expected.x, 1.0e-3f) << "x of " << actual.toString() << ", expected " << expected.toString();
+    EXPECT_NEAR (actual.y, expected.y, 1.0e-3f) << "y of " << actual.toString() << ", expected " << expected.toString();
+}
+
+void expectNear (juce::Rectangle<float> actual, juce::Rectangle<float> expected)
+{
+    expectNear (actual.getTopLeft(), expected.getTopLeft());
+    expectNear (actual.getBottomRight(), expected.getBottomRight());
+}
+
+bool isDark (juce::Colour c) { return c.getBrightness() < 0.5f; }
+bool isBlack (juce::Colour c) { return c.getRed() < 8 && c.getGreen() < 8 && c.getBlue() < 8; }
+bool isWhite (juce::Colour c) { return c.getRed() > 0xf8 && c.getGreen() > 0xf8 && c.getBlue() > 0xf8; }
+
+guitest::Rendering paintButton (AlineButton& button)
+{
+    return renderComponent (button, kBackground);
+}
+
+// The caption's dark pixels, kept clear of the bevels at the button's border.
+juce::Rectangle<int> captionBounds (const juce::Image& image)
+{
+    return guitest::boundsOfPixels (image, image.getBounds().reduced (4), isDark);
+}
+}
+
+//==============================================================================
+TEST (ButtonLook, ABoxConnectedOnAllEdgesFillsTheButtonWithSquareCorners)
+{
+    AlineButton button ("OK");
+    button.setSize (100, 40);
+    auto r = render (100, 40, kBackground, [&] (juce::Graphics& g)
+                     { button.getLookAndFeel().drawButtonBackground (g, button, kWhite, false, false); });
+
+    ASSERT_EQ (r.context->paths.size(), 3u) << "box, upper-left bevel, lower-right bevel";
+    const auto& box = r.context->paths[0];
+    expectNear (box.path.getBounds(), { 0.1f, 0.1f, 99.8f, 39.8f });
+    const auto outline = elementsOf (box.path);
+    ASSERT_EQ (outline.size(), 5u) << "four corners and the close";
+    expectNear (outline[0].end, { 0.1f, 0.1f });
+    expectNear (outline[1].end, { 99.9f, 0.1f });
+    expectNear (outline[2].end, { 99.9f, 39.9f });
+    expectNear (outline[3].end, { 0.1f, 39.9f });
+    EXPECT_EQ (outline[4].type, juce::Path::Iterator::closePath);
+    EXPECT_EQ (box.fill.colour, kWhite);
+
+    // The bevels run along the box's edges without rounding.
+    const auto upperLeft = elementsOf (BtnLookAndFeel::createUpperLeftEdgePath (0.1f, 0.1f, 99.8f, 39.8f, 19.9f, false, false, false));
+    ASSERT_EQ (upperLeft.size(), 3u);
+    expectNear (upperLeft[0].end, { 0.1f, 39.9f });
+    expectNear (upperLeft[1].end, { 0.1f, 0.1f });
+    expectNear (upperLeft[2].end, { 99.9f, 0.1f });
+
+    const auto lowerRight = elementsOf (BtnLookAndFeel::createLowerRightEdgePath (0.1f, 0.1f, 99.8f, 39.8f, 19.9f, false, false, false));
+    ASSERT_EQ (lowerRight.size(), 3u);
+    expectNear (lowerRight[0].end, { 99.9f, 0.1f });
+    expectNear (lowerRight[1].end, { 99.9f, 39.9f });
+    expectNear (lowerRight[2].end, { 0.1f, 39.9f });
+}
+
+TEST (ButtonLook, ABoxWithNoConnectedEdgeIsInsetWithSemicircularShortSides)
+{
+    AlineButton button ("OK");
+    button.setSize (100, 40);
+    button.setConnectedEdges (0);
+    auto r = render (100, 40, kBackground, [&] (juce::Graphics& g)
+                     { button.getLookAndFeel().drawButtonBackground (g, button, kWhite, false, false); });
+
+    ASSERT_EQ (r.context->paths.size(), 3u);
+    const auto& box = r.context->paths[0].path;
+    expectNear (box.getBounds(), { 1.25f, 1.25f, 97.5f, 37.5f });
+    EXPECT_FALSE (box.contains (1.5f, 1.5f)) << "no square corner";
+
+    // r = 37.5 / 2: the left side is a half circle around (20, 20), the long sides straight.
+    const float r0 = 18.75f, cx = 1.25f + r0, cy = 1.25f + r0;
+    for (float angle = 0.2f; angle < juce::MathConstants<float>::pi; angle += 0.2f)
+    {
+        const auto px = cx - std::sin (angle) * r0, py = cy - std::cos (angle) * r0;
+        EXPECT_TRUE (box.contains (px + 0.3f * std::sin (angle), py + 0.3f * std::cos (angle))) << angle;
+        EXPECT_FALSE (box.contains (px - 0.3f * std::sin (angle), py - 0.3f * std::cos (angle))) << angle;
+    }
+
+    EXPECT_TRUE (box.contains (cx + 1.0f, 1.4f)) << "the top side is straight from the arc on";
+    EXPECT_TRUE (box.contains (98.6f, 20.0f));
+
+    const auto upperLeft = elementsOf (BtnLookAndFeel::createUpperLeftEdgePath (1.25f, 1.25f, 97.5f, 37.5f, r0, true, true, true));
+    expectNear (upperLeft.front().end, { cx, 38.75f });
+    expectNear (upperLeft.back().end, { 98.75f - r0, 1.25f });
+
+    const auto lowerRight = elementsOf (BtnLookAndFeel::createLowerRightEdgePath (1.25f, 1.25f, 97.5f, 37.5f, r0, true, true, true));
+    expectNear (lowerRight.front().end, { 98.75f - r0, 1.25f });
+    expectNear (lowerRight.back().end, { cx, 38.75f });
+}
+
+TEST (ButtonLook, ABoxOfTwoAndAHalfPixelsOrLessDrawsNothing)
+{
+    struct Case
+    {
+        float w, h;
+        bool drawn;
+    };
+
+    for (auto c : { Case { 2.5f, 30.0f, false }, Case { 30.0f, 2.5f, false }, Case { 0.0f, 0.0f, false },
+                    Case { -4.0f, 30.0f, false }, Case { 2.6f, 30.0f, true }, Case { 30.0f, 2.6f, true } })
+    {
+        auto r = render (40, 40, kBackground, [&] (juce::Graphics& g)
+                         { BtnLookAndFeel::drawBevelledBox (g, 1.0f, 1.0f, c.w, c.h, kWhite, false, false, false, false, false); });
+        EXPECT_EQ (r.context->paths.empty(), ! c.drawn) << c.w << " x " << c.h;
+    }
+
+    // A button 5 pixels wide with free edges leaves a 2.5-pixel box: only the caption is drawn.
+    AlineButton narrow ("OK");
+    narrow.setConnectedEdges (0);
+    narrow.setSize (5, 40);
+    auto r = paintButton (narrow);
+    for (auto& p : r.context->paths)
+        EXPECT_NE (p.fill.colour, kWhite) << "no box";
+}
+
+TEST (ButtonLook, PressedSwapsTheBevelsAndMovesTheCaptionOnePixelRightAndDown)
+{
+    // Coloured and set as the updater's window shows it.
+    const juce::Colour face { 0xffeaeaea };
+    AlineButton button ("Cancel");
+    button.setColour (juce::TextButton::buttonColourId, face);
+    button.setFontStyle (juce::Font::bold);
+    button.setSize (100, 20);
+
+    auto up = paintButton (button);
+    button.setState (juce::Button::buttonDown);
+    auto down = paintButton (button);
+
+    guitest::saveImage (up.image, "button-up");
+    guitest::saveImage (down.image, "button-down");
+
+    ASSERT_GE (up.context->paths.size(), 3u);
+    ASSERT_GE (down.context->paths.size(), 3u);
+    EXPECT_EQ (up.context->paths[1].fill.colour, kWhite);
+    EXPECT_EQ (up.context->paths[2].fill.colour, kBlack);
+    EXPECT_EQ (down.context->paths[1].fill.colour, kBlack);
+    EXPECT_EQ (down.context->paths[2].fill.colour, kWhite);
+
+    // Left and top edge light when up, dark when down; right and bottom the other way.
+    for (auto [x, y] : { std::pair { 0, 10 }, std::pair { 50, 0 } })
+    {
+        EXPECT_TRUE (isWhite (up.image.getPixelAt (x, y))) << x << "," << y;
+        EXPECT_TRUE (isBlack (down.image.getPixelAt (x, y))) << x << "," << y;
+    }
+
+    for (auto [x, y] : { std::pair { 99, 10 }, std::pair { 50, 19 } })
+    {
+        EXPECT_TRUE (isBlack (up.image.getPixelAt (x, y))) << x << "," << y;
+        EXPECT_TRUE (isWhite (down.image.getPixelAt (x, y))) << x << "," << y;
+    }
+
+    EXPECT_EQ (up.image.getPixelAt (10, 10), face) << "the box is the button's colour";
+
+    const auto upCaption = captionBounds (up.image);
+    ASSERT_FALSE (upCaption.isEmpty());
+    EXPECT_EQ (captionBounds (down.image), upCaption.translated (1, 1));
+
+    for (auto& glyph : up.context->glyphs)
+        EXPECT_EQ (glyph.fill.colour, juce::Colour (0xff101010));
+}
+
+TEST (ButtonLook, CaptionHeightIsFourFifthsOfTheButtonUpToThirteen)
+{
+    struct Case
+    {
+        int height;
+        float fontHeight;
+    };
+
+    for (auto c : { Case { 40, 13.0f }, Case { 20, 13.0f }, Case { 16, 12.8f }, Case { 10, 8.0f } })
+    {
+        AlineButton button ("OK");
+        button.setFontName ("DejaVu Sans");
+        button.setFontStyle (juce::Font::bold);
+        button.setSize (100, c.height);
+
+        auto r = paintButton (button);
+        ASSERT_EQ (r.context->glyphs.size(), 2u) << "O and K";
+        for (auto& glyph : r.context->glyphs)
+        {
+            EXPECT_FLOAT_EQ (glyph.font.getHeight(), c.fontHeight) << c.height;
+            EXPECT_EQ (glyph.font.getTypefaceName(), "DejaVu Sans");
+            EXPECT_TRUE (glyph.font.isBold());
+        }
+    }
+}
+
+TEST (ButtonLook, SetCaptionShowsTheNewText)
+{
+    AlineButton button ("OK");
+    button.setSize (100, 20);
+    EXPECT_EQ (button.getButtonText(), "OK") << "the name is the first caption";
+
+    button.setCaption ("Start");
+    EXPECT_EQ (button.getButtonText(), "Start");
+    EXPECT_EQ (paintButton (button).context->glyphs.size(), 5u);
+
+    button.setCaption ("Start");
+    EXPECT_EQ (button.getButtonText(), "Start");
+}
+
+//==============================================================================
+TEST (ButtonLook, ScreenReadersSeeAButtonTitledWithTheCaptionThatPressClicks)
+{
+    if (! guitest::haveDisplay())
+        GTEST_SKIP() << "needs an X display (the CTest run provides one)";
+
+    AlineButton button ("OK");
+    button.setSize (100, 20);
+    button.setCaption ("Start");
+    int clicks = 0;
+    button.onClick = [&clicks]
+    { ++clicks; };
+    ASSERT_TRUE (guitest::showOnDesktop (button));
+
+    auto* handler = button.getAccessibilityHandler();
+    ASSERT_NE (handler, nullptr);
+    EXPECT_EQ (handler->getRole(), juce::AccessibilityRole::button);
+    EXPECT_EQ (handler->getTitle(), "Start");
+    ASSERT_TRUE (handler->getActions().invoke (juce::AccessibilityActionType::press));
+    EXPECT_TRUE (guitest::waitFor ([&clicks]
+                                   { return clicks == 1; }));
+
+    button.removeFromDesktop();
+}
+
+//==============================================================================
+TEST (ButtonLook, OnlyTheButtonWithTheKeyboardFocusShowsTheFocusFrame)
+{
+    if (! guitest::haveDisplay())
+        GTEST_SKIP() << "needs an X display (the CTest run provides one)";
+
+    juce::Component window;
+    AlineButton ok ("OK"), cancel ("Cancel");
+    ok.setFontStyle (juce::Font::bold);
+    window.setSize (240, 60);
+    window.addAndMakeVisible (ok);
+    window.addAndMakeVisible (cancel);
+    ok.setBounds (120, 10, 100, 40);
+    cancel.setBounds (10, 10, 100, 40);
+
+    ASSERT_TRUE (guitest::showOnDesktop (window));
+    ASSERT_TRUE (guitest::focus (ok));
+
+    // The frame: 0.5 pixels of grey at 5 % of the width and 15 % of the height.
+    const auto framed = [] (const juce::Image& image)
+    {
+        return ! isWhite (image.getPixelAt (50, 6)) && ! isWhite (image.getPixelAt (5, 20))
+               && isWhite (image.getPixelAt (50, 8));
+    };
+
+    auto focused = paintButton (ok);
+    auto other = paintButton (cancel);
+    guitest::saveImage (focused.image, "button-focused");
+    EXPECT_TRUE (framed (focused.image));
+    EXPECT_FALSE (framed (other.image));
+    EXPECT_TRUE (isWhite (other.image.getPixelAt (50, 6)));
+
+    ASSERT_TRUE (guitest::focus (cancel));
+    EXPECT_FALSE (framed (paintButton (ok).image));
+    EXPECT_TRUE (framed (paintButton (cancel).image));
+
+    window.removeFromDesktop();
+}
+
+TEST (ButtonLook, ReturnWithoutModifiersClicksOnceAndOnlyReturnIsHandled)
+{
+    if (! guitest::haveDisplay())
+        GTEST_SKIP() << "needs an X display (the CTest run provides one)";
+
+    juce::Component window;
+    AlineButton button ("OK");
+    window.setSize (120, 40);
+    window.addAndMakeVisible (button);
+    button.setBounds (10, 10, 100, 20);
+    int clicks = 0;
+    button.onClick = [&clicks]
+    { ++clicks; };
+
+    ASSERT_TRUE (guitest::showOnDesktop (window));
+    ASSERT_TRUE (guitest::focus (button));
+    auto* peer = window.getPeer();
+
+    using juce::ModifierKeys;
+    for (auto modifiers : { ModifierKeys::shiftModifier, ModifierKeys::ctrlModifier, ModifierKeys::altModifier })
+    {
+        EXPECT_FALSE (peer->handleKeyPress (juce::KeyPress (juce::KeyPress::returnKey, modifiers, 0))) << modifiers;
+        EXPECT_FALSE (guitest::waitFor ([&clicks]
+                                        { return clicks > 0; },
+                                        300))
+            << modifiers;
+    }
+
+    EXPECT_FALSE (peer->handleKeyPress (juce::KeyPress (juce::KeyPress::spaceKey))) << "space is not a click key";
+    EXPECT_FALSE (peer->handleKeyPress (juce::KeyPress ('a')));
+
+    // The key is not held in the window system, so the next paint finds it released and clicks.
+    EXPECT_TRUE (peer->handleKeyPress (juce::KeyPress (juce::KeyPress::returnKey)));
+    EXPECT_TRUE (guitest::waitFor ([&clicks]
+                                   { return clicks == 1; }));
+    guitest::waitFor ([]
+                      { return false; },
+                      300);
+    EXPECT_EQ (clicks, 1) << "one press, one click";
+
+    window.removeFromDesktop();
+}
+
+namespace
+{
+// Sends a Return key event to the window through the X server, as a keyboard
+// would, so that the framework's record of held keys follows it.
+bool sendReturnKey (juce::ComponentPeer& peer, bool press)
+{
+    auto* display = XOpenDisplay (nullptr);
+
+    if (display == nullptr)
+        return false;
+
+    const auto window = (Window) (juce::pointer_sized_uint) peer.getNativeHandle();
+    XKeyEvent event {};
+    event.type = press ? kXKeyPressEvent : kXKeyReleaseEvent;
+    event.display = display;
+    event.window = window;
+    event.root = DefaultRootWindow (display);
+    event.time = CurrentTime;
+    event.same_screen = True;
+    event.keycode = XKeysymToKeycode (display, XK_Return);
+
+    const auto sent = XSendEvent (display, window, True, press ? KeyPressMask : KeyReleaseMask, (XEvent*) &event);
+    XSync (display, False);
+    XCloseDisplay (display);
+    return sent != 0;
+}
+}
+
+TEST (ButtonLook, HeldReturnKeepsTheButtonDownAndClicksOnRelease)
+{
+    if (! guitest::haveDisplay())
+        GTEST_SKIP() << "needs an X display (the CTest run provides one)";
+
+    juce::Component window;
+    AlineButton button ("OK");
+    window.setSize (120, 40);
+    window.addAndMakeVisible (button);
+    button.setBounds (10, 10, 100, 20);
+    int clicks = 0;
+    button.onClick = [&clicks]
+    { ++clicks; };
+
+    ASSERT_TRUE (guitest::showOnDesktop (window));
+    ASSERT_TRUE (guitest::focus (button));
+
+    ASSERT_TRUE (sendReturnKey (*window.getPeer(), true));
+    ASSERT_TRUE (guitest::waitFor ([]
+                                   { return juce::KeyPress::isKeyCurrentlyDown (juce::KeyPress::returnKey); }));
+
+    // While the key is held the button keeps polling it and shows itself down.
+    EXPECT_FALSE (guitest::waitFor ([&clicks]
+                                    { return clicks > 0; },
+                                    400));
+    const auto held = paintButton (button);
+    EXPECT_TRUE (isBlack (held.image.getPixelAt (0, 10))) << "upper-left bevel dark: down";
+
+    ASSERT_TRUE (sendReturnKey (*window.getPeer(), false));
+    EXPECT_TRUE (guitest::waitFor ([&clicks]
+                                   { return clicks == 1; }));
+    guitest::waitFor ([]
+                      { return false; },
+                      300);
+    EXPECT_EQ (clicks, 1);
+    EXPECT_TRUE (isWhite (paintButton (button).image.getPixelAt (0, 10))) << "up again";
+
+    window.removeFromDesktop();
+}
+
+//==============================================================================
+namespace
+{
+const juce::Colour kBarBackground { 0xff080808 };
+
+guitest::Rendering drawBar (double progress, const juce::String& text, int width = 366, int height = 20)
+{
+    ProgressLookAndFeel look;
+    double value = progress;
+    juce::ProgressBar bar (value);
+    bar.setColour (juce::ProgressBar::backgroundColourId, kBarBackground);
+    return render (width, height, juce::Colours::magenta, [&] (juce::Graphics& g)
+                   { look.drawProgressBar (g, bar, width, height, progress, text); });
+}
+
+const juce::ColourGradient* barGradient (const guitest::Rendering& r)
+{
+    for (auto& rect : r.context->rects)
+        if (rect.fill.isGradient())
+            return rect.fill.gradient.get();
+
+    return nullptr;
+}
+
+float barWidth (const guitest::Rendering& r)
+{
+    for (auto& rect : r.context->rects)
+        if (rect.fill.isGradient())
+            return rect.area.getWidth();
+
+    return 0.0f;
+}
+}
+
+TEST (ProgressLook, BarGrowsWithProgressWithinTwoPixelsOfTheEdges)
+{
+    struct Case
+    {
+        double progress;
+        float width;
+    };
+
+    const auto notANumber = std::numeric_limits<double>::quiet_NaN();
+
+    for (auto c : { Case { -0.5, 0.0f }, Case { 0.0, 0.0f }, Case { 0.25, 90.5f }, Case { 1.0, 362.0f },
+                    Case { 1.5, 362.0f }, Case { 1.0e300, 362.0f }, Case { notANumber, 0.0f } })
+    {
+        auto r = drawBar (c.progress, {});
+        EXPECT_FLOAT_EQ (barWidth (r), c.width) << c.progress;
+
+        // The whole control shows the background first, the bar starts 2 pixels in.
+        EXPECT_EQ (r.image.getPixelAt (0, 0), kBarBackground) << c.progress;
+        EXPECT_EQ (r.image.getPixelAt (1, 10), kBarBackground) << c.progress;
+        EXPECT_EQ (r.image.getPixelAt (365, 19), kBarBackground) << c.progress;
+        EXPECT_EQ (r.image.getPixelAt (2, 10) == kBarBackground, c.width == 0.0f) << c.progress;
+        EXPECT_EQ (r.image.getPixelAt (2, 1), kBarBackground) << c.progress;
+        EXPECT_EQ (r.image.getPixelAt (2, 18), kBarBackground) << c.progress;
+        EXPECT_EQ (r.image.getPixelAt (364, 10), kBarBackground) << "never past width - 2";
+    }
+}
+
+TEST (ProgressLook, GradientRunsFromLightGreyThroughDarkGreyDownwards)
+{
+    auto r = drawBar (1.0, {});
+    const auto* gradient = barGradient (r);
+    ASSERT_NE (gradient, nullptr);
+
+    EXPECT_FALSE (gradient->isRadial);
+    EXPECT_EQ (gradient->point1, juce::Point<float> (2.0f, 2.0f));
+    EXPECT_EQ (gradient->point2, juce::Point<float> (2.0f, 16.0f));
+    EXPECT_EQ (gradient->getColourAtPosition (0.0), juce::Colour (0xffa7a7a7));
+    EXPECT_EQ (gradient->getColourAtPosition (0.5), juce::Colour (0xff646464));
+    EXPECT_EQ (gradient->getColourAtPosition (1.0), juce::Colour (0xff6c6c6c));
+    EXPECT_EQ (gradient->getColourAtPosition (0.25), juce::Colour (0xffa7a7a7).interpolatedWith (juce::Colour (0xff646464), 0.5f));
+
+    // On screen: light at the top row of the bar, darkest in the middle, uniform across.
+    const auto top = r.image.getPixelAt (100, 2), middle = r.image.getPixelAt (100, 9);
+    EXPECT_NEAR (top.getRed(), 0xa7, 6);
+    EXPECT_NEAR (middle.getRed(), 0x64, 6);
+    EXPECT_EQ (r.image.getPixelAt (3, 9), middle);
+    EXPECT_EQ (r.image.getPixelAt (363, 9), middle);
+}
+
+TEST (ProgressLook, TextIsWhiteAtFourFifthsOfTheHeightAndAnEmptyTextDrawsNothing)
+{
+    auto r = drawBar (0.5, "50%");
+    guitest::saveImage (r.image, "progress-bar");
+
+    ASSERT_EQ (r.context->glyphs.size(), 3u);
+    for (auto& glyph : r.context->glyphs)
+    {
+        EXPECT_EQ (glyph.fill.colour, kWhite);
+        EXPECT_FLOAT_EQ (glyph.font.getHeight(), 16.0f);
+    }
+
+    // Centred: the text's white pixels sit around the middle of the control.
+    const auto text = guitest::boundsOfPixels (r.image, r.image.getBounds(), isWhite);
+    ASSERT_FALSE (text.isEmpty());
+    EXPECT_NEAR (text.getCentreX(), 183, 3);
+
+    EXPECT_TRUE (drawBar (0.5, {}).context->glyphs.empty());
+    EXPECT_TRUE (guitest::boundsOfPixels (drawBar (0.5, {}).image, { 0, 0, 366, 20 }, isWhite).isEmpty());
+}
