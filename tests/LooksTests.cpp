@@ -270,7 +270,7 @@ TEST (ButtonLook, SetCaptionShowsTheNewText)
 }
 
 //==============================================================================
-TEST (ButtonLook, ScreenReadersSeeAButtonTitledWithTheCaptionThatPressClicks)
+TEST (ButtonOnScreen, ScreenReadersSeeAButtonTitledWithTheCaptionThatPressClicks)
 {
     if (! guitest::haveDisplay())
         GTEST_SKIP() << "needs an X display (the CTest run provides one)";
@@ -295,7 +295,7 @@ TEST (ButtonLook, ScreenReadersSeeAButtonTitledWithTheCaptionThatPressClicks)
 }
 
 //==============================================================================
-TEST (ButtonLook, OnlyTheButtonWithTheKeyboardFocusShowsTheFocusFrame)
+TEST (ButtonOnScreen, OnlyTheButtonWithTheKeyboardFocusShowsTheFocusFrame)
 {
     if (! guitest::haveDisplay())
         GTEST_SKIP() << "needs an X display (the CTest run provides one)";
@@ -333,7 +333,7 @@ TEST (ButtonLook, OnlyTheButtonWithTheKeyboardFocusShowsTheFocusFrame)
     window.removeFromDesktop();
 }
 
-TEST (ButtonLook, ReturnWithoutModifiersClicksOnceAndOnlyReturnIsHandled)
+TEST (ButtonOnScreen, ReturnWithoutModifiersClicksOnceAndOnlyReturnIsHandled)
 {
     if (! guitest::haveDisplay())
         GTEST_SKIP() << "needs an X display (the CTest run provides one)";
@@ -404,7 +404,7 @@ bool sendReturnKey (juce::ComponentPeer& peer, bool press)
 }
 }
 
-TEST (ButtonLook, HeldReturnKeepsTheButtonDownAndClicksOnRelease)
+TEST (ButtonOnScreen, HeldReturnKeepsTheButtonDownAndClicksOnRelease)
 {
     if (! guitest::haveDisplay())
         GTEST_SKIP() << "needs an X display (the CTest run provides one)";
