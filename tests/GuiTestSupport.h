@@ -28,6 +28,7 @@ struct DrawnGlyph
     juce::Font font;
     juce::AffineTransform transform;
     juce::FillType fill;
+    juce::String fallbackFontName; // the framework's fallback font while the glyph was drawn
 };
 
 struct DrawnRect
@@ -88,7 +89,7 @@ public:
 
     void drawGlyph (int glyph, const juce::AffineTransform& transform) override
     {
-        glyphs.push_back ({ glyph, getFont(), transform, currentFill });
+        glyphs.push_back ({ glyph, getFont(), transform, currentFill, juce::Font::getFallbackFontName() });
         LowLevelGraphicsSoftwareRenderer::drawGlyph (glyph, transform);
     }
 

@@ -1,6 +1,8 @@
 #include "tests/GuiTestSupport.h"
+#include "text/TxtLoader.h"
 #include "ui/AlineButton.h"
 #include "ui/BtnLookAndFeel.h"
+#include "ui/LangLookAndFeel.h"
 #include "ui/ProgressLookAndFeel.h"
 
 #include <gtest/gtest.h>
@@ -546,4 +548,261 @@ TEST (ProgressLook, TextIsWhiteAtFourFifthsOfTheHeightAndAnEmptyTextDrawsNothing
 
     EXPECT_TRUE (drawBar (0.5, {}).context->glyphs.empty());
     EXPECT_TRUE (guitest::boundsOfPixels (drawBar (0.5, {}).image, { 0, 0, 366, 20 }, isWhite).isEmpty());
+}
+
+//==============================================================================
+namespace
+{
+// The language look as the updater uses it: the desktop's default look, so that
+// the catalogue's font names resolve to installed faces.
+class DefaultLangLook final
+{
+public:
+    DefaultLangLook() { look.installAsDefault(); }
+
+    ~DefaultLangLook()
+    {
+        juce::LookAndFeel::setDefaultLookAndFeel (nullptr);
+        TxtLoader::deleteInstance();
+    }
+
+    LangLookAndFeel look;
+};
+
+// How an entry is drawn, as flags.
+enum EntryFlags
+{
+    kPlainEntry = 0,
+    kSeparator = 1,
+    kInactive = 2,
+    kHighlighted = 4,
+    kTicked = 8,
+    kSubMenu = 16
+};
+
+const juce::Colour kMenuBackground { 0xffffffff };
+
+guitest::Rendering drawEntry (LangLookAndFeel& look, const juce::String& text, int width, int height,
+                              int flags = kPlainEntry, const juce::String& shortcut = {})
+{
+    return render (width, height, kMenuBackground, [&] (juce::Graphics& g)
+                   { look.drawPopupMenuItem (g, { 0, 0, width, height }, (flags & kSeparator) != 0, (flags & kInactive) == 0,
+                                             (flags & kHighlighted) != 0, (flags & kTicked) != 0, (flags & kSubMenu) != 0,
+                                             text, shortcut, nullptr, nullptr); });
+}
+
+// Where a glyph starts on the line: the x of its drawing transform.
+float glyphX (const guitest::DrawnGlyph& glyph) { return glyph.transform.getTranslationX(); }
+
+const char* const kExpectedFonts[] = { "Verdana", "Verdana", "Verdana", "Verdana", "Verdana", "Verdana",
+                                       "Verdana", "Verdana", "SimHei", "SimHei", "Batang", "MS PGothic" };
+
+void addLanguages (juce::ComboBox& box)
+{
+    for (int i = 0; i < kLanguageCount; ++i)
+        box.addItem (TxtLoader::getInstance()->getLanguageName (i), i + 1);
+}
+}
+
+TEST (LangLook, ChooserTextIsTheSelectedLanguagesFontAtMostFifteenPixelsHigh)
+{
+    DefaultLangLook langLook;
+    juce::ComboBox box ("langs");
+    addLanguages (box);
+
+    struct Case
+    {
+        int boxHeight, selectedId;
+        const char* fontName;
+        float fontHeight;
+    };
+
+    for (auto c : { Case { 30, 12, "MS PGothic", 15.0f }, Case { 16, 12, "MS PGothic", 13.6f },
+                    Case { 30, 1, "Verdana", 15.0f }, Case { 20, 11, "Batang", 15.0f },
+                    Case { 16, 9, "SimHei", 13.6f }, Case { 16, 0, "", 13.6f } })
+    {
+        box.setSize (300, c.boxHeight);
+        box.setSelectedId (c.selectedId, juce::dontSendNotification);
+
+        const auto font = langLook.look.getComboBoxFont (box);
+        EXPECT_FLOAT_EQ (font.getHeight(), c.fontHeight) << c.boxHeight;
+        EXPECT_EQ (font.getTypefaceName(), c.fontName) << c.selectedId;
+        EXPECT_FALSE (font.isBold() || font.isItalic());
+    }
+}
+
+TEST (LangLook, EntryFontFitsTheEntryAndTheTextStartsAfterTheLeftBorder)
+{
+    DefaultLangLook langLook;
+
+    struct Case
+    {
+        int height;
+        float fontHeight;
+        int leftBorder;
+    };
+
+    for (auto c : { Case { 20, 20.0f / 1.3f, 25 }, Case { 24, 17.0f, 30 }, Case { 12, 12.0f / 1.3f, 15 },
+                    Case { 23, 17.0f, 28 } })
+    {
+        auto r = drawEntry (langLook.look, "English", 200, c.height);
+        ASSERT_EQ (r.context->glyphs.size(), 7u);
+        EXPECT_FLOAT_EQ (r.context->glyphs[0].font.getHeight(), c.fontHeight) << c.height;
+        EXPECT_GE (glyphX (r.context->glyphs[0]), (float) c.leftBorder) << c.height;
+        EXPECT_LT (glyphX (r.context->glyphs[0]), (float) c.leftBorder + 1.0f) << c.height;
+    }
+
+    // A name too wide for the entry is squeezed, down to 70 %, onto its one line.
+    auto r = drawEntry (langLook.look, "Nederlands", 110, 20);
+    ASSERT_FALSE (r.context->glyphs.empty());
+    EXPECT_LE (r.context->glyphs.back().transform.getTranslationX(), 110.0f - 4.0f);
+    EXPECT_NEAR (r.context->glyphs[0].transform.getTranslationY(), r.context->glyphs.back().transform.getTranslationY(), 0.01f);
+}
+
+TEST (LangLook, EachLanguageIsListedInItsOwnFont)
+{
+    DefaultLangLook langLook;
+    juce::Font::setFallbackFontName ("Test Fallback");
+
+    for (int i = 0; i < kLanguageCount; ++i)
+    {
+        const auto& name = TxtLoader::getInstance()->getLanguageName (i);
+        auto r = drawEntry (langLook.look, name, 200, 24);
+
+        ASSERT_FALSE (r.context->glyphs.empty()) << name;
+        for (auto& glyph : r.context->glyphs)
+        {
+            EXPECT_EQ (glyph.font.getTypefaceName(), kExpectedFonts[i]) << name;
+            EXPECT_FLOAT_EQ (glyph.font.getHeight(), 17.0f) << name;
+            EXPECT_EQ (glyph.fallbackFontName, kExpectedFonts[i]) << "missing glyphs come from the language's font";
+            EXPECT_EQ (glyph.fill.colour, kBlack);
+        }
+
+        // Legible: the resolved face has the script's glyphs, so ink reaches the image.
+        EXPECT_FALSE (guitest::boundsOfPixels (r.image, r.image.getBounds(), isDark).isEmpty()) << name;
+        EXPECT_EQ (juce::Font::getFallbackFontName(), "Test Fallback") << name;
+    }
+
+    juce::Font::setFallbackFontName ({});
+}
+
+TEST (LangLook, OtherEntriesKeepTheMenuFontAndTheFallbackFontName)
+{
+    DefaultLangLook langLook;
+    juce::Font::setFallbackFontName ("Test Fallback");
+
+    // Not a language name: near misses included.
+    for (auto text : { "Settings", "english", "English ", "Deutsch\n" })
+    {
+        auto r = drawEntry (langLook.look, text, 200, 24, kSubMenu, "Ctrl+S");
+        ASSERT_FALSE (r.context->glyphs.empty());
+        const auto& first = r.context->glyphs.front();
+        EXPECT_EQ (first.font.getTypefaceName(), juce::Font::getDefaultSansSerifFontName()) << text;
+        EXPECT_FLOAT_EQ (first.font.getHeight(), 17.0f) << text;
+        EXPECT_EQ (first.fallbackFontName, "Test Fallback") << text;
+
+        // The shortcut: three quarters of the height, squeezed to 95 %, right-aligned before 8 pixels.
+        const auto& last = r.context->glyphs.back();
+        EXPECT_FLOAT_EQ (last.font.getHeight(), 17.0f * 0.75f);
+        EXPECT_FLOAT_EQ (last.font.getHorizontalScale(), 0.95f);
+        EXPECT_LT (last.transform.getTranslationX(), 192.0f);
+        EXPECT_GT (last.transform.getTranslationX(), 150.0f);
+
+        // The submenu arrow is the one filled path, at width - 0.6 × height.
+        ASSERT_EQ (r.context->paths.size(), 1u);
+        EXPECT_NEAR (r.context->paths[0].path.getBounds().getX(), 200.0f - 0.6f * 24.0f, 0.01f);
+    }
+
+    EXPECT_EQ (juce::Font::getFallbackFontName(), "Test Fallback");
+    juce::Font::setFallbackFontName ({});
+}
+
+TEST (LangLook, HighlightedEntryIsWhiteOnDarkBlueAndInactiveEntriesAreFaint)
+{
+    DefaultLangLook langLook;
+    const juce::Colour highlight { 0xff000040 };
+
+    auto r = drawEntry (langLook.look, "Deutsch", 200, 20, kHighlighted);
+    guitest::saveImage (r.image, "language-entry-highlighted");
+    EXPECT_EQ (r.image.getPixelAt (1, 1), highlight);
+    EXPECT_EQ (r.image.getPixelAt (198, 18), highlight);
+    EXPECT_EQ (r.image.getPixelAt (0, 0), kMenuBackground);
+    EXPECT_EQ (r.image.getPixelAt (199, 19), kMenuBackground);
+    ASSERT_FALSE (r.context->glyphs.empty());
+    for (auto& glyph : r.context->glyphs)
+        EXPECT_EQ (glyph.fill.colour, kWhite);
+
+    auto faint = drawEntry (langLook.look, "Deutsch", 200, 20, kInactive);
+    ASSERT_FALSE (faint.context->glyphs.empty());
+    EXPECT_NEAR (faint.context->glyphs[0].fill.colour.getFloatAlpha(), 0.3f, 0.01f);
+}
+
+TEST (LangLook, TheTickSitsLeftOfTheTextAndSeparatorsAreTwoLines)
+{
+    DefaultLangLook langLook;
+
+    auto r = drawEntry (langLook.look, "Italiano", 200, 20, kTicked);
+    ASSERT_EQ (r.context->paths.size(), 1u) << "the tick";
+    const auto tick = r.context->paths[0].path.getBoundsTransformed (r.context->paths[0].transform);
+    const auto ascent = r.context->glyphs.at (0).font.getAscent();
+    EXPECT_GE (tick.getX(), 2.0f - 0.01f);
+    EXPECT_LE (tick.getRight(), 25.0f - 2.0f + 0.01f);
+    EXPECT_NEAR (tick.getCentreY(), 10.0f, 0.01f);
+    EXPECT_LE (tick.getHeight(), ascent + 0.01f);
+
+    auto separator = drawEntry (langLook.look, {}, 200, 10, kSeparator);
+    EXPECT_TRUE (separator.context->glyphs.empty());
+    EXPECT_EQ (separator.image.getPixelAt (4, 5), kMenuBackground) << "5.5 pixels from each end";
+    EXPECT_EQ (separator.image.getPixelAt (195, 5), kMenuBackground);
+    EXPECT_EQ (separator.image.getPixelAt (100, 2), kMenuBackground);
+    EXPECT_NE (separator.image.getPixelAt (100, 4), kMenuBackground) << "the dark line at half the height";
+}
+
+TEST (LangOnScreen, TheOpenChooserListsEveryLanguageInItsOwnFont)
+{
+    if (! guitest::haveDisplay())
+        GTEST_SKIP() << "needs an X display (the CTest run provides one)";
+
+    DefaultLangLook langLook;
+    juce::Font::setFallbackFontName ("Verdana");
+
+    // The chooser as the language screen has it: 366 × 20, Japanese selected.
+    juce::Component window;
+    juce::ComboBox box ("langs");
+    box.setLookAndFeel (&langLook.look);
+    addLanguages (box);
+    box.setSelectedId (12, juce::dontSendNotification);
+    window.setSize (406, 154);
+    window.addAndMakeVisible (box);
+    box.setBounds (20, 74, 366, 20);
+    ASSERT_TRUE (guitest::showOnDesktop (window));
+
+    guitest::saveImage (renderComponent (window, kBackground).image, "language-chooser", 2);
+
+    const auto windowsBefore = juce::Desktop::getInstance().getNumComponents();
+    box.showPopup();
+    juce::Component* list = nullptr;
+    ASSERT_TRUE (guitest::waitFor ([&]
+                                   {
+        const auto count = juce::Desktop::getInstance().getNumComponents();
+        list = count > windowsBefore ? juce::Desktop::getInstance().getComponent (count - 1) : nullptr;
+        return list != nullptr && list->isShowing() && list->getHeight() > 12 * 12; }));
+
+    auto r = renderComponent (*list, kBackground);
+    guitest::saveImage (r.image, "language-list", 2);
+
+    juce::StringArray fonts;
+    for (auto& glyph : r.context->glyphs)
+        fonts.addIfNotAlreadyThere (glyph.font.getTypefaceName());
+
+    fonts.sort (false);
+    EXPECT_EQ (fonts.joinIntoString (","), "Batang,MS PGothic,SimHei,Verdana");
+    EXPECT_EQ (juce::Font::getFallbackFontName(), "Verdana") << "unchanged by drawing the list";
+
+    juce::PopupMenu::dismissAllActiveMenus();
+    guitest::waitFor ([&]
+                      { return juce::Desktop::getInstance().getNumComponents() == windowsBefore; });
+    box.setLookAndFeel (nullptr);
+    window.removeFromDesktop();
+    juce::Font::setFallbackFontName ({});
 }
