@@ -80,6 +80,12 @@ RegularFileReadResult readRegularFile (const juce::File& file, int64_t expectedS
     if (static_cast<int64_t> (info.st_size) != expectedSize)
         return RegularFileReadResult::wrongSize;
 
+    // A regular file: reads may block as usual (a file under a lock must not fail with EAGAIN).
+    const auto flags = ::fcntl (descriptor.fd, F_GETFL);
+
+    if (flags < 0 || ::fcntl (descriptor.fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return RegularFileReadResult::unreadable;
+
     content.resize (static_cast<size_t> (expectedSize));
     const auto got = readFully (descriptor.fd, content.data(), content.size());
 
