@@ -2,6 +2,7 @@
 #include "device/HidUtil.h"
 #include "device/NoticeReceiver.h"
 #include "device/simulated/SimulatedController.h"
+#include "tests/SimulatedDeviceTestSupport.h"
 #include "update/Protocol.h"
 
 #include <gtest/gtest.h>
@@ -17,44 +18,9 @@ namespace
 {
 using Function = SimulatedController::Function;
 
-constexpr int kWaitMs = 5000;
+using testsupport::runUntil;
 
-// Runs the message loop until the condition holds or the time is up.
-bool runUntil (const std::function<bool()>& condition, int timeoutMs = kWaitMs)
-{
-    const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
-
-    while (! condition())
-    {
-        if (juce::Time::getMillisecondCounter() > end)
-            return false;
-
-        juce::MessageManager::getInstance()->runDispatchLoopUntil (1);
-    }
-
-    return true;
-}
-
-std::atomic<bool> markerSeen { false };
-
-intptr_t markerProcedure (void*, uint32_t, uintptr_t, intptr_t)
-{
-    markerSeen = true;
-    return 0;
-}
-
-// Lets every notice the simulator has posted so far reach the receiver: the device
-// thread is drained first, then a marker posted behind its notices comes out last.
-void settle()
-{
-    ASSERT_TRUE (SimulatedController::instance().waitUntilIdle (kWaitMs));
-    auto* marker = createNoticeReceiver (noticeModuleHandle(), markerProcedure);
-    markerSeen = false;
-    trbPostNotice (marker, 0, 0, 0);
-    EXPECT_TRUE (runUntil ([]
-                           { return markerSeen.load(); }));
-    destroyNoticeReceiver (marker);
-}
+void settle() { testsupport::settleSimulator(); }
 
 // Records each event with what HidCtrl held at the moment the listener heard of it.
 struct RecordingListener final : public HidHandler

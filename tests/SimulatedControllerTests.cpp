@@ -2,13 +2,13 @@
 #include "device/TrbKelo7Hid.h"
 #include "device/simulated/ControllerModel.h"
 #include "device/simulated/SimulatedController.h"
+#include "tests/SimulatedDeviceTestSupport.h"
 #include "update/Protocol.h"
 
 #include <gtest/gtest.h>
 #include <juce_events/juce_events.h>
 
 #include <cstdlib>
-#include <functional>
 #include <numeric>
 #include <vector>
 
@@ -312,20 +312,7 @@ intptr_t collectNotice (void*, uint32_t message, uintptr_t wParam, intptr_t)
     return 0;
 }
 
-bool runUntil (const std::function<bool()>& condition, int timeoutMs = 5000)
-{
-    const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
-
-    while (! condition())
-    {
-        if (juce::Time::getMillisecondCounter() > end)
-            return false;
-
-        juce::MessageManager::getInstance()->runDispatchLoopUntil (1);
-    }
-
-    return true;
-}
+using testsupport::runUntil;
 
 // The library started on a receiver of our own, as HidUtil would start it.
 class SimulatedLibrary : public ::testing::Test

@@ -364,7 +364,7 @@ void SimulatedController::deviceThreadLoop()
             continue;
         }
 
-        const auto event = std::move (first->second);
+        auto event = std::move (first->second);
         events.erase (first);
         handleEventLocked (event);
     }
