@@ -26,12 +26,14 @@ struct CountingListener final : public HidHandler
     int replies = 0;
 };
 
-// One request-reply exchange through HidCtrl and the simulated controller at latency 0:
-// the write, the device thread's answer, the notice through the message queue, the read.
-// A full update is about 19,000 of these.
+// One request-reply exchange through HidCtrl and the simulated controller, at the latency
+// of the argument in ms (0 as in the tests, 1 as in the demo): the write, the device
+// thread's answer, the notice through the message queue, the read. A full update is about
+// 19,000 of these.
 void exchangeThroughTheLink (benchmark::State& state)
 {
     SimulatedScenario scenario;
+    scenario.latencyMs = (int) state.range (0);
     SimulatedController::instance().reset (scenario);
 
     HidCtrl ctrl;
@@ -61,7 +63,7 @@ void exchangeThroughTheLink (benchmark::State& state)
 }
 }
 
-BENCHMARK (exchangeThroughTheLink)->UseRealTime();
+BENCHMARK (exchangeThroughTheLink)->Arg (0)->Arg (1)->UseRealTime();
 
 int main (int argc, char** argv)
 {
