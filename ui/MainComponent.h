@@ -1,0 +1,160 @@
+#pragma once
+
+#include "device/HidCtrl.h"
+#include "update/Protocol.h"
+#include "update/Status.h"
+#include "update/UpdateFileSearch.h"
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <array>
+#include <atomic>
+#include <memory>
+
+/**
+    The updater's one window content: it shows the screens, owns the device link
+    and is itself the update worker thread "UpdatingThread".
+
+    Threads: everything runs on the message thread except run() and what it
+    calls. The worker and the message thread share the status (atomic, with the
+    sticky removal rule), the progress (the worker publishes it, the message
+    thread copies it into the value the progress bar reads), the display flags
+    (atomics), and the reply: the message thread copies a reply into inReport
+    under replyLock and signals replyEvent; the worker takes it from there.
+*/
+class MainComponent final : public juce::Component,
+                            public juce::AsyncUpdater,
+                            public juce::Thread,
+                            public HidHandler
+{
+public:
+    MainComponent();
+    ~MainComponent() override;
+
+    //==============================================================================
+    // The user's actions, message thread.
+
+    /** The main button on the language screen: searches and checks the update file
+        and, with the controller connected, starts the worker's controller check.
+        Does nothing while the worker already runs. Failures end in the status. */
+    void startCheck();
+
+    /** The same, searching another folder than the executable's (tests, tools). */
+    void startCheck (const juce::File& folder);
+
+    /** The main button on the ready screen ("Start"): lets the worker write the update.
+        Does nothing in any other status. */
+    void startUpdate();
+
+    /** Stops the worker (waking a pending wait at once) and asks the application to quit. */
+    void closeApplication();
+
+    /** Searches the executable's folder for the newest update file and checks it;
+        the outcome is in the status, fileState, fileStamp, fileVersion and regions. */
+    void findUpdateFile();
+
+    /** The same search in another folder (tests, tools). */
+    void findUpdateFile (const juce::File& folder);
+
+    //==============================================================================
+    /** Rebuilds the screen for the current status. Message thread. */
+    void updateDisplay();
+
+    /** Sets the status under the writing rule: ERR_DEVICE_REMOVED is never replaced. Any thread. */
+    void setStatus (int32_t newStatus) noexcept { status.set (newStatus); }
+
+    /** The current status. Any thread. */
+    int32_t getStatus() const noexcept { return status.get(); }
+
+    /** Shortens the wait for a reply (tests); the default is kReplyTimeoutMs. Before the worker starts. */
+    void setReplyTimeoutMs (int milliseconds) noexcept { replyTimeoutMs = milliseconds; }
+
+    /** The sum of the bytes as unsigned values, the block checksum the controller checks. */
+    static uint32_t byteSum (const uint8_t* bytes, size_t count) noexcept;
+
+    //==============================================================================
+    // What the screens and the tests read: message thread, or any thread once the worker has ended.
+    double getProgress() const noexcept { return progress; }
+    double getWorkerProgress() const noexcept { return workerProgress.load(); }
+    int64_t getTotalBytes() const noexcept { return totalBytes; }
+    uint32_t getDeviceStamp() const noexcept { return deviceStamp; }
+    uint32_t getFileStamp() const noexcept { return fileStamp; }
+    const juce::String& getDeviceVersion() const noexcept { return deviceVersion; }
+    const juce::String& getFileVersion() const noexcept { return fileVersion; }
+    int32_t getFileState() const noexcept { return fileState; }
+    int32_t getCurrentRegion() const noexcept { return currentRegion.load(); }
+    bool isFullUpdate() const noexcept { return fullUpdate.load(); }
+    bool isCompleted() const noexcept { return completed.load() == 1; }
+    const UpdateRegion& getRegion (int index) const noexcept { return regions[(size_t) index]; }
+    HidCtrl& getDeviceLink() noexcept { return *ctrl; }
+
+    //==============================================================================
+    void handleAsyncUpdate() override;
+    void run() override;
+
+    void hidDeviceRemoved() override;
+    void hidDeviceArrived() override;
+    void hidInputReceived (int unused) override;
+
+private:
+    //==============================================================================
+    // The worker's steps (update/MainComponentUpdate.cpp).
+    bool sendAndWait();
+    bool exchange();
+    bool mayGoOn() const;
+    bool queryStatus();
+    bool queryInfo();
+    bool sumPendingLengths();
+    void sendPrepare();
+    void sendBlockHeader();
+    void transferBlock();
+    void sendChecksum();
+    void pollBlock (int& interval);
+    void finishUpdate();
+    void requestDisplayRefresh();
+    void clearRequest (uint8_t command, uint8_t subCommand) noexcept;
+    uint8_t replyCode() const noexcept { return reply[kOffsetSubCommand]; }
+    uint8_t replyReason() const noexcept { return reply[kOffsetReason]; }
+    int64_t currentBlockLength() const noexcept;
+    void publishProgress (double value) noexcept;
+    bool readCheckedBlock (const UpdateRegion& region, uint8_t* destination, int length) const;
+    void stopWorker();
+
+    //==============================================================================
+    double progress = 0.0; // what the progress bar reads; message thread only
+    std::atomic<double> workerProgress { 0.0 };
+
+    juce::CriticalSection displayLock;
+    juce::WaitableEvent replyEvent; // auto-reset
+
+    std::array<UpdateRegion, kRegionCount> regions {};
+    ContentDigests fileDigests; // of the checked file: every block sent must match them
+    int64_t totalBytes = 0;
+    StatusValue status;
+    int32_t fileState = FILE_NONE;
+    uint32_t fileStamp = 0, deviceStamp = 0;
+    juce::String fileVersion, deviceVersion;
+    uint32_t blockSum = 0;
+
+    std::unique_ptr<HidCtrl> ctrl;
+
+    std::array<uint8_t, kReportSize> outReport {};
+    juce::CriticalSection replyLock; // guards inReport and awaitingReply
+    std::array<uint8_t, kReportSize> inReport {}; // last reply, written on the message thread
+    bool awaitingReply = false; // a request is waiting for its reply
+    std::array<uint8_t, kReportSize> reply {}; // the worker's copy of the reply it judges
+
+    std::atomic<int32_t> currentRegion { 0 };
+    std::atomic<bool> fullUpdate { false };
+    bool updateStarted = false;
+    std::atomic<int32_t> completed { 0 };
+
+    // Worker counters: zero at start, never reset (one process performs at most one update).
+    int32_t regionIndex = 0;
+    int64_t regionDone = 0;
+    int32_t blockStart = 0;
+
+    int replyTimeoutMs = kReplyTimeoutMs;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainComponent)
+};

@@ -1,0 +1,547 @@
+// The update worker of MainComponent: it checks the controller, then writes the
+// scheduled regions block by block, each block as a header, 62-byte data pieces,
+// a byte sum and polls until the controller reports it written.
+
+#include "ui/MainComponent.h"
+#include "update/RegularFileRead.h"
+
+#include <cstring>
+
+namespace
+{
+void putLittleEndian32 (uint8_t* destination, int64_t value) noexcept
+{
+    const auto low = (uint32_t) (value & 0xffffffff);
+
+    for (int i = 0; i < 4; ++i)
+        destination[i] = (uint8_t) (low >> (8 * i));
+}
+
+uint32_t readBigEndian32 (const uint8_t* source) noexcept
+{
+    return ((uint32_t) source[0] << 24) | ((uint32_t) source[1] << 16) | ((uint32_t) source[2] << 8) | (uint32_t) source[3];
+}
+
+int32_t refusalStatus (uint8_t reason, std::initializer_list<uint8_t> allowedReasons) noexcept
+{
+    static constexpr int32_t kRefusalStatus[] = { ERR_PROTOCOL, ERR_REFUSED_1, ERR_REFUSED_2, ERR_REFUSED_3, ERR_REFUSED_4 };
+
+    for (auto allowed : allowedReasons)
+        if (reason == allowed && reason < std::size (kRefusalStatus))
+            return kRefusalStatus[reason];
+
+    return ERR_PROTOCOL;
+}
+
+// With equal date stamps only the head of the info region is rewritten.
+constexpr int64_t kInfoPartialLength = 0x1000;
+
+// The prepare request names the part of the info region this update rewrites.
+struct PrepareTarget
+{
+    int64_t address = 0, length = 0;
+};
+
+constexpr PrepareTarget kPrepareTargets[kRegionCount] = {
+    { kRegions[REGION_INFO].deviceAddress, kRegions[REGION_INFO].length }, // everything is rewritten
+    { kRegions[REGION_INFO].deviceAddress, kInfoPartialLength }, // equal stamps: the info's head
+    { 0, 0 },
+};
+} // namespace
+
+uint32_t MainComponent::byteSum (const uint8_t* bytes, size_t count) noexcept
+{
+    uint32_t sum = 0;
+
+    for (size_t i = 0; i < count; ++i)
+        sum += bytes[i];
+
+    return sum;
+}
+
+void MainComponent::run()
+{
+    int interval = kStepIntervalMs;
+
+    while (! threadShouldExit())
+    {
+        requestDisplayRefresh();
+        wait (interval);
+        currentRegion = regionIndex;
+
+        switch (status.get())
+        {
+            case ST_INITIAL:
+                if (queryStatus() && sumPendingLengths())
+                    setStatus (ST_READY);
+                break;
+
+            case ST_READY:
+                break;
+
+            case ST_PREPARE:
+                sendPrepare();
+                break;
+
+            case ST_BLOCK_HEADER:
+                sendBlockHeader();
+                break;
+
+            case ST_BLOCK_DATA:
+                transferBlock();
+                break;
+
+            case ST_BLOCK_CHECKSUM:
+                if (mayGoOn())
+                    sendChecksum();
+                if (status.get() == ST_BLOCK_WAIT)
+                    interval = kPollIntervalMs;
+                break;
+
+            case ST_BLOCK_WAIT:
+                pollBlock (interval);
+                break;
+
+            default:
+                setStatus (ERR_PROTOCOL);
+                break;
+        }
+
+        const auto now = status.get();
+
+        if (now == ST_COMPLETE)
+        {
+            finishUpdate();
+            signalThreadShouldExit();
+        }
+        else if (isErrorStatus (now))
+        {
+            requestDisplayRefresh();
+            signalThreadShouldExit();
+        }
+    }
+}
+
+void MainComponent::requestDisplayRefresh()
+{
+    const juce::ScopedLock sl (displayLock);
+    triggerAsyncUpdate();
+}
+
+void MainComponent::publishProgress (double value) noexcept
+{
+    workerProgress.store (value);
+}
+
+bool MainComponent::mayGoOn() const
+{
+    return ! threadShouldExit() && ! isErrorStatus (status.get());
+}
+
+void MainComponent::clearRequest (uint8_t command, uint8_t subCommand) noexcept
+{
+    outReport.fill (0);
+    outReport[kOffsetCommand] = command;
+    outReport[kOffsetSubCommand] = subCommand;
+}
+
+bool MainComponent::sendAndWait()
+{
+    // After a close, a removal or an error the controller is sent nothing more.
+    if (! mayGoOn())
+        return true;
+
+    {
+        const juce::ScopedLock sl (replyLock);
+        awaitingReply = true;
+    }
+
+    // A report that arrived while nothing waited must not pass for this request's
+    // reply; a close or a removal that signalled meanwhile is seen by the check below.
+    replyEvent.reset();
+
+    if (! mayGoOn())
+    {
+        const juce::ScopedLock sl (replyLock);
+        awaitingReply = false;
+        return true;
+    }
+
+    ctrl->write (outReport.data());
+
+    const auto replied = replyEvent.wait (replyTimeoutMs);
+
+    {
+        const juce::ScopedLock sl (replyLock);
+        awaitingReply = false;
+        reply = inReport;
+    }
+
+    if (! replied)
+        return false;
+
+    if (! mayGoOn())
+        return true;
+
+    if (reply[kOffsetCommand] != outReport[kOffsetCommand]
+        || (reply[kOffsetSubCommand] == REPLY_REFUSED && reply[kOffsetReason] == REASON_PROTOCOL))
+        setStatus (ERR_PROTOCOL);
+
+    return true;
+}
+
+bool MainComponent::exchange()
+{
+    if (! sendAndWait())
+    {
+        setStatus (ERR_TIMEOUT);
+        return false;
+    }
+
+    return mayGoOn();
+}
+
+bool MainComponent::queryStatus()
+{
+    clearRequest (CMD_CONTROL, SUB_STATUS);
+
+    if (! exchange())
+        return false;
+
+    switch (replyCode())
+    {
+        case REPLY_OK:
+            return fileState == FILE_READY ? queryInfo() : true;
+
+        case REPLY_REFUSED:
+            setStatus (refusalStatus (replyReason(), { 1, 2, 3, 4 }));
+            return false;
+
+        default:
+            setStatus (ERR_PROTOCOL);
+            return false;
+    }
+}
+
+bool MainComponent::queryInfo()
+{
+    clearRequest (CMD_CONTROL, SUB_INFO);
+
+    if (! exchange())
+        return false;
+
+    if (replyCode() != REPLY_INFO)
+    {
+        setStatus (ERR_PROTOCOL);
+        return false;
+    }
+
+    deviceStamp = readBigEndian32 (reply.data() + kOffsetInfoStamp);
+
+    if (! isValidStamp (deviceStamp))
+    {
+        setStatus (ERR_DEVICE_INFO);
+        return false;
+    }
+
+    auto& mainRegion = regions[REGION_MAIN];
+
+    if (deviceStamp == fileStamp)
+    {
+        mainRegion.state = REGION_SKIP;
+        regions[REGION_INFO].length = kInfoPartialLength;
+    }
+    else
+    {
+        mainRegion.state = REGION_WRITE;
+    }
+
+    const auto* versionBytes = reply.data() + kOffsetInfoVersion;
+    const bool erased = std::all_of (versionBytes, versionBytes + kVersionLength, [] (uint8_t b)
+                                     { return b == 0xff; });
+    deviceVersion = erased ? juce::String ("0.00") : versionTextFromBytes (versionBytes);
+
+    // A controller whose version text is not a version cannot be checked: say so
+    // rather than carry on as if the check had passed.
+    if (! isValidVersionText (deviceVersion))
+    {
+        setStatus (ERR_DEVICE_INFO);
+        return false;
+    }
+
+    regions[REGION_EXTRA].state = REGION_WRITE;
+    regions[REGION_INFO].state = REGION_WRITE;
+    return true;
+}
+
+bool MainComponent::sumPendingLengths()
+{
+    for (auto& region : regions)
+        if (region.state == REGION_WRITE)
+            totalBytes += region.length;
+
+    if (totalBytes > 0)
+        return true;
+
+    setStatus (ERR_PROTOCOL);
+    return false;
+}
+
+void MainComponent::sendPrepare()
+{
+    regionIndex = 0;
+
+    while (regionIndex < kRegionCount && regions[(size_t) regionIndex].state != REGION_WRITE)
+        ++regionIndex;
+
+    if (regionIndex >= kRegionCount)
+    {
+        setStatus (ERR_PROTOCOL);
+        return;
+    }
+
+    currentRegion = regionIndex;
+
+    const auto target = kPrepareTargets[regionIndex];
+
+    if (regionIndex == REGION_MAIN)
+        fullUpdate = true;
+
+    clearRequest (regions[(size_t) regionIndex].command, SUB_PREPARE);
+    putLittleEndian32 (outReport.data() + kOffsetAddress, target.address);
+    outReport[kOffsetMarker] = kAddressMarker;
+    putLittleEndian32 (outReport.data() + kOffsetLength, target.length);
+
+    if (! exchange())
+        return;
+
+    setStatus (replyCode() == REPLY_OK ? ST_BLOCK_HEADER : ERR_PROTOCOL);
+}
+
+int64_t MainComponent::currentBlockLength() const noexcept
+{
+    const auto& region = regions[(size_t) regionIndex];
+    return std::min<int64_t> (region.length - regionDone, kBlockSize);
+}
+
+void MainComponent::sendBlockHeader()
+{
+    if (regionIndex >= kRegionCount)
+    {
+        setStatus (ST_COMPLETE);
+        return;
+    }
+
+    const auto& region = regions[(size_t) regionIndex];
+
+    if (region.state != REGION_WRITE)
+    {
+        ++regionIndex;
+        currentRegion = regionIndex;
+        return;
+    }
+
+    clearRequest (region.command, SUB_BLOCK);
+    putLittleEndian32 (outReport.data() + kOffsetAddress, region.deviceAddress + regionDone);
+    outReport[kOffsetMarker] = kAddressMarker;
+    putLittleEndian32 (outReport.data() + kOffsetLength, currentBlockLength());
+
+    if (! exchange())
+        return;
+
+    setStatus (replyCode() == REPLY_OK ? ST_BLOCK_DATA : ERR_PROTOCOL);
+}
+
+void MainComponent::transferBlock()
+{
+    const auto& region = regions[(size_t) regionIndex];
+    const auto blockLength = (int) currentBlockLength();
+
+    // Only the bytes that passed the file checks may reach the controller: a block
+    // that cannot be read whole, or differs from what was checked, ends the update
+    // before its first byte is sent.
+    juce::HeapBlock<uint8_t> block ((size_t) blockLength, true);
+
+    if (! readCheckedBlock (region, block.get(), blockLength))
+    {
+        setStatus (ERR_FILE_OPEN);
+        return;
+    }
+
+    const auto base = workerProgress.load();
+    const auto total = (double) totalBytes;
+
+    for (int offset = 0; offset < blockLength; offset += kPieceSize)
+    {
+        publishProgress (base + offset / total);
+        clearRequest (region.command, SUB_DATA);
+
+        if (offset + kPieceSize < blockLength)
+        {
+            std::memcpy (outReport.data() + kOffsetData, block + offset, (size_t) kPieceSize);
+            regionDone += kPieceSize;
+        }
+        else
+        {
+            const auto count = blockLength - offset;
+            regionDone += count;
+
+            outReport[kOffsetSubCommand] = SUB_LAST;
+            outReport[kOffsetReason] = (uint8_t) count;
+
+            if (! exchange())
+                return;
+
+            if (replyCode() != REPLY_OK)
+            {
+                setStatus (ERR_PROTOCOL);
+                return;
+            }
+
+            outReport[kOffsetSubCommand] = SUB_DATA;
+            std::memcpy (outReport.data() + kOffsetData, block + offset, (size_t) count);
+        }
+
+        if (! exchange())
+            return;
+
+        if (replyCode() != REPLY_OK)
+        {
+            setStatus (ERR_PROTOCOL);
+            return;
+        }
+    }
+
+    if (status.get() == ST_BLOCK_DATA)
+    {
+        blockSum = byteSum (block.get(), (size_t) blockLength);
+        setStatus (ST_BLOCK_CHECKSUM);
+    }
+}
+
+bool MainComponent::readCheckedBlock (const UpdateRegion& region, uint8_t* destination, int length) const
+{
+    const auto fileOffset = region.fileOffset + blockStart;
+
+    return readRegularFileRange (region.file, fileOffset, destination, length)
+           && fileDigests.matches (fileOffset, destination, length);
+}
+
+void MainComponent::sendChecksum()
+{
+    clearRequest (regions[(size_t) regionIndex].command, SUB_CHECKSUM);
+    putLittleEndian32 (outReport.data() + kOffsetAddress, blockSum);
+
+    if (! exchange())
+        return;
+
+    if (replyCode() == REPLY_OK)
+        setStatus (ST_BLOCK_WAIT);
+    else if (replyCode() == REPLY_REFUSED)
+        setStatus (refusalStatus (replyReason(), { 2 }));
+    else
+        setStatus (ERR_PROTOCOL);
+}
+
+void MainComponent::pollBlock (int& interval)
+{
+    const auto& region = regions[(size_t) regionIndex];
+    clearRequest (region.command, SUB_POLL);
+
+    if (! exchange())
+        return;
+
+    switch (replyCode())
+    {
+        case REPLY_BUSY:
+        case REPLY_BUSY_ALT:
+            return;
+
+        case REPLY_REFUSED:
+            setStatus (refusalStatus (replyReason(), { 3, 4 }));
+            return;
+
+        case REPLY_BLOCK_DONE:
+            interval = kStepIntervalMs;
+
+            if (blockStart + kBlockSize >= region.length)
+            {
+                ++regionIndex;
+                currentRegion = regionIndex;
+                regionDone = 0;
+                blockStart = 0;
+            }
+            else
+            {
+                blockStart += kBlockSize;
+            }
+
+            setStatus (ST_BLOCK_HEADER);
+            return;
+
+        default:
+            setStatus (ERR_PROTOCOL);
+            return;
+    }
+}
+
+void MainComponent::finishUpdate()
+{
+    publishProgress (1.0);
+    clearRequest (CMD_CONTROL, SUB_FINISH);
+    ctrl->write (outReport.data());
+    requestDisplayRefresh();
+    completed = 1;
+}
+
+//==============================================================================
+void MainComponent::hidInputReceived (int)
+{
+    const auto length = juce::jlimit (0, kReportSize, (int) ctrl->inputLength);
+
+    if (length == 0)
+        return;
+
+    bool wake = false;
+
+    {
+        const juce::ScopedLock sl (replyLock);
+
+        // A short reply must not be judged with the bytes of an earlier one.
+        inReport.fill (0);
+        std::memcpy (inReport.data(), ctrl->inputReport, (size_t) length);
+        wake = awaitingReply;
+    }
+
+    std::memset (ctrl->inputReport, 0, sizeof (ctrl->inputReport));
+
+    // A report that no request waits for is dropped here rather than left to be
+    // taken as the reply to the next request.
+    if (wake && isThreadRunning())
+        replyEvent.signal();
+}
+
+void MainComponent::hidDeviceRemoved()
+{
+    if (! status.markRemoved())
+        return;
+
+    // Give a step in flight a moment to end on its own before the worker is stopped.
+    juce::Thread::sleep (kRemovalPauseMs);
+    stopWorker();
+    requestDisplayRefresh();
+}
+
+void MainComponent::hidDeviceArrived()
+{
+    // The device link takes the controller up again by itself; an update that
+    // ended through a removal stays ended.
+}
+
+void MainComponent::stopWorker()
+{
+    replyEvent.signal();
+
+    if (isThreadRunning())
+        stopThread (kStopTimeoutMs);
+}
