@@ -1,0 +1,42 @@
+#pragma once
+
+#include <juce_events/juce_events.h>
+
+#include <functional>
+
+namespace juce
+{
+// The framework's own step of the message loop: dispatches one message, waiting
+// for it when none is pending. runDispatchLoopUntil() sleeps a whole millisecond
+// whenever the queue is empty, which turns every request-reply exchange of a
+// test into a millisecond; this step wakes as soon as a message is posted.
+bool dispatchNextMessageOnSystemQueue (bool returnIfNoPendingMessages);
+} // namespace juce
+
+namespace testing_support
+{
+/** Runs the message loop on the calling (message) thread until condition holds or
+    timeoutMs have passed; true when it holds. */
+inline bool runUntil (const std::function<bool()>& condition, int timeoutMs)
+{
+    // A ticking timer posts a message now and then, so the wait for the next
+    // message never outlasts the time-out by much.
+    struct Ticker final : public juce::Timer
+    {
+        void timerCallback() override { }
+    } ticker;
+
+    ticker.startTimer (5);
+    const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
+
+    while (! condition())
+    {
+        if (juce::Time::getMillisecondCounter() > end)
+            return false;
+
+        juce::dispatchNextMessageOnSystemQueue (false);
+    }
+
+    return true;
+}
+} // namespace testing_support
