@@ -1,4 +1,5 @@
 #include "app/MainWindow.h"
+#include "ui/MainComponent.h"
 
 namespace
 {
@@ -10,25 +11,12 @@ constexpr int kContentHeight = 126;
 // The window is centred with a one-pixel frame on every side of its content.
 constexpr int kFrameAllowance = 2;
 
-// Temporary stand-in for the main component until it is part of the project:
-// a plain area of the window's size and colour.
-class StandInContent final : public juce::Component
-{
-public:
-    void paint (juce::Graphics& g) override { g.fillAll (kWindowBackground); }
-};
-
-// The one place that decides what the window shows.
-juce::Component* createMainContent()
-{
-    return new StandInContent();
-}
 } // namespace
 
 MainWindow::MainWindow()
     : juce::DocumentWindow (kInitialTitle, kWindowBackground, kNoTitleBarButtons, true)
 {
-    mainComponent = createMainContent();
+    mainComponent = new MainComponent();
     mainComponent->setSize (kContentWidth, kContentHeight);
     setContentOwned (mainComponent, true);
     setResizable (false, false);

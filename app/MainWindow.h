@@ -10,6 +10,8 @@
     a close request from the system menu, the keyboard or the taskbar leaves the
     window open, and the user leaves through the main component's buttons.
 */
+class MainComponent;
+
 class MainWindow final : public juce::DocumentWindow
 {
 public:
@@ -22,7 +24,7 @@ public:
 
 private:
     // Created by the constructor and owned by the window as its content.
-    juce::Component* mainComponent = nullptr;
+    MainComponent* mainComponent = nullptr;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainWindow)
 };

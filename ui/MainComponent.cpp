@@ -1,8 +1,48 @@
 #include "ui/MainComponent.h"
 
+namespace
+{
+constexpr int kBoldStyle = juce::Font::bold;
+} // namespace
+
 MainComponent::MainComponent()
     : juce::Thread ("UpdatingThread")
 {
+    auto* catalogue = TxtLoader::getInstance();
+
+    langLookAndFeel.setDefaultSansSerifTypefaceName (FontResolvingLookAndFeel::kDefaultSansSerifName);
+    langLookAndFeel.installAsDefault();
+
+    languageBox = std::make_unique<juce::ComboBox> ("langs");
+    addAndMakeVisible (*languageBox);
+    languageBox->setLookAndFeel (&langLookAndFeel);
+    languageBox->addListener (this);
+    languageBox->setWantsKeyboardFocus (false);
+
+    for (int index = 0; index < kLanguageCount; ++index)
+        if (catalogue->isLanguageAvailable (index))
+            languageBox->addItem (catalogue->getLanguageName (index), index + 1);
+
+    languageBox->setSelectedId (catalogue->getLanguage() + 1, juce::sendNotificationAsync);
+
+    progressLookAndFeel = std::make_unique<ProgressLookAndFeel>();
+    progressBar = std::make_unique<juce::ProgressBar> (progress);
+    addAndMakeVisible (*progressBar);
+    progressBar->setLookAndFeel (progressLookAndFeel.get());
+    progressBar->setColour (juce::ProgressBar::backgroundColourId, juce::Colour (kBarColour));
+
+    okButton = std::make_unique<AlineButton> ("OK");
+    cancelButton = std::make_unique<AlineButton> ("Cancel");
+
+    for (auto* button : { okButton.get(), cancelButton.get() })
+    {
+        addAndMakeVisible (*button);
+        button->addListener (this);
+        button->setFontStyle (kBoldStyle);
+        button->setColour (juce::TextButton::buttonColourId, juce::Colour (kBackgroundColour));
+        button->setColour (juce::TextButton::buttonOnColourId, juce::Colour (kBackgroundColour));
+    }
+
     ctrl = std::make_unique<HidCtrl>();
     ctrl->open (this);
 }
@@ -14,14 +54,25 @@ MainComponent::~MainComponent()
     stopWorker();
     cancelPendingUpdate();
 
+    languageBox.reset();
+    progressBar.reset();
+    okButton.reset();
+    cancelButton.reset();
+    progressLookAndFeel.reset();
+
     ctrl->close();
     ctrl.reset();
+
+    if (&juce::LookAndFeel::getDefaultLookAndFeel() == &langLookAndFeel)
+        juce::LookAndFeel::setDefaultLookAndFeel (nullptr);
+
+    TxtLoader::deleteInstance();
 }
 
 //==============================================================================
 void MainComponent::startCheck()
 {
-    startCheck (juce::File::getSpecialLocation (juce::File::currentExecutableFile).getParentDirectory());
+    startCheck (updateFileFolder);
 }
 
 void MainComponent::startCheck (const juce::File& folder)
@@ -67,7 +118,7 @@ void MainComponent::closeApplication()
 
 void MainComponent::findUpdateFile()
 {
-    findUpdateFile (juce::File::getSpecialLocation (juce::File::currentExecutableFile).getParentDirectory());
+    findUpdateFile (updateFileFolder);
 }
 
 void MainComponent::findUpdateFile (const juce::File& folder)
@@ -96,9 +147,4 @@ void MainComponent::handleAsyncUpdate()
     const juce::ScopedLock sl (displayLock);
     progress = workerProgress.load();
     updateDisplay();
-}
-
-void MainComponent::updateDisplay()
-{
-    repaint();
 }

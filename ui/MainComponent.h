@@ -1,6 +1,10 @@
 #pragma once
 
 #include "device/HidCtrl.h"
+#include "text/TxtLoader.h"
+#include "ui/AlineButton.h"
+#include "ui/LangLookAndFeel.h"
+#include "ui/ProgressLookAndFeel.h"
 #include "update/Protocol.h"
 #include "update/Status.h"
 #include "update/UpdateFileSearch.h"
@@ -25,7 +29,9 @@
 class MainComponent final : public juce::Component,
                             public juce::AsyncUpdater,
                             public juce::Thread,
-                            public HidHandler
+                            public HidHandler,
+                            public juce::ComboBox::Listener,
+                            public juce::Button::Listener
 {
 public:
     MainComponent();
@@ -42,6 +48,10 @@ public:
     /** The same, searching another folder than the executable's (tests, tools). */
     void startCheck (const juce::File& folder);
 
+    /** Where the main button looks for the update file; the executable's folder unless a
+        test or tool says otherwise. Message thread, before the first press. */
+    void setUpdateFileFolder (const juce::File& folder) { updateFileFolder = folder; }
+
     /** The main button on the ready screen ("Start"): lets the worker write the update.
         Does nothing in any other status. */
     void startUpdate();
@@ -57,7 +67,9 @@ public:
     void findUpdateFile (const juce::File& folder);
 
     //==============================================================================
-    /** Rebuilds the screen for the current status. Message thread. */
+    /** Rebuilds the screen for the current status: its text, the controls shown,
+        their captions and places. An unchanged screen keeps its text layout.
+        Message thread. */
     void updateDisplay();
 
     /** Sets the status under the writing rule: ERR_DEVICE_REMOVED is never replaced. Any thread. */
@@ -88,7 +100,18 @@ public:
     const UpdateRegion& getRegion (int index) const noexcept { return regions[(size_t) index]; }
     HidCtrl& getDeviceLink() noexcept { return *ctrl; }
 
+    // The controls, for the window's tests.
+    juce::ComboBox& getLanguageBox() noexcept { return *languageBox; }
+    juce::ProgressBar& getProgressBar() noexcept { return *progressBar; }
+    AlineButton& getOkButton() noexcept { return *okButton; }
+    AlineButton& getCancelButton() noexcept { return *cancelButton; }
+    juce::GlyphArrangement& getTextLayout() noexcept { return textLayout; }
+
     //==============================================================================
+    void paint (juce::Graphics& g) override;
+    void resized() override;
+    void buttonClicked (juce::Button* button) override;
+    void comboBoxChanged (juce::ComboBox* box) override;
     void handleAsyncUpdate() override;
     void run() override;
 
@@ -96,7 +119,44 @@ public:
     void hidDeviceArrived() override;
     void hidInputReceived (int unused) override;
 
+    // Colours of the window.
+    static constexpr juce::uint32 kBackgroundColour = 0xFFEAEAEA;
+    static constexpr juce::uint32 kTextColour = 0xFF000000;
+    static constexpr juce::uint32 kBarColour = 0xFF080808;
+    static constexpr juce::uint32 kMainRegionBarColour = 0xFFFA32C8;
+
 private:
+    //==============================================================================
+    // The texts of one screen; at most one of heading+body, single and errorText is set.
+    struct Screen
+    {
+        juce::String heading, body, single, errorText;
+    };
+
+    // What the text layout was last built from.
+    struct DisplayKey
+    {
+        int32_t status = -1;
+        int language = -1;
+        int width = -1, height = -1;
+        juce::String texts;
+
+        bool operator== (const DisplayKey& other) const
+        {
+            return status == other.status && language == other.language && width == other.width
+                   && height == other.height && texts == other.texts;
+        }
+        bool operator!= (const DisplayKey& other) const { return ! operator== (other); }
+    };
+
+    // The screens (ui/MainComponentScreens.cpp) and their layout (ui/MainComponentLayout.cpp).
+    Screen screenFor (int32_t statusValue) const;
+    void layOutText (const Screen& screen, const juce::String& languageFont);
+    void updateControls (int32_t statusValue, const juce::String& languageFont);
+    void showButtons (const juce::String& okCaption, const juce::String& cancelCaption);
+    void placeButtons();
+    void giveDefaultFocus();
+
     //==============================================================================
     // The worker's steps (update/MainComponentUpdate.cpp).
     bool sendAndWait();
@@ -121,8 +181,15 @@ private:
     void stopWorker();
 
     //==============================================================================
+    juce::GlyphArrangement textLayout;
+    DisplayKey laidOutKey;
+    LangLookAndFeel langLookAndFeel;
+    std::unique_ptr<juce::ComboBox> languageBox;
+    std::unique_ptr<ProgressLookAndFeel> progressLookAndFeel;
     double progress = 0.0; // what the progress bar reads; message thread only
     std::atomic<double> workerProgress { 0.0 };
+    std::unique_ptr<juce::ProgressBar> progressBar;
+    std::unique_ptr<AlineButton> okButton, cancelButton;
 
     juce::CriticalSection displayLock;
     juce::WaitableEvent replyEvent; // auto-reset
@@ -155,6 +222,7 @@ private:
     int32_t blockStart = 0;
 
     int replyTimeoutMs = kReplyTimeoutMs;
+    juce::File updateFileFolder = juce::File::getSpecialLocation (juce::File::currentExecutableFile).getParentDirectory();
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainComponent)
 };

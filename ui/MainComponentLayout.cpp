@@ -1,0 +1,145 @@
+// Where MainComponent's controls and texts sit, and how it is painted.
+
+#include "resources/WarningIcon.h"
+#include "ui/MainComponent.h"
+
+namespace
+{
+constexpr float kTextMargin = 20.0f;
+constexpr float kBodyIndent = 40.0f;
+constexpr float kErrorTextLeft = 105.0f;
+constexpr float kFontHeight = 13.0f;
+constexpr float kLinesPerPixel = 0.07692308f; // one line per 13 pixels of frame height
+constexpr float kMinimumHorizontalScale = 0.7f;
+
+constexpr int kControlMargin = 20;
+constexpr int kControlHeight = 20;
+constexpr int kControlBottomOffset = 80;
+constexpr int kButtonWidth = 100;
+constexpr int kButtonBottomOffset = 40;
+constexpr int kRightSlotOffset = 120;
+constexpr int kLeftSlotOffset = 230;
+
+const juce::Rectangle<int> kWarningIconArea { 20, 15, 64, 64 };
+
+void addText (juce::GlyphArrangement& layout, const juce::String& text, const juce::Font& font, juce::Rectangle<float> frame)
+{
+    if (text.isEmpty())
+        return;
+
+    const auto maxLines = (int) (frame.getHeight() * kLinesPerPixel);
+    layout.addFittedText (font, text, frame.getX(), frame.getY(), frame.getWidth(), frame.getHeight(),
+                          juce::Justification::topLeft, maxLines, kMinimumHorizontalScale);
+}
+} // namespace
+
+void MainComponent::layOutText (const Screen& screen, const juce::String& languageFont)
+{
+    const auto width = (float) getWidth();
+    const auto height = (float) getHeight();
+    const juce::Font plain (languageFont, kFontHeight, juce::Font::plain);
+    const juce::Font bold (languageFont, kFontHeight, juce::Font::bold);
+
+    textLayout.clear();
+
+    if (screen.heading.isNotEmpty())
+    {
+        addText (textLayout, screen.heading, bold, { kTextMargin, kTextMargin, width - 2 * kTextMargin, height - kTextMargin });
+
+        // The body starts where the heading's last glyph ends; a heading that
+        // produced no glyph (a window far too small) leaves the body at the top.
+        auto bodyTop = kTextMargin;
+        if (const auto count = textLayout.getNumGlyphs(); count > 0)
+            bodyTop = textLayout.getBoundingBox (count - 1, 1, true).getBottom();
+
+        addText (textLayout, screen.body, plain, { kBodyIndent, bodyTop, width - kBodyIndent - kTextMargin, height - bodyTop });
+    }
+
+    addText (textLayout, screen.single, plain, { kTextMargin, kTextMargin, width - 2 * kTextMargin, height - kTextMargin });
+    addText (textLayout, screen.errorText, plain, { kErrorTextLeft, kTextMargin, width - kErrorTextLeft - kTextMargin, height - kTextMargin });
+}
+
+void MainComponent::placeButtons()
+{
+    const auto width = getWidth();
+    const auto y = getHeight() - kButtonBottomOffset;
+    const juce::Rectangle<int> rightSlot { width - kRightSlotOffset, y, kButtonWidth, kControlHeight };
+    const juce::Rectangle<int> leftSlot { width - kLeftSlotOffset, y, kButtonWidth, kControlHeight };
+
+    if (okButton->isVisible())
+    {
+        okButton->setBounds (rightSlot);
+        cancelButton->setBounds (leftSlot);
+    }
+    else
+    {
+        cancelButton->setBounds (rightSlot);
+    }
+}
+
+void MainComponent::resized()
+{
+    updateDisplay();
+
+    const juce::Rectangle<int> controlArea { kControlMargin, getHeight() - kControlBottomOffset, getWidth() - 2 * kControlMargin, kControlHeight };
+    languageBox->setBounds (controlArea);
+    progressBar->setBounds (controlArea);
+    placeButtons();
+}
+
+void MainComponent::paint (juce::Graphics& g)
+{
+    g.fillAll (juce::Colour (kBackgroundColour));
+
+    if (isErrorStatus (status.get()))
+    {
+        const auto icon = getWarningIcon();
+        g.drawImage (icon, kWarningIconArea.toFloat(), juce::RectanglePlacement::stretchToFit);
+    }
+
+    g.setColour (juce::Colour (kTextColour));
+    textLayout.draw (g);
+
+    giveDefaultFocus();
+}
+
+void MainComponent::giveDefaultFocus()
+{
+    const auto statusValue = status.get();
+    juce::Component* target = nullptr;
+    juce::Array<juce::Component*> mayKeep;
+
+    if (statusValue == ST_INITIAL)
+    {
+        target = okButton.get();
+        mayKeep = { languageBox.get(), okButton.get(), cancelButton.get() };
+    }
+    else if (statusValue == ST_READY)
+    {
+        target = okButton.get();
+        mayKeep = { okButton.get(), cancelButton.get() };
+    }
+    else if (statusValue == ST_COMPLETE)
+    {
+        target = okButton.get();
+        mayKeep = { okButton.get() };
+    }
+    else if (isErrorStatus (statusValue))
+    {
+        target = cancelButton.get();
+        mayKeep = { cancelButton.get() };
+    }
+
+    if (target == nullptr)
+        return;
+
+    auto* focused = juce::Component::getCurrentlyFocusedComponent();
+
+    for (auto* control : mayKeep)
+        if (focused != nullptr && (focused == control || control->isParentOf (focused)))
+            return;
+
+    // The default control can take the focus only once the window is showing.
+    if (target->isShowing())
+        target->grabKeyboardFocus();
+}

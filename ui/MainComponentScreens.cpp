@@ -1,0 +1,202 @@
+// The screens of MainComponent: what each status shows, the controls' captions
+// and places, and the user's actions.
+
+#include "text/FormatText.h"
+#include "ui/MainComponent.h"
+
+namespace
+{
+const juce::String& text (TxtId id)
+{
+    return TxtLoader::getInstance()->getText (id);
+}
+
+juce::String errorLine (int32_t status)
+{
+    return "\n\nError ID:\t0x" + formatText ("%04s", juce::String::toHexString (status).toUpperCase());
+}
+
+// "Ver. %s.%02s": the digit before the point, then the two after it.
+juce::String versionText (TxtId id, const juce::String& version)
+{
+    return formatText (text (id), version.substring (0, 1), version.substring (2, 4));
+}
+} // namespace
+
+MainComponent::Screen MainComponent::screenFor (int32_t statusValue) const
+{
+    Screen screen;
+    const auto model = text (TXT_MODEL);
+
+    if (statusValue == ERR_NOT_CONNECTED)
+    {
+        screen.errorText = formatText (text (TXT_NOT_CONNECTED), model) + errorLine (statusValue);
+    }
+    else if (statusValue == ST_INITIAL)
+    {
+        screen.heading = text (TXT_LANGUAGE_TITLE) + "\n\n";
+        screen.body = text (TXT_SELECT_LANGUAGE);
+    }
+    else if (statusValue == ST_READY)
+    {
+        if (fileState == FILE_READY)
+        {
+            screen.heading = formatText (text (TXT_UPDATE_INTRO), model);
+            screen.body = versionText (TXT_CURRENT_VERSION, deviceVersion) + "\n" + versionText (TXT_UPDATE_VERSION, fileVersion);
+        }
+    }
+    else if (statusValue >= ST_BLOCK_HEADER && statusValue <= ST_BLOCK_WAIT)
+    {
+        screen.heading = formatText (text (TXT_UPDATING), model) + "\n\n";
+        screen.body = text (TXT_PLEASE_WAIT);
+    }
+    else if (statusValue == ST_COMPLETE)
+    {
+        screen.single = formatText (text (TXT_UPDATE_COMPLETE), model);
+    }
+    else if (isFileErrorStatus (statusValue))
+    {
+        screen.errorText = text (TXT_FILE_ERROR) + errorLine (statusValue);
+    }
+    else if (isErrorStatus (statusValue))
+    {
+        screen.errorText = text (TXT_ERROR_OCCURRED) + "\n" + text (TXT_UPDATE_FAILED) + errorLine (statusValue);
+    }
+
+    return screen;
+}
+
+void MainComponent::updateDisplay()
+{
+    auto* catalogue = TxtLoader::getInstance();
+    const auto languageFont = catalogue->getFontName (catalogue->getLanguage());
+    juce::Font::setFallbackFontName (languageFont);
+
+    if (auto* window = getParentComponent())
+        window->setName (text (TXT_APP_TITLE));
+
+    const auto statusValue = status.get();
+    const auto screen = screenFor (statusValue);
+
+    // The worker asks for a refresh on every pass; an unchanged screen keeps its
+    // layout instead of being laid out again a thousand times a second.
+    const DisplayKey key { statusValue, catalogue->getLanguage(), getWidth(), getHeight(), screen.heading + screen.body + screen.single + screen.errorText };
+
+    if (key != laidOutKey)
+    {
+        laidOutKey = key;
+        layOutText (screen, languageFont);
+        repaint();
+    }
+
+    updateControls (statusValue, languageFont);
+}
+
+void MainComponent::updateControls (int32_t statusValue, const juce::String& languageFont)
+{
+    okButton->setFontName (languageFont);
+    cancelButton->setFontName (languageFont);
+
+    const auto showOnly = [this] (juce::Component* visible)
+    {
+        for (auto* c : { (juce::Component*) languageBox.get(), (juce::Component*) progressBar.get() })
+            c->setVisible (c == visible);
+    };
+
+    if (statusValue == ST_INITIAL)
+    {
+        languageBox->setSelectedId (TxtLoader::getInstance()->getLanguage() + 1, juce::sendNotificationAsync);
+        showOnly (languageBox.get());
+        languageBox->resized();
+        showButtons (text (TXT_OK), text (TXT_CANCEL));
+    }
+    else if (statusValue == ST_READY)
+    {
+        showOnly (nullptr);
+        showButtons (text (TXT_START), text (TXT_CLOSE));
+    }
+    else if (statusValue >= ST_BLOCK_HEADER && statusValue <= ST_BLOCK_WAIT)
+    {
+        showOnly (progressBar.get());
+        okButton->setVisible (false);
+        cancelButton->setVisible (false);
+
+        if (currentRegion.load() == REGION_MAIN)
+            progressBar->setColour (juce::ProgressBar::backgroundColourId, juce::Colour (kMainRegionBarColour));
+        else if (! fullUpdate.load())
+            progressBar->setColour (juce::ProgressBar::backgroundColourId, juce::Colour (kBarColour));
+    }
+    else if (statusValue == ST_COMPLETE)
+    {
+        showOnly (nullptr);
+        okButton->setCaption (text (TXT_OK));
+        okButton->setVisible (true);
+        placeButtons();
+    }
+    else if (isErrorStatus (statusValue))
+    {
+        showOnly (nullptr);
+        okButton->setVisible (false);
+        cancelButton->setCaption (text (TXT_CLOSE));
+        cancelButton->setVisible (true);
+        placeButtons();
+    }
+    else
+    {
+        showOnly (nullptr);
+    }
+}
+
+void MainComponent::showButtons (const juce::String& okCaption, const juce::String& cancelCaption)
+{
+    okButton->setCaption (okCaption);
+    cancelButton->setCaption (cancelCaption);
+    okButton->setVisible (true);
+    cancelButton->setVisible (true);
+    placeButtons();
+}
+
+//==============================================================================
+void MainComponent::buttonClicked (juce::Button* button)
+{
+    if (button == cancelButton.get())
+    {
+        closeApplication();
+        return;
+    }
+
+    if (button != okButton.get())
+        return;
+
+    switch (status.get())
+    {
+        case ST_INITIAL:
+            startCheck();
+            updateDisplay();
+            return;
+
+        case ST_READY:
+            startUpdate();
+            return;
+
+        default:
+            if (! updateStarted || (status.get() == ST_COMPLETE && completed.load() == 1))
+                closeApplication();
+            return;
+    }
+}
+
+void MainComponent::comboBoxChanged (juce::ComboBox* box)
+{
+    if (box != languageBox.get())
+        return;
+
+    auto* catalogue = TxtLoader::getInstance();
+    const auto index = box->getSelectedId() - 1;
+
+    if (index >= 0 && index < kLanguageCount && index != catalogue->getLanguage())
+        catalogue->setLanguage (index);
+
+    languageBox->resized();
+    updateDisplay();
+}
