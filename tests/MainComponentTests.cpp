@@ -1,0 +1,353 @@
+#include "device/simulated/SimulatedController.h"
+#include "tests/GuiTestSupport.h"
+#include "tests/MessageLoop.h"
+#include "tools/UpdateImageBuilder.h"
+#include "ui/MainComponent.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+constexpr int kWaitMs = 20000;
+const juce::Rectangle<int> kRightSlot { 286, 114, 100, 20 };
+const juce::Rectangle<int> kLeftSlot { 176, 114, 100, 20 };
+const juce::Rectangle<int> kControlPlace { 20, 74, 366, 20 };
+
+bool runUntil (const std::function<bool()>& condition, int timeoutMs = kWaitMs)
+{
+    return testing_support::runUntil (condition, timeoutMs);
+}
+
+// The text the screen shows, read back from its laid-out glyphs.
+juce::String shownText (MainComponent& component)
+{
+    juce::String text;
+    auto& layout = component.getTextLayout();
+
+    for (int i = 0; i < layout.getNumGlyphs(); ++i)
+        text << juce::String::charToString (layout.getGlyph (i).getCharacter());
+
+    return text;
+}
+
+// A main component of the window's size on the simulated controller, with an
+// update file of its own.
+struct Screens
+{
+    explicit Screens (const SimulatedScenario& scenario = {}, const std::string& fileVersion = "1.05")
+    {
+        folder.createDirectory();
+        const auto image = makeUpdateImage (fileVersion, 0x20261209, 3);
+        folder.getChildFile ("trbkelo7__v105.bin").replaceWithData (image.data(), image.size());
+
+        SimulatedController::instance().reset (scenario);
+        component = std::make_unique<MainComponent>();
+        component->setReplyTimeoutMs (500);
+        component->setUpdateFileFolder (folder);
+        component->setSize (406, 154);
+    }
+
+    ~Screens()
+    {
+        component.reset();
+        SimulatedController::instance().waitUntilIdle (1000);
+        folder.deleteRecursively();
+    }
+
+    void refresh() { component->handleAsyncUpdate(); }
+
+    void pressOk() { component->buttonClicked (&component->getOkButton()); }
+
+    bool reachReady()
+    {
+        pressOk();
+        return runUntil ([this]
+                         { return component->getStatus() != ST_INITIAL; })
+               && component->getStatus() == ST_READY;
+    }
+
+    bool visibleOnly (std::initializer_list<juce::Component*> shown)
+    {
+        for (auto* c : { (juce::Component*) &component->getLanguageBox(), (juce::Component*) &component->getProgressBar(),
+                         (juce::Component*) &component->getOkButton(), (juce::Component*) &component->getCancelButton() })
+            if (c->isVisible() != (std::find (shown.begin(), shown.end(), c) != shown.end()))
+                return false;
+
+        return true;
+    }
+
+    juce::File folder = juce::File::createTempFile ("trb-screens");
+    std::unique_ptr<MainComponent> component;
+};
+} // namespace
+
+TEST (MainComponent, TheLanguageScreenShowsHeadingBodyChooserAndBothButtonsInTheirPlaces)
+{
+    Screens screens;
+    auto& c = *screens.component;
+
+    EXPECT_TRUE (screens.visibleOnly ({ &c.getLanguageBox(), &c.getOkButton(), &c.getCancelButton() }));
+    EXPECT_EQ (c.getLanguageBox().getBounds(), kControlPlace);
+    EXPECT_EQ (c.getOkButton().getBounds(), kRightSlot);
+    EXPECT_EQ (c.getCancelButton().getBounds(), kLeftSlot);
+    EXPECT_EQ (c.getOkButton().getButtonText(), "OK");
+    EXPECT_EQ (c.getCancelButton().getButtonText(), "Cancel");
+
+    auto& layout = c.getTextLayout();
+    ASSERT_GT (layout.getNumGlyphs(), 0);
+    EXPECT_NEAR (layout.getGlyph (0).getLeft(), 20.0f, 1.0f);
+    EXPECT_TRUE (shownText (c).startsWith ("Language Selections"));
+    EXPECT_TRUE (shownText (c).contains ("Please select a language."));
+
+    // The body is indented, after one empty line.
+    const auto bodyStart = shownText (c).indexOf ("Please");
+    ASSERT_GT (bodyStart, 0);
+    EXPECT_NEAR (layout.getGlyph (bodyStart).getLeft(), 40.0f, 1.0f);
+    EXPECT_GT (layout.getGlyph (bodyStart).getBaselineY(), layout.getGlyph (0).getBaselineY() + 13.0f);
+}
+
+TEST (MainComponent, TheListHoldsTheAvailableLanguagesWithTheirIndexPlusOneAndSelectsTheCurrentOne)
+{
+    Screens screens;
+    auto& box = screens.component->getLanguageBox();
+    auto* catalogue = TxtLoader::getInstance();
+
+    for (int i = 0; i < box.getNumItems(); ++i)
+    {
+        const auto index = box.getItemId (i) - 1;
+        EXPECT_TRUE (catalogue->isLanguageAvailable (index));
+        EXPECT_EQ (box.getItemText (i), catalogue->getLanguageName (index));
+    }
+
+    EXPECT_EQ (box.getSelectedId(), catalogue->getLanguage() + 1);
+}
+
+TEST (MainComponent, ChoosingAnotherLanguageChangesTextsAndCaptionsAtOnce)
+{
+    Screens screens;
+    auto& c = *screens.component;
+    auto& box = c.getLanguageBox();
+
+    box.setSelectedId (2, juce::dontSendNotification); // French
+    c.comboBoxChanged (&box);
+
+    EXPECT_EQ (TxtLoader::getInstance()->getLanguage(), 1);
+    EXPECT_TRUE (shownText (c).startsWith (TxtLoader::getInstance()->getText (TXT_LANGUAGE_TITLE)));
+    EXPECT_EQ (c.getCancelButton().getButtonText(), TxtLoader::getInstance()->getText (TXT_CANCEL));
+}
+
+TEST (MainComponent, EveryErrorShowsItsMessageIdentifierAndOnlyCloseAtTheRightSlot)
+{
+    struct Case
+    {
+        int32_t status;
+        const char* message;
+        const char* identifier;
+    };
+
+    const Case cases[] = {
+        { ERR_NOT_CONNECTED, "Your TRB-Kelo7 is not connected.", "0x0E21" },
+        { ERR_FILE_NOT_FOUND, "There is an error in the update file.", "0x0E01" },
+        { ERR_FILE_CRC, "There is an error in the update file.", "0x0E05" },
+        { ERR_DEVICE_INFO, "An error has occurred.", "0x0E11" },
+        { ERR_DEVICE_REMOVED, "An error has occurred.", "0x0E37" },
+        { ERR_PROTOCOL, "An error has occurred.", "0x0E41" },
+    };
+
+    for (const auto& test : cases)
+    {
+        SCOPED_TRACE (test.identifier);
+        Screens screens;
+        auto& c = *screens.component;
+        c.setStatus (test.status);
+        screens.refresh();
+
+        EXPECT_TRUE (screens.visibleOnly ({ &c.getCancelButton() }));
+        EXPECT_EQ (c.getCancelButton().getBounds(), kRightSlot);
+        EXPECT_EQ (c.getCancelButton().getButtonText(), "Close");
+
+        const auto text = shownText (c);
+        EXPECT_TRUE (text.startsWith (test.message)) << text;
+        EXPECT_TRUE (text.endsWith (juce::String ("Error ID:\t") + test.identifier)) << text;
+        EXPECT_GE (c.getTextLayout().getGlyph (0).getLeft(), 105.0f);
+    }
+}
+
+TEST (MainComponent, TheReadyScreenShowsBothVersionsWithStartRightOfClose)
+{
+    Screens screens;
+    auto& c = *screens.component;
+    ASSERT_TRUE (screens.reachReady());
+    screens.refresh();
+
+    const auto text = shownText (c);
+    EXPECT_TRUE (text.startsWith ("Updates the version of your TRB-Kelo7 firmware.")) << text;
+    EXPECT_TRUE (text.contains ("Current Version: Ver. 1.00")) << text;
+    EXPECT_TRUE (text.contains ("Update Version: Ver. 1.05")) << text;
+    EXPECT_TRUE (screens.visibleOnly ({ &c.getOkButton(), &c.getCancelButton() }));
+    EXPECT_EQ (c.getOkButton().getButtonText(), "Start");
+    EXPECT_EQ (c.getCancelButton().getButtonText(), "Close");
+    EXPECT_EQ (c.getOkButton().getBounds(), kRightSlot);
+    EXPECT_EQ (c.getCancelButton().getBounds(), kLeftSlot);
+}
+
+TEST (MainComponent, TheProgressScreenShowsOnlyTheBarInTheMainRegionsColour)
+{
+    SimulatedScenario scenario;
+    scenario.busyCount = -1; // the first block stays in the poll step
+    Screens screens (scenario);
+    auto& c = *screens.component;
+    ASSERT_TRUE (screens.reachReady());
+
+    c.buttonClicked (&c.getOkButton());
+    ASSERT_TRUE (runUntil ([&c]
+                           { return c.getStatus() == ST_BLOCK_WAIT; }));
+    screens.refresh();
+
+    EXPECT_TRUE (screens.visibleOnly ({ &c.getProgressBar() }));
+    EXPECT_EQ (c.getProgressBar().getBounds(), kControlPlace);
+    EXPECT_EQ (c.getProgressBar().findColour (juce::ProgressBar::backgroundColourId), juce::Colour (MainComponent::kMainRegionBarColour));
+    EXPECT_TRUE (shownText (c).startsWith ("Updating your TRB-Kelo7 firmware.")) << shownText (c);
+    EXPECT_GT (c.getProgress(), 0.0);
+
+    // Pressing the hidden buttons' keys cannot end the program mid-write.
+    c.buttonClicked (&c.getOkButton());
+    EXPECT_TRUE (c.isThreadRunning());
+}
+
+TEST (MainComponent, TheCompletionScreenShowsOnlyOkAndItsPressEndsTheProgram)
+{
+    Screens screens;
+    auto& c = *screens.component;
+    ASSERT_TRUE (screens.reachReady());
+
+    c.buttonClicked (&c.getOkButton());
+    ASSERT_TRUE (runUntil ([&c]
+                           { return ! c.isThreadRunning(); }));
+    screens.refresh();
+
+    EXPECT_EQ (c.getStatus(), ST_COMPLETE);
+    EXPECT_TRUE (screens.visibleOnly ({ &c.getOkButton() }));
+    EXPECT_EQ (c.getOkButton().getBounds(), kRightSlot);
+    EXPECT_EQ (c.getOkButton().getButtonText(), "OK");
+    EXPECT_DOUBLE_EQ (c.getProgress(), 1.0);
+    EXPECT_NEAR (c.getTextLayout().getGlyph (0).getLeft(), 20.0f, 1.0f);
+}
+
+TEST (MainComponent, ASecondOkDuringTheControllerCheckTouchesNothing)
+{
+    SimulatedScenario scenario;
+    scenario.faults.push_back ({ ControllerModel::RequestKind::statusQuery, 1, ControllerModel::ScriptedFault::Action::lateReply, 0, 0, 300 });
+    Screens screens (scenario);
+    auto& c = *screens.component;
+
+    screens.pressOk();
+    ASSERT_TRUE (c.isThreadRunning());
+    ASSERT_EQ (c.getStatus(), ST_INITIAL);
+
+    // The file vanishing now would make a repeated search fail: the press must not search.
+    screens.folder.deleteRecursively();
+    screens.pressOk();
+
+    ASSERT_TRUE (runUntil ([&c]
+                           { return c.getStatus() != ST_INITIAL; }));
+    EXPECT_EQ (c.getStatus(), ST_READY);
+    EXPECT_EQ (c.getFileState(), FILE_READY);
+}
+
+TEST (MainComponent, CloseStopsTheWorkerInEveryStatusItCanBePressedIn)
+{
+    // Language screen during the check, ready screen, and an error screen.
+    {
+        SimulatedScenario scenario;
+        scenario.faults.push_back ({ ControllerModel::RequestKind::statusQuery, 1, ControllerModel::ScriptedFault::Action::noReply, 0, 0, 0 });
+        Screens screens (scenario);
+        auto& c = *screens.component;
+        c.setReplyTimeoutMs (kReplyTimeoutMs);
+        screens.pressOk();
+        ASSERT_TRUE (c.isThreadRunning());
+        c.buttonClicked (&c.getCancelButton());
+        EXPECT_FALSE (c.isThreadRunning());
+    }
+    {
+        Screens screens;
+        auto& c = *screens.component;
+        ASSERT_TRUE (screens.reachReady());
+        c.buttonClicked (&c.getCancelButton());
+        EXPECT_FALSE (c.isThreadRunning());
+        EXPECT_EQ (c.getStatus(), ST_READY);
+    }
+}
+
+TEST (MainComponent, DestroyingTheComponentMidUpdateStopsTheWorkerFirst)
+{
+    SimulatedScenario scenario;
+    scenario.busyCount = -1;
+    Screens screens (scenario);
+    auto& c = *screens.component;
+    ASSERT_TRUE (screens.reachReady());
+    c.buttonClicked (&c.getOkButton());
+    ASSERT_TRUE (runUntil ([&c]
+                           { return c.getStatus() == ST_BLOCK_WAIT; }));
+
+    // Under the address sanitizer a worker still running here would use what the
+    // destructor has freed.
+    screens.component.reset();
+    SUCCEED();
+}
+
+TEST (MainComponent, AnUnchangedScreenKeepsItsTextLayout)
+{
+    Screens screens;
+    auto& c = *screens.component;
+    screens.refresh();
+    const auto* firstGlyphBefore = &c.getTextLayout().getGlyph (0);
+    const auto textBefore = shownText (c);
+
+    screens.refresh();
+    EXPECT_EQ (&c.getTextLayout().getGlyph (0), firstGlyphBefore);
+    EXPECT_EQ (shownText (c), textBefore);
+
+    c.setStatus (ERR_PROTOCOL);
+    screens.refresh();
+    EXPECT_NE (shownText (c), textBefore);
+}
+
+// Needs the keyboard focus of the test display, so it runs alone.
+TEST (MainComponentOnScreen, EachScreenGivesTheFocusToItsDefaultButtonUnlessOneOfItsControlsHasIt)
+{
+    if (! guitest::haveDisplay())
+        GTEST_SKIP() << "no display";
+
+    Screens screens;
+    auto& c = *screens.component;
+    ASSERT_TRUE (guitest::showOnDesktop (c));
+
+    // The focus is handed out when the component paints; the window takes it a
+    // moment after it is shown.
+    juce::Image canvas (juce::Image::ARGB, 406, 154, true);
+    const auto paintedFocusOn = [&] (juce::Component& expected)
+    {
+        return guitest::waitFor ([&]
+                                 {
+                                     juce::Graphics g (canvas);
+                                     c.paintEntireComponent (g, false);
+                                     return expected.hasKeyboardFocus (false); });
+    };
+
+    // Focus outside the screen's controls moves to its default button.
+    c.setWantsKeyboardFocus (true);
+    ASSERT_TRUE (guitest::focus (c));
+    EXPECT_TRUE (paintedFocusOn (c.getOkButton()));
+
+    // The language screen lets the focus stay on "Cancel".
+    ASSERT_TRUE (guitest::focus (c.getCancelButton()));
+    EXPECT_TRUE (paintedFocusOn (c.getCancelButton()));
+    EXPECT_FALSE (c.getOkButton().hasKeyboardFocus (false));
+
+    // An error screen takes it from wherever it was to "Close".
+    ASSERT_TRUE (guitest::focus (c.getOkButton()));
+    c.setStatus (ERR_PROTOCOL);
+    screens.refresh();
+    EXPECT_TRUE (paintedFocusOn (c.getCancelButton()));
+}
