@@ -46,11 +46,13 @@ void MainComponent::layOutText (const Screen& screen, const juce::String& langua
     {
         addText (textLayout, screen.heading, bold, { kTextMargin, kTextMargin, width - 2 * kTextMargin, height - kTextMargin });
 
-        // The body starts where the heading's last glyph ends; a heading that
-        // produced no glyph (a window far too small) leaves the body at the top.
+        // The body starts at the bottom of the heading's last glyph. That glyph
+        // is often a line break, whose box the framework reports as empty, so
+        // its bottom is taken from the glyph itself. A heading that produced no
+        // glyph (a window far too small) leaves the body at the top.
         auto bodyTop = kTextMargin;
         if (const auto count = textLayout.getNumGlyphs(); count > 0)
-            bodyTop = textLayout.getBoundingBox (count - 1, 1, true).getBottom();
+            bodyTop = textLayout.getGlyph (count - 1).getBottom();
 
         addText (textLayout, screen.body, plain, { kBodyIndent, bodyTop, width - kBodyIndent - kTextMargin, height - bodyTop });
     }

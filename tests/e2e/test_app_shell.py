@@ -14,7 +14,10 @@ import trb_x11
 
 PROGRAM = os.environ.get("TRB_PROGRAM", "")
 SCREEN_WIDTH, SCREEN_HEIGHT = 1280, 800
-INITIAL_TITLE = "TRB-Kelo7 update program"
+# The window starts as "TRB-Kelo7 update program" and takes the catalogue's
+# application title at the main component's first refresh, before it is shown.
+APP_TITLE_ENGLISH = "Updater Program"
+ENGLISH = {"LC_ALL": "en_US.UTF-8", "LC_MESSAGES": "", "LANG": "en_US.UTF-8"}
 
 
 class AppShellEndToEnd(unittest.TestCase):
@@ -28,7 +31,7 @@ class AppShellEndToEnd(unittest.TestCase):
         self.addCleanup(self.server.__exit__, None, None, None)
 
     def start(self):
-        program = self.server.start(PROGRAM)
+        program = self.server.start(PROGRAM, extra_env=ENGLISH)
         self.addCleanup(program.stop)
         return program, program.wait_for_window()
 
@@ -46,7 +49,7 @@ class AppShellEndToEnd(unittest.TestCase):
         self.assertEqual((info["width"], info["height"]), (406, 154))
         self.assertAlmostEqual(info["x"], (SCREEN_WIDTH - 406) // 2, delta=1)
         self.assertAlmostEqual(info["y"], (SCREEN_HEIGHT - 154) // 2, delta=1)
-        self.assertEqual(window.title(), INITIAL_TITLE)
+        self.assertEqual(window.title(), APP_TITLE_ENGLISH)
 
         # What a window manager reads: the only function offered is moving the
         # window (no resize, minimise, maximise or close), and it stays above.
