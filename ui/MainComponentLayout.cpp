@@ -132,7 +132,11 @@ void MainComponent::giveDefaultFocus()
         mayKeep = { cancelButton.get() };
     }
 
-    if (target == nullptr)
+    // X11 lets any window take the input focus: only a window that has it hands
+    // it on, or every repaint would take the focus from the program in use.
+    auto* peer = getPeer();
+
+    if (target == nullptr || peer == nullptr || ! peer->isFocused())
         return;
 
     auto* focused = juce::Component::getCurrentlyFocusedComponent();
