@@ -244,11 +244,22 @@ class Window:
         self.server.tool("xdotool", "mousemove", "--window", str(self.id), str(x), str(y),
                          "click", str(button))
 
+    def exists(self):
+        return subprocess.run(["xwininfo", "-id", str(self.id)], env=self.server.env,
+                              capture_output=True, timeout=30).returncode == 0
+
+    def _require(self):
+        # ImageMagick's import waits for a window that is gone instead of failing.
+        if not self.exists():
+            raise HarnessError(f"window {self.id} no longer exists")
+
     def screenshot(self, path):
+        self._require()
         self.server.tool("import", "-window", str(self.id), path)
 
     def pixels(self):
         """The window's pixels as a Pixels object."""
+        self._require()
         width, height = self.size()
         raw = subprocess.run(["import", "-window", str(self.id), "-depth", "8", "rgb:-"],
                              env=self.server.env, capture_output=True, timeout=30, check=True).stdout
