@@ -1,0 +1,265 @@
+#include "tests/usb/EmulatedHidBus.h"
+
+#include <umockdev.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/hidraw.h>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace
+{
+constexpr int kFrameIn = 65; // report ID + report, as the host writes it
+constexpr int kReportSize = 64;
+constexpr int kServePollMs = 20;
+
+struct OpenCounters
+{
+    std::atomic<int>& opens;
+    std::atomic<int>& refusals;
+};
+
+gboolean handleIoctl (UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
+{
+    auto* counters = static_cast<OpenCounters*> (data);
+
+    // hidapi's open asks for the report descriptor's size and gives up when
+    // that fails; it is the one call every open makes.
+    if (umockdev_ioctl_client_get_request (client) == HIDIOCGRDESCSIZE)
+    {
+        if (counters->refusals.fetch_sub (1) > 0)
+        {
+            umockdev_ioctl_client_complete (client, -1, EACCES);
+            return TRUE;
+        }
+
+        counters->opens.fetch_add (1);
+        GError* error = nullptr;
+        UMockdevIoctlData* size = umockdev_ioctl_data_resolve (umockdev_ioctl_client_get_arg (client), 0, sizeof (int), &error);
+        int none = 0;
+
+        if (size != nullptr)
+        {
+            umockdev_ioctl_data_update (size, 0, reinterpret_cast<guint8*> (&none), sizeof (none));
+            umockdev_ioctl_data_unref (size);
+        }
+
+        g_clear_error (&error);
+        umockdev_ioctl_client_complete (client, 0, 0);
+        return TRUE;
+    }
+
+    umockdev_ioctl_client_complete (client, -1, ENOTTY);
+    return TRUE;
+}
+
+std::string hex4 (unsigned value)
+{
+    char text[8];
+    std::snprintf (text, sizeof (text), "%04x", value & 0xFFFFu);
+    return text;
+}
+}
+
+//==============================================================================
+EmulatedHidDevice::~EmulatedHidDevice()
+{
+    stopServing();
+
+    if (ioctlHandler != nullptr)
+        g_object_unref (ioctlHandler);
+}
+
+void EmulatedHidDevice::withController (const std::function<void (ControllerModel&)>& fn)
+{
+    const std::lock_guard<std::mutex> guard (controllerLock);
+    fn (controller);
+}
+
+void EmulatedHidDevice::onRequest (std::function<void (int)> fn)
+{
+    const std::lock_guard<std::mutex> guard (controllerLock);
+    requestHook = std::move (fn);
+}
+
+void EmulatedHidDevice::hangUp()
+{
+    stopServing();
+
+    // Closing the PTY's master end hangs up the node for its readers; putting
+    // /dev/null in its place keeps the descriptor valid for the testbed, which
+    // still owns and closes it.
+    const int nothing = ::open ("/dev/null", O_RDWR | O_CLOEXEC);
+    ::dup2 (nothing, deviceFd);
+    ::close (nothing);
+}
+
+void EmulatedHidDevice::startServing (int fd, bool answer)
+{
+    deviceFd = fd;
+    answering = answer;
+    thread = std::thread ([this]
+                          { serve(); });
+}
+
+void EmulatedHidDevice::stopServing()
+{
+    stopping.store (true);
+
+    if (thread.joinable())
+        thread.join();
+}
+
+void EmulatedHidDevice::serve()
+{
+    uint8_t frame[kFrameIn];
+    int filled = 0;
+
+    while (! stopping.load())
+    {
+        pollfd readable { deviceFd, POLLIN, 0 };
+
+        if (::poll (&readable, 1, kServePollMs) <= 0)
+            continue;
+
+        if ((readable.revents & POLLIN) == 0)
+        {
+            // The other end hung up: nothing to read until the bus goes away.
+            std::this_thread::sleep_for (std::chrono::milliseconds (kServePollMs));
+            continue;
+        }
+
+        const auto got = ::read (deviceFd, frame + filled, (size_t) (kFrameIn - filled));
+
+        if (got <= 0)
+            continue;
+
+        filled += (int) got;
+
+        if (filled < kFrameIn)
+            continue;
+
+        filled = 0;
+        const int number = requests.fetch_add (1) + 1;
+        ControllerModel::Outcome outcome;
+
+        {
+            const std::lock_guard<std::mutex> guard (controllerLock);
+
+            if (requestHook)
+                requestHook (number);
+
+            if (answering)
+                outcome = controller.handleRequest (frame + 1, kReportSize);
+        }
+
+        if (outcome.hasReply)
+            [[maybe_unused]]
+            const auto written = ::write (deviceFd, outcome.reply.data(), kReportSize);
+    }
+}
+
+//==============================================================================
+EmulatedHidBus::EmulatedHidBus()
+{
+    const char* preload = std::getenv ("LD_PRELOAD");
+
+    if (preload == nullptr || std::strstr (preload, "umockdev") == nullptr)
+        throw std::runtime_error ("not running under umockdev-wrapper");
+
+    testbed = umockdev_testbed_new();
+}
+
+EmulatedHidBus::~EmulatedHidBus()
+{
+    devices.clear();
+    g_object_unref (testbed);
+}
+
+EmulatedHidDevice& EmulatedHidBus::plugIn (const EmulatedUsbIdentity& identity, bool answer, int refusedOpens)
+{
+    const int index = nextIndex++;
+    std::unique_ptr<EmulatedHidDevice> device (new EmulatedHidDevice());
+    device->refusals.store (refusedOpens);
+    device->node = "hidraw" + std::to_string (index);
+
+    const std::string port = "1-" + std::to_string (index + 1);
+    const std::string hidName = "0003:" + hex4 (identity.vendorId) + ":" + hex4 (identity.productId) + "." + hex4 ((unsigned) index + 1);
+    device->usbPath = "/devices/pci0000:00/0000:00:14.0/usb1/" + port;
+    const std::string interfacePath = device->usbPath + "/" + port + ":1.0";
+    const std::string hidPath = interfacePath + "/" + hidName;
+    const std::string rawPath = hidPath + "/hidraw/" + device->node;
+    device->syspath = "/sys" + rawPath;
+
+    // Parents first; the hidraw node links to its hid parent, and its N: line
+    // makes the /dev node (a PTY). Without the USB parent's attributes
+    // hidapi's enumeration would not see the device at all.
+    const std::string record =
+        "P: " + device->usbPath + "\n"
+                                  "N: bus/usb/001/"
+        + std::to_string (100 + index) + "\n"
+                                         "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n"
+                                         "A: idVendor="
+        + hex4 (identity.vendorId) + "\n"
+                                     "A: idProduct="
+        + hex4 (identity.productId) + "\n"
+                                      "A: product="
+        + identity.product + "\n"
+                             "A: manufacturer=TRB\n"
+                             "A: bcdDevice="
+        + hex4 (identity.release) + "\n\n"
+                                    "P: "
+        + interfacePath + "\n"
+                          "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nA: bInterfaceNumber=00\n\n"
+                          "P: "
+        + hidPath + "\n"
+                    "E: SUBSYSTEM=hid\n"
+                    "E: HID_ID=0003:0000"
+        + hex4 (identity.vendorId) + ":0000" + hex4 (identity.productId) + "\n"
+                                                                           "E: HID_NAME=TRB "
+        + identity.product + "\nE: HID_UNIQ=\n\n"
+                             "P: "
+        + rawPath + "\n"
+                    "N: "
+        + device->node + "\n"
+                         "E: SUBSYSTEM=hidraw\nE: DEVNAME=/dev/"
+        + device->node + "\n"
+                         "L: device=../../../"
+        + hidName + "\n";
+
+    const std::string devnode = "/dev/" + device->node;
+    GError* error = nullptr;
+
+    // hidapi's open needs its ioctl answered, and a program that hears the
+    // add may open the node at once: the handler goes in first.
+    device->ioctlHandler = umockdev_ioctl_base_new();
+    g_signal_connect_data (
+        device->ioctlHandler, "handle-ioctl", G_CALLBACK (handleIoctl),
+        new OpenCounters { device->opens, device->refusals },
+        [] (gpointer data, GClosure*)
+        { delete static_cast<OpenCounters*> (data); },
+        GConnectFlags());
+
+    if (! umockdev_testbed_attach_ioctl (testbed, devnode.c_str(), device->ioctlHandler, &error))
+        throw std::runtime_error (error != nullptr ? error->message : "attach_ioctl failed");
+
+    if (! umockdev_testbed_add_from_string (testbed, record.c_str(), &error))
+        throw std::runtime_error (error != nullptr ? error->message : "add_from_string failed");
+
+    device->startServing (umockdev_testbed_get_dev_fd (testbed, devnode.c_str()), answer);
+    devices.push_back (std::move (device));
+    return *devices.back();
+}
+
+void EmulatedHidBus::unplug (EmulatedHidDevice& device)
+{
+    // udev tells of the removal while the node still exists, as the kernel does.
+    umockdev_testbed_uevent (testbed, device.syspath.c_str(), "remove");
+    umockdev_testbed_remove_device (testbed, device.syspath.c_str());
+}

@@ -1,0 +1,108 @@
+#pragma once
+
+#include "device/simulated/ControllerModel.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+typedef struct _UMockdevTestbed UMockdevTestbed;
+typedef struct _UMockdevIoctlBase UMockdevIoctlBase;
+
+/** The USB identity an emulated HID device shows. */
+struct EmulatedUsbIdentity
+{
+    uint16_t vendorId = 0x1209;
+    uint16_t productId = 0x01A0;
+    std::string product = "TRB-Kelo7";
+    uint16_t release = 0x0123;
+};
+
+/**
+    One emulated USB HID device: a hidraw node in the testbed whose other end
+    is a PTY. When it carries a controller, a thread of its own reads each
+    request there (65 bytes: report ID 0, then the report, because the PTY
+    does not strip the ID as hidraw does), hands it to the controller's
+    protocol logic and writes the 64-byte reply back.
+*/
+class EmulatedHidDevice final
+{
+public:
+    ~EmulatedHidDevice();
+
+    const std::string& nodeName() const noexcept { return node; }
+
+    /** How often a program opened the node (each open asks for the descriptor size). */
+    int openCount() const noexcept { return opens.load(); }
+
+    /** Requests received on the node, and bytes that did not form a whole request. */
+    int requestCount() const noexcept { return requests.load(); }
+
+    /** Runs fn with the controller, under the lock its thread uses. */
+    void withController (const std::function<void (ControllerModel&)>& fn);
+
+    /** Called on the device thread with each request before it is answered. */
+    void onRequest (std::function<void (int requestNumber)> fn);
+
+    /** The next count opens fail with EACCES, as while udev is still setting permissions. */
+    void refuseOpens (int count) noexcept { refusals.store (count); }
+
+    /** The device end goes away under an open node: readers see a hang-up, as when the
+        kernel drops a device. Its controller stops answering. */
+    void hangUp();
+
+private:
+    friend class EmulatedHidBus;
+
+    EmulatedHidDevice() = default;
+    void startServing (int fd, bool answer);
+    void stopServing();
+    void serve();
+
+    std::string node;
+    std::string syspath;
+    std::string usbPath;
+    UMockdevIoctlBase* ioctlHandler = nullptr;
+    std::atomic<int> opens { 0 };
+    std::atomic<int> refusals { 0 };
+    std::atomic<int> requests { 0 };
+
+    std::mutex controllerLock;
+    ControllerModel controller;
+    std::function<void (int)> requestHook;
+
+    int deviceFd = -1;
+    bool answering = true;
+    std::atomic<bool> stopping { false };
+    std::thread thread;
+};
+
+/**
+    An emulated sysfs/udev tree (umockdev) holding USB HID devices with hidraw
+    nodes. Needs the process to run under umockdev-wrapper. Every node gets a
+    name never used before in this bus (hidraw0, hidraw1, ...), as replugging
+    needs a new one.
+*/
+class EmulatedHidBus final
+{
+public:
+    EmulatedHidBus();
+    ~EmulatedHidBus();
+
+    /** Plugs in a device; with answer, a controller answers on its node. Its first
+        refusedOpens opens fail (see refuseOpens). udev hears an add. */
+    EmulatedHidDevice& plugIn (const EmulatedUsbIdentity& identity, bool answer = true, int refusedOpens = 0);
+
+    /** Unplugs a device: udev hears the removal first, then the node vanishes. */
+    void unplug (EmulatedHidDevice& device);
+
+private:
+    UMockdevTestbed* testbed = nullptr;
+    int nextIndex = 0;
+    std::vector<std::unique_ptr<EmulatedHidDevice>> devices;
+};
