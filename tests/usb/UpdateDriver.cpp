@@ -1,9 +1,11 @@
 #include "tests/usb/UpdateDriver.h"
 
+#include "device/simulated/ControllerModel.h"
 #include "update/Protocol.h"
 
 #include <algorithm>
 #include <cstring>
+#include <random>
 
 namespace
 {
@@ -39,6 +41,27 @@ const std::array<UpdateDriver::Region, 3> UpdateDriver::kRegions { {
     { CMD_EXTRA, 0x090000, 0x80000 },
     { CMD_INFO, kInfoAddress, kInfoLength },
 } };
+
+std::vector<uint8_t> UpdateDriver::makeImage (uint32_t seed)
+{
+    std::vector<uint8_t> image (ControllerModel::kFlashSize, 0xFF);
+    std::mt19937 random (seed);
+
+    for (const auto& region : kRegions)
+        for (uint32_t i = 0; i < region.length; ++i)
+            image[region.address + i] = (uint8_t) random();
+
+    const uint8_t version[] = { '1', '.', '2', '3' };
+    const uint8_t stamp[] = { 0x20, 0x25, 0x06, 0x15 };
+    std::copy (std::begin (version), std::end (version), image.begin() + (long) ControllerModel::kVersionOffset);
+    std::copy (std::begin (stamp), std::end (stamp), image.begin() + (long) ControllerModel::kStampOffset);
+    return image;
+}
+
+UpdateDriver::Report UpdateDriver::statusQuery()
+{
+    return request (CMD_CONTROL, SUB_STATUS);
+}
 
 UpdateDriver::UpdateDriver (Exchange exchangeToUse, Send sendToUse)
     : exchange (std::move (exchangeToUse))

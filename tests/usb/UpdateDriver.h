@@ -29,6 +29,13 @@ public:
         True when every request was accepted and the finish request went out. */
     bool runWholeUpdate (const std::vector<uint8_t>& image);
 
+    /** A firmware image of the flash's size: pseudo-random regions from seed, version "1.23"
+        and date stamp 2025-06-15 where the controller keeps them, 0xFF elsewhere. */
+    static std::vector<uint8_t> makeImage (uint32_t seed);
+
+    /** The status query (F0 00). */
+    static Report statusQuery();
+
     /** Requests answered so far. */
     int exchanges() const noexcept { return count; }
 

@@ -1,6 +1,7 @@
 #include "device/NoticeReceiver.h"
 #include "device/TrbKelo7Hid.h"
 #include "tests/usb/EmulatedHidBus.h"
+#include "tests/usb/MessageLoop.h"
 #include "tests/usb/UpdateDriver.h"
 #include "update/Protocol.h"
 
@@ -11,7 +12,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
-#include <random>
 
 /*
     The Linux device library against emulated USB HID devices (umockdev): real
@@ -40,30 +40,6 @@ EmulatedUsbIdentity foreignKeyboard()
     keyboard.productId = 0xC31C;
     keyboard.product = "USB Keyboard";
     return keyboard;
-}
-
-std::vector<uint8_t> makeFirmwareImage (uint32_t seed)
-{
-    std::vector<uint8_t> image (ControllerModel::kFlashSize, 0xFF);
-    std::mt19937 random (seed);
-
-    for (const auto& region : UpdateDriver::kRegions)
-        for (uint32_t i = 0; i < region.length; ++i)
-            image[region.address + i] = (uint8_t) random();
-
-    const uint8_t version[] = { '1', '.', '2', '3' };
-    const uint8_t stamp[] = { 0x20, 0x25, 0x06, 0x15 };
-    std::copy (std::begin (version), std::end (version), image.begin() + ControllerModel::kVersionOffset);
-    std::copy (std::begin (stamp), std::end (stamp), image.begin() + ControllerModel::kStampOffset);
-    return image;
-}
-
-Report statusQuery()
-{
-    Report report {};
-    report[kOffsetCommand] = CMD_CONTROL;
-    report[kOffsetSubCommand] = SUB_STATUS;
-    return report;
 }
 }
 
@@ -98,54 +74,6 @@ protected:
         HID_Stop();
         HID_SetCallback (nullptr, 0, 0, 0);
         HID_Finalize();
-    }
-
-    static bool pumpUntil (const std::function<bool()>& done, int timeoutMs = kWaitMs)
-    {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds (timeoutMs);
-
-        while (! done())
-        {
-            if (std::chrono::steady_clock::now() > end)
-                return false;
-
-            juce::MessageManager::getInstance()->runDispatchLoopUntil (5);
-        }
-
-        return true;
-    }
-
-    static void pumpFor (int milliseconds)
-    {
-        pumpUntil ([]
-                   { return false; },
-                   milliseconds);
-    }
-
-    /** Runs fn on a thread of its own (the worker's place) while the message thread pumps. */
-    static void runOnWorker (const std::function<void()>& fn)
-    {
-        std::atomic<bool> done { false };
-        std::thread worker ([&]
-                            { fn(); done.store (true); });
-        pumpUntil ([&]
-                   { return done.load(); },
-                   600000);
-        worker.join();
-    }
-
-    /** Like runOnWorker, but the message loop runs as in the program: blocked until a notice
-        comes, rather than polled with a sleep between empty turns. That sleep would dominate a
-        run of thousands of exchanges. The loop cannot run again in this process afterwards, so
-        this is a test's last use of the message thread. */
-    static void runOnWorkerToTheEnd (const std::function<void()>& fn)
-    {
-        std::thread worker ([&]
-                            {
-            fn();
-            juce::MessageManager::getInstance()->stopDispatchLoop(); });
-        juce::MessageManager::getInstance()->runDispatchLoop();
-        worker.join();
     }
 
     static std::vector<int32_t> enumerate()
@@ -254,9 +182,9 @@ TEST_F (UsbDeviceLibrary, ListsEveryHidDeviceAndTypesOnlyControllersAsTrbKelo7)
     // Both controllers answer on their own numbers; the keyboard is left alone.
     runOnWorker ([&]
                  {
-        EXPECT_TRUE (exchange (numbers[0], statusQuery()).has_value());
-        EXPECT_TRUE (exchange (numbers[2], statusQuery()).has_value());
-        EXPECT_EQ (HID_Write (numbers[1], statusQuery().data(), HID_REPORT_SIZE), 0); });
+        EXPECT_TRUE (exchange (numbers[0], UpdateDriver::statusQuery()).has_value());
+        EXPECT_TRUE (exchange (numbers[2], UpdateDriver::statusQuery()).has_value());
+        EXPECT_EQ (HID_Write (numbers[1], UpdateDriver::statusQuery().data(), HID_REPORT_SIZE), 0); });
     EXPECT_EQ (controllerA.requestCount(), 1);
     EXPECT_EQ (controllerB.requestCount(), 1);
     EXPECT_EQ (keyboard.openCount(), 0);
@@ -307,7 +235,7 @@ TEST_F (UsbDeviceLibrary, NeverOpensADeviceThatMatchesOnlyPartOfTheIdentity)
         for (auto number : numbers)
         {
             EXPECT_NE (HID_GetDeviceType (number), HID_TYPE_TRBKELO7);
-            EXPECT_EQ (HID_Write (number, statusQuery().data(), HID_REPORT_SIZE), 0);
+            EXPECT_EQ (HID_Write (number, UpdateDriver::statusQuery().data(), HID_REPORT_SIZE), 0);
         } });
 
     uint32_t words[2] = {};
@@ -342,7 +270,7 @@ TEST_F (UsbDeviceLibrary, AControllerPluggedInAfterStartArrivesAndAnswers)
 
     std::optional<Report> reply;
     runOnWorker ([&]
-                 { reply = exchange (numbers[0], statusQuery()); });
+                 { reply = exchange (numbers[0], UpdateDriver::statusQuery()); });
     ASSERT_TRUE (reply.has_value());
     EXPECT_EQ ((*reply)[kOffsetCommand], CMD_CONTROL);
     EXPECT_EQ ((*reply)[kOffsetSubCommand], REPLY_OK);
@@ -360,7 +288,7 @@ TEST_F (UsbDeviceLibrary, AWholeUpdateThroughTheLibraryLeavesTheFlashAsWritten)
     const auto numbers = enumerate();
     ASSERT_EQ (numbers.size(), 1u);
 
-    const auto image = makeFirmwareImage (7);
+    const auto image = UpdateDriver::makeImage (7);
     auto driver = makeDriver (numbers[0]);
     bool finished = false;
     runOnWorkerToTheEnd ([&]
@@ -397,7 +325,7 @@ TEST_F (UsbDeviceLibrary, RemovalMidUpdateIsToldOnceAndNothingIsWrittenAfterIt)
 
     std::atomic<int> acceptedWrites { 0 };
     std::atomic<int> writesAfterNotice { 0 };
-    const auto image = makeFirmwareImage (11);
+    const auto image = UpdateDriver::makeImage (11);
 
     // The worker: a whole update whose every write notes whether the
     // removal had already been heard of on the message thread.
@@ -447,7 +375,7 @@ TEST_F (UsbDeviceLibrary, RemovalMidUpdateIsToldOnceAndNothingIsWrittenAfterIt)
     EXPECT_EQ (countNotices (WM_HID_REMOVED, number), 1);
     EXPECT_EQ (writesAfterNotice.load(), 0);
     EXPECT_EQ (controller.requestCount(), acceptedWrites.load());
-    EXPECT_EQ (HID_Write (number, statusQuery().data(), HID_REPORT_SIZE), 0);
+    EXPECT_EQ (HID_Write (number, UpdateDriver::statusQuery().data(), HID_REPORT_SIZE), 0);
     EXPECT_TRUE (enumerate().empty());
 
     // Nothing reached the node after the removal either.
@@ -470,7 +398,7 @@ TEST_F (UsbDeviceLibrary, RetriesOpeningAControllerJustPluggedInThatRefusesAtFir
 
     std::optional<Report> reply;
     runOnWorker ([&]
-                 { reply = exchange (numbers[0], statusQuery()); });
+                 { reply = exchange (numbers[0], UpdateDriver::statusQuery()); });
     EXPECT_TRUE (reply.has_value());
 }
 
@@ -483,7 +411,7 @@ TEST_F (UsbDeviceLibrary, AControllerThatCannotBeOpenedIsListedButNotOffered)
     const auto numbers = enumerate();
     ASSERT_EQ (numbers.size(), 1u);
     EXPECT_NE (HID_GetDeviceType (numbers[0]), HID_TYPE_TRBKELO7);
-    EXPECT_EQ (HID_Write (numbers[0], statusQuery().data(), HID_REPORT_SIZE), 0);
+    EXPECT_EQ (HID_Write (numbers[0], UpdateDriver::statusQuery().data(), HID_REPORT_SIZE), 0);
 
     // Once it can be opened, the next enumeration takes it up.
     controller.refuseOpens (0);
@@ -507,12 +435,12 @@ TEST_F (UsbDeviceLibrary, ADeviceThatHangsUpIsToldRemovedOnceThoughUdevTellsToo)
     bus->unplug (controller);
     pumpFor (300);
     EXPECT_EQ (countNotices (WM_HID_REMOVED), 1);
-    EXPECT_EQ (HID_Write (numbers[0], statusQuery().data(), HID_REPORT_SIZE), 0);
+    EXPECT_EQ (HID_Write (numbers[0], UpdateDriver::statusQuery().data(), HID_REPORT_SIZE), 0);
 
     // The other controller is not disturbed.
     std::optional<Report> reply;
     runOnWorker ([&]
-                 { reply = exchange (numbers[1], statusQuery()); });
+                 { reply = exchange (numbers[1], UpdateDriver::statusQuery()); });
     EXPECT_TRUE (reply.has_value());
     EXPECT_EQ (other.requestCount(), 1);
 }
@@ -540,7 +468,7 @@ TEST_F (UsbDeviceLibrary, AReplugGetsANewNumberAndWorksAgain)
 
     std::optional<Report> reply;
     runOnWorker ([&]
-                 { reply = exchange (after[0], statusQuery()); });
+                 { reply = exchange (after[0], UpdateDriver::statusQuery()); });
     EXPECT_TRUE (reply.has_value());
     EXPECT_EQ (second.requestCount(), 1);
     EXPECT_EQ (countNotices (WM_HID_REMOVED), 1);
@@ -558,7 +486,7 @@ TEST_F (UsbDeviceLibrary, PostsNothingOnceStopHasReturned)
     std::thread writer ([&]
                         {
         while (! stopWriting.load())
-            if (HID_Write (numbers[0], statusQuery().data(), HID_REPORT_SIZE) == 0)
+            if (HID_Write (numbers[0], UpdateDriver::statusQuery().data(), HID_REPORT_SIZE) == 0)
                 std::this_thread::sleep_for (std::chrono::milliseconds (1)); });
 
     const bool busy = pumpUntil ([&]
@@ -578,7 +506,7 @@ TEST_F (UsbDeviceLibrary, PostsNothingOnceStopHasReturned)
                                       { return n.message == kMarkerMessage; });
     ASSERT_NE (marker, notices.end());
     EXPECT_EQ (std::distance (marker, notices.end()), 1);
-    EXPECT_EQ (HID_Write (numbers[0], statusQuery().data(), HID_REPORT_SIZE), 0);
+    EXPECT_EQ (HID_Write (numbers[0], UpdateDriver::statusQuery().data(), HID_REPORT_SIZE), 0);
     EXPECT_TRUE (enumerate().empty());
 }
 
@@ -598,7 +526,7 @@ TEST_F (UsbDeviceLibrary, ReportsTheTimeOfOneRequestReplyExchange)
         const auto start = std::chrono::steady_clock::now();
 
         for (int i = 0; i < kExchanges; ++i)
-            if (exchange (numbers[0], statusQuery()).has_value())
+            if (exchange (numbers[0], UpdateDriver::statusQuery()).has_value())
                 ++answered;
 
         seconds = std::chrono::duration<double> (std::chrono::steady_clock::now() - start).count(); });

@@ -1,0 +1,149 @@
+#include "device/HidCtrl.h"
+#include "tests/usb/EmulatedHidBus.h"
+#include "tests/usb/MessageLoop.h"
+#include "tests/usb/UpdateDriver.h"
+#include "update/Protocol.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+
+/*
+    The device link (HidCtrl, HidUtil, the notice receiver) on the Linux USB
+    library, against emulated controllers: what the updater program runs.
+*/
+
+namespace
+{
+using Report = UpdateDriver::Report;
+
+constexpr int kReplyWaitMs = 3000;
+
+// The main component's part, reduced to what these tests need: each reply
+// that HidCtrl forwards is handed to the waiting worker.
+class ReplyListener final : public HidHandler
+{
+public:
+    explicit ReplyListener (HidCtrl& ctrlToUse)
+        : ctrl (ctrlToUse)
+    {
+    }
+
+    void hidDeviceRemoved() override { ++removals; }
+    void hidDeviceArrived() override { ++arrivals; }
+
+    void hidInputReceived (int) override
+    {
+        Report reply {};
+        std::memcpy (reply.data(), ctrl.inputReport, (size_t) std::min (ctrl.inputLength, (int32_t) reply.size()));
+
+        const std::lock_guard<std::mutex> guard (lock);
+        replies.push_back (reply);
+        arrived.notify_one();
+    }
+
+    /** Writes through the link and waits for the reply, as the worker does. Worker thread. */
+    std::optional<Report> exchange (const Report& request)
+    {
+        if (! ctrl.write (request.data()))
+            return std::nullopt;
+
+        std::unique_lock<std::mutex> guard (lock);
+
+        if (! arrived.wait_for (guard, std::chrono::milliseconds (kReplyWaitMs), [this]
+                                { return ! replies.empty(); }))
+            return std::nullopt;
+
+        const auto reply = replies.front();
+        replies.pop_front();
+        return reply;
+    }
+
+    int removals = 0; // message thread
+    int arrivals = 0; // message thread
+
+private:
+    HidCtrl& ctrl;
+    std::mutex lock;
+    std::condition_variable arrived;
+    std::deque<Report> replies;
+};
+}
+
+TEST (UsbDeviceLink, TakesUpAControllerPluggedInLaterAndLetsGoOfItWhenRemoved)
+{
+    EmulatedHidBus bus;
+    EmulatedUsbIdentity keyboard;
+    keyboard.productId = 0xC31C;
+    keyboard.product = "USB Keyboard";
+    bus.plugIn (keyboard, false);
+
+    HidCtrl ctrl;
+    ReplyListener listener (ctrl);
+    EXPECT_FALSE (ctrl.open (&listener));
+    EXPECT_EQ (ctrl.connected.load(), 0);
+
+    EmulatedUsbIdentity identity;
+    identity.release = 0x0102;
+    auto& controller = bus.plugIn (identity);
+    ASSERT_TRUE (pumpUntil ([&]
+                            { return listener.arrivals == 1; }));
+    EXPECT_EQ (ctrl.connected.load(), 1);
+    EXPECT_EQ (ctrl.firmwareVersion, 0x0102u);
+
+    std::optional<Report> reply;
+    runOnWorker ([&]
+                 { reply = listener.exchange (UpdateDriver::statusQuery()); });
+    ASSERT_TRUE (reply.has_value());
+    EXPECT_EQ ((*reply)[kOffsetSubCommand], REPLY_OK);
+
+    bus.unplug (controller);
+    ASSERT_TRUE (pumpUntil ([&]
+                            { return listener.removals == 1; }));
+    EXPECT_EQ (ctrl.connected.load(), 0);
+    EXPECT_FALSE (ctrl.write (UpdateDriver::statusQuery().data()));
+
+    pumpFor (200);
+    EXPECT_EQ (listener.removals, 1);
+    EXPECT_EQ (controller.requestCount(), 1);
+    ctrl.close();
+}
+
+TEST (UsbDeviceLink, CarriesAWholeUpdateIntoTheControllersFlash)
+{
+    EmulatedHidBus bus;
+    auto& controller = bus.plugIn (EmulatedUsbIdentity());
+    controller.withController ([] (ControllerModel& model)
+                               { model.setBusyCount (1); });
+
+    HidCtrl ctrl;
+    ReplyListener listener (ctrl);
+    ASSERT_TRUE (ctrl.open (&listener));
+
+    const auto image = UpdateDriver::makeImage (3);
+    UpdateDriver driver ([&] (const Report& r)
+                         { return listener.exchange (r); },
+                         [&] (const Report& r)
+                         { return ctrl.write (r.data()); });
+    bool finished = false;
+    runOnWorkerToTheEnd ([&]
+                         { finished = driver.runWholeUpdate (image); });
+    ASSERT_TRUE (finished);
+
+    // The finish request has no reply: wait until the controller has it.
+    int finishes = 0;
+
+    for (int i = 0; i < 5000 && finishes == 0; ++i)
+    {
+        std::this_thread::sleep_for (std::chrono::milliseconds (1));
+        controller.withController ([&] (ControllerModel& model)
+                                   { finishes = model.finishCount(); });
+    }
+
+    EXPECT_EQ (finishes, 1);
+    controller.withController ([&] (ControllerModel& model)
+                               { EXPECT_TRUE (model.flash() == image); });
+    ctrl.close();
+}
