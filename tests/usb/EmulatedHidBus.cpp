@@ -19,27 +19,15 @@ constexpr int kFrameIn = 65; // report ID + report, as the host writes it
 constexpr int kReportSize = 64;
 constexpr int kServePollMs = 20;
 
-struct OpenCounters
-{
-    std::atomic<int>& opens;
-    std::atomic<int>& refusals;
-};
-
 gboolean handleIoctl (UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
 {
-    auto* counters = static_cast<OpenCounters*> (data);
+    auto* opens = static_cast<std::atomic<int>*> (data);
 
     // hidapi's open asks for the report descriptor's size and gives up when
     // that fails; it is the one call every open makes.
     if (umockdev_ioctl_client_get_request (client) == HIDIOCGRDESCSIZE)
     {
-        if (counters->refusals.fetch_sub (1) > 0)
-        {
-            umockdev_ioctl_client_complete (client, -1, EACCES);
-            return TRUE;
-        }
-
-        counters->opens.fetch_add (1);
+        opens->fetch_add (1);
         GError* error = nullptr;
         UMockdevIoctlData* size = umockdev_ioctl_data_resolve (umockdev_ioctl_client_get_arg (client), 0, sizeof (int), &error);
         int none = 0;
@@ -182,11 +170,10 @@ EmulatedHidBus::~EmulatedHidBus()
     g_object_unref (testbed);
 }
 
-EmulatedHidDevice& EmulatedHidBus::plugIn (const EmulatedUsbIdentity& identity, bool answer, int refusedOpens)
+EmulatedHidDevice& EmulatedHidBus::plugIn (const EmulatedUsbIdentity& identity, bool answer)
 {
     const int index = nextIndex++;
     std::unique_ptr<EmulatedHidDevice> device (new EmulatedHidDevice());
-    device->refusals.store (refusedOpens);
     device->node = "hidraw" + std::to_string (index);
 
     const std::string port = "1-" + std::to_string (index + 1);
@@ -239,12 +226,7 @@ EmulatedHidDevice& EmulatedHidBus::plugIn (const EmulatedUsbIdentity& identity, 
     // hidapi's open needs its ioctl answered, and a program that hears the
     // add may open the node at once: the handler goes in first.
     device->ioctlHandler = umockdev_ioctl_base_new();
-    g_signal_connect_data (
-        device->ioctlHandler, "handle-ioctl", G_CALLBACK (handleIoctl),
-        new OpenCounters { device->opens, device->refusals },
-        [] (gpointer data, GClosure*)
-        { delete static_cast<OpenCounters*> (data); },
-        GConnectFlags());
+    g_signal_connect (device->ioctlHandler, "handle-ioctl", G_CALLBACK (handleIoctl), &device->opens);
 
     if (! umockdev_testbed_attach_ioctl (testbed, devnode.c_str(), device->ioctlHandler, &error))
         throw std::runtime_error (error != nullptr ? error->message : "attach_ioctl failed");
@@ -262,4 +244,22 @@ void EmulatedHidBus::unplug (EmulatedHidDevice& device)
     // udev tells of the removal while the node still exists, as the kernel does.
     umockdev_testbed_uevent (testbed, device.syspath.c_str(), "remove");
     umockdev_testbed_remove_device (testbed, device.syspath.c_str());
+}
+
+void EmulatedHidBus::hideNode (EmulatedHidDevice& device, bool hidden)
+{
+    // The testbed's /dev node is a link to the PTY; a renamed link is a node
+    // that is not there, and opening it fails like any node not yet usable.
+    gchar* root = umockdev_testbed_get_root_dir (testbed);
+    const std::string node = std::string (root) + "/dev/" + device.node;
+    const std::string away = node + ".away";
+    g_free (root);
+
+    if (std::rename (hidden ? node.c_str() : away.c_str(), hidden ? away.c_str() : node.c_str()) != 0)
+        throw std::runtime_error ("cannot move the node of " + device.node);
+}
+
+void EmulatedHidBus::announce (EmulatedHidDevice& device)
+{
+    umockdev_testbed_uevent (testbed, device.syspath.c_str(), "add");
 }

@@ -49,9 +49,6 @@ public:
     /** Called on the device thread with each request before it is answered. */
     void onRequest (std::function<void (int requestNumber)> fn);
 
-    /** The next count opens fail with EACCES, as while udev is still setting permissions. */
-    void refuseOpens (int count) noexcept { refusals.store (count); }
-
     /** The device end goes away under an open node: readers see a hang-up, as when the
         kernel drops a device. Its controller stops answering. */
     void hangUp();
@@ -69,7 +66,6 @@ private:
     std::string usbPath;
     UMockdevIoctlBase* ioctlHandler = nullptr;
     std::atomic<int> opens { 0 };
-    std::atomic<int> refusals { 0 };
     std::atomic<int> requests { 0 };
 
     std::mutex controllerLock;
@@ -94,9 +90,15 @@ public:
     EmulatedHidBus();
     ~EmulatedHidBus();
 
-    /** Plugs in a device; with answer, a controller answers on its node. Its first
-        refusedOpens opens fail (see refuseOpens). udev hears an add. */
-    EmulatedHidDevice& plugIn (const EmulatedUsbIdentity& identity, bool answer = true, int refusedOpens = 0);
+    /** Plugs in a device; with answer, a controller answers on its node. udev hears an add. */
+    EmulatedHidDevice& plugIn (const EmulatedUsbIdentity& identity, bool answer = true);
+
+    /** Takes the device's /dev node away, or puts it back. While it is away, opening it fails
+        as it does before udev has made the node usable; the device stays in sysfs. */
+    void hideNode (EmulatedHidDevice& device, bool hidden);
+
+    /** udev hears an add for a device already plugged in (as after a re-trigger). */
+    void announce (EmulatedHidDevice& device);
 
     /** Unplugs a device: udev hears the removal first, then the node vanishes. */
     void unplug (EmulatedHidDevice& device);

@@ -384,16 +384,28 @@ TEST_F (UsbDeviceLibrary, RemovalMidUpdateIsToldOnceAndNothingIsWrittenAfterIt)
     EXPECT_EQ (controller.requestCount(), requestsAtRemoval);
 }
 
-TEST_F (UsbDeviceLibrary, RetriesOpeningAControllerJustPluggedInThatRefusesAtFirst)
+TEST_F (UsbDeviceLibrary, RetriesOpeningAControllerThatArrivesBeforeItsNodeIsUsable)
 {
+    auto& controller = bus->plugIn (EmulatedUsbIdentity());
+    bus->hideNode (controller, true);
     startLibrary();
+    const auto numbers = enumerate();
+    ASSERT_EQ (numbers.size(), 1u);
+    ASSERT_NE (HID_GetDeviceType (numbers[0]), HID_TYPE_TRBKELO7);
 
-    bus->plugIn (EmulatedUsbIdentity(), true, 3);
+    // udev tells of the device while its node cannot be opened yet; it
+    // becomes usable a moment later, within the library's retries.
+    bus->announce (controller);
+    pumpFor (300);
+    EXPECT_EQ (countNotices (WM_HID_ARRIVED), 0);
+    bus->hideNode (controller, false);
     ASSERT_TRUE (pumpUntil ([&]
                             { return countNotices (WM_HID_ARRIVED) == 1; }));
 
-    const auto numbers = enumerate();
-    ASSERT_EQ (numbers.size(), 1u);
+    // The arrival is told once the controller is open (two handles), not before.
+    EXPECT_EQ (controller.openCount(), 2);
+
+    EXPECT_EQ (enumerate(), numbers);
     EXPECT_EQ (HID_GetDeviceType (numbers[0]), HID_TYPE_TRBKELO7);
 
     std::optional<Report> reply;
@@ -405,7 +417,7 @@ TEST_F (UsbDeviceLibrary, RetriesOpeningAControllerJustPluggedInThatRefusesAtFir
 TEST_F (UsbDeviceLibrary, AControllerThatCannotBeOpenedIsListedButNotOffered)
 {
     auto& controller = bus->plugIn (EmulatedUsbIdentity());
-    controller.refuseOpens (1000);
+    bus->hideNode (controller, true);
     startLibrary();
 
     const auto numbers = enumerate();
@@ -414,7 +426,7 @@ TEST_F (UsbDeviceLibrary, AControllerThatCannotBeOpenedIsListedButNotOffered)
     EXPECT_EQ (HID_Write (numbers[0], UpdateDriver::statusQuery().data(), HID_REPORT_SIZE), 0);
 
     // Once it can be opened, the next enumeration takes it up.
-    controller.refuseOpens (0);
+    bus->hideNode (controller, false);
     EXPECT_EQ (enumerate(), numbers);
     EXPECT_EQ (HID_GetDeviceType (numbers[0]), HID_TYPE_TRBKELO7);
 }
