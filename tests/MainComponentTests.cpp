@@ -172,7 +172,7 @@ TEST (MainComponent, EveryErrorShowsItsMessageIdentifierAndOnlyCloseAtTheRightSl
 
         const auto text = shownText (c);
         EXPECT_TRUE (text.startsWith (test.message)) << text;
-        EXPECT_TRUE (text.endsWith (juce::String ("Error ID:\t") + test.identifier)) << text;
+        EXPECT_TRUE (text.endsWith (juce::String ("Error ID:    ") + test.identifier)) << text;
         EXPECT_GE (c.getTextLayout().getGlyph (0).getLeft(), 105.0f);
     }
 }
@@ -354,4 +354,22 @@ TEST (MainComponentOnScreen, EachScreenGivesTheFocusToItsDefaultButtonUnlessOneO
     c.setStatus (ERR_PROTOCOL);
     screens.refresh();
     EXPECT_TRUE (paintedFocusOn (c.getCancelButton()));
+}
+
+TEST (MainComponentOnScreen, AWindowThatBecomesActiveHandsTheFocusToTheDefaultButton)
+{
+    if (! guitest::haveDisplay())
+        GTEST_SKIP() << "no display";
+
+    Screens screens;
+    juce::DocumentWindow window ("focus", juce::Colours::grey, 0, true);
+    window.setContentNonOwned (screens.component.get(), true);
+    ASSERT_TRUE (guitest::showOnDesktop (window));
+
+    // The window takes the focus itself, as it does when it becomes active; the
+    // default button must have it then without waiting for a repaint.
+    ASSERT_TRUE (guitest::focus (window));
+    EXPECT_TRUE (guitest::waitFor ([&screens]
+                                   { return screens.component->getOkButton().hasKeyboardFocus (false); }));
+    window.clearContentComponent();
 }

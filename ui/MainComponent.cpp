@@ -45,10 +45,16 @@ MainComponent::MainComponent()
 
     ctrl = std::make_unique<HidCtrl>();
     ctrl->open (this);
+
+    focusFollower.onFocusChange = [this]
+    { giveDefaultFocus(); };
+    juce::Desktop::getInstance().addFocusChangeListener (&focusFollower);
 }
 
 MainComponent::~MainComponent()
 {
+    juce::Desktop::getInstance().removeFocusChangeListener (&focusFollower);
+
     // The worker uses the device link and the regions: it must have stopped
     // before any of them goes, also when the program is told to quit mid-update.
     stopWorker();

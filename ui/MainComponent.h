@@ -13,6 +13,7 @@
 
 #include <array>
 #include <atomic>
+#include <functional>
 #include <memory>
 
 /**
@@ -180,7 +181,16 @@ private:
     bool readCheckedBlock (const UpdateRegion& region, uint8_t* destination, int length) const;
     void stopWorker();
 
+    // The window takes the keyboard focus itself when it becomes active, and
+    // nothing repaints then: this hands it on to the screen's default button.
+    struct FocusFollower final : public juce::FocusChangeListener
+    {
+        std::function<void()> onFocusChange;
+        void globalFocusChanged (juce::Component*) override { onFocusChange(); }
+    };
+
     //==============================================================================
+    FocusFollower focusFollower;
     juce::GlyphArrangement textLayout;
     DisplayKey laidOutKey;
     LangLookAndFeel langLookAndFeel;

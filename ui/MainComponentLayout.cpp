@@ -22,10 +22,16 @@ constexpr int kLeftSlotOffset = 230;
 
 const juce::Rectangle<int> kWarningIconArea { 20, 15, 64, 64 };
 
-void addText (juce::GlyphArrangement& layout, const juce::String& text, const juce::Font& font, juce::Rectangle<float> frame)
+// The framework draws a tab with no width at all; the error line's tab is
+// meant as a visible gap.
+const juce::String kTabGap { "    " };
+
+void addText (juce::GlyphArrangement& layout, const juce::String& screenText, const juce::Font& font, juce::Rectangle<float> frame)
 {
-    if (text.isEmpty())
+    if (screenText.isEmpty())
         return;
+
+    const auto text = screenText.replace ("\t", kTabGap);
 
     const auto maxLines = (int) (frame.getHeight() * kLinesPerPixel);
     layout.addFittedText (font, text, frame.getX(), frame.getY(), frame.getWidth(), frame.getHeight(),
