@@ -1,8 +1,8 @@
 #include "device/NoticeReceiver.h"
 #include "device/TrbKelo7Hid.h"
 #include "tests/usb/EmulatedHidBus.h"
-#include "tests/usb/MessageLoop.h"
 #include "tests/usb/UpdateDriver.h"
+#include "tests/usb/WorkerLoop.h"
 #include "update/Protocol.h"
 
 #include <gtest/gtest.h>
@@ -291,8 +291,8 @@ TEST_F (UsbDeviceLibrary, AWholeUpdateThroughTheLibraryLeavesTheFlashAsWritten)
     const auto image = UpdateDriver::makeImage (7);
     auto driver = makeDriver (numbers[0]);
     bool finished = false;
-    runOnWorkerToTheEnd ([&]
-                         { finished = driver.runWholeUpdate (image); });
+    runOnWorker ([&]
+                 { finished = driver.runWholeUpdate (image); });
     ASSERT_TRUE (finished);
 
     // The finish request has no reply: wait until the controller has it.
@@ -533,8 +533,8 @@ TEST_F (UsbDeviceLibrary, ReportsTheTimeOfOneRequestReplyExchange)
     int answered = 0;
     double seconds = 0;
 
-    runOnWorkerToTheEnd ([&]
-                         {
+    runOnWorker ([&]
+                 {
         const auto start = std::chrono::steady_clock::now();
 
         for (int i = 0; i < kExchanges; ++i)

@@ -1,7 +1,7 @@
 #include "device/HidCtrl.h"
 #include "tests/usb/EmulatedHidBus.h"
-#include "tests/usb/MessageLoop.h"
 #include "tests/usb/UpdateDriver.h"
+#include "tests/usb/WorkerLoop.h"
 #include "update/Protocol.h"
 
 #include <gtest/gtest.h>
@@ -128,8 +128,8 @@ TEST (UsbDeviceLink, CarriesAWholeUpdateIntoTheControllersFlash)
                          [&] (const Report& r)
                          { return ctrl.write (r.data()); });
     bool finished = false;
-    runOnWorkerToTheEnd ([&]
-                         { finished = driver.runWholeUpdate (image); });
+    runOnWorker ([&]
+                 { finished = driver.runWholeUpdate (image); });
     ASSERT_TRUE (finished);
 
     // The finish request has no reply: wait until the controller has it.

@@ -1,0 +1,115 @@
+#include "tests/usb/EmulatedHidBus.h"
+#include "tests/usb/WorkerLoop.h"
+#include "tools/UpdateImageBuilder.h"
+#include "ui/MainComponent.h"
+#include "update/UpdateFile.h"
+
+#include <gtest/gtest.h>
+
+/*
+    The updater's own worker (MainComponent) on the Linux USB library, against
+    an emulated controller: what the updater program does with a real one.
+*/
+
+namespace
+{
+constexpr int kWaitMs = 60000;
+
+// A folder with one update file in it, removed when the test ends.
+struct UpdateFolder
+{
+    explicit UpdateFolder (const std::vector<uint8_t>& image)
+    {
+        folder.createDirectory();
+        folder.getChildFile ("trbkelo7__v105.bin").replaceWithData (image.data(), image.size());
+    }
+
+    ~UpdateFolder() { folder.deleteRecursively(); }
+
+    juce::File folder = juce::File::createTempFile ("trb-usb-update");
+};
+
+std::vector<uint8_t> slice (const std::vector<uint8_t>& bytes, int64_t offset, int64_t length)
+{
+    return { bytes.begin() + offset, bytes.begin() + offset + length };
+}
+
+bool checkController (MainComponent& component, const UpdateFolder& folder)
+{
+    component.startCheck (folder.folder);
+    return pumpUntil ([&]
+                      { return ! component.isThreadRunning() || component.getStatus() != ST_INITIAL; },
+                      kWaitMs);
+}
+} // namespace
+
+TEST (UsbUpdateProcedure, AFullUpdateWritesAllThreeRegionsByteForByte)
+{
+    EmulatedHidBus bus;
+    auto& controller = bus.plugIn (EmulatedUsbIdentity());
+    controller.withController ([] (ControllerModel& model)
+                               { model.setBusyCount (1); });
+
+    const auto image = makeUpdateImage ("1.05", 0x20261209, 7);
+    UpdateFolder folder (image);
+    auto component = std::make_unique<MainComponent>();
+
+    ASSERT_TRUE (checkController (*component, folder));
+    ASSERT_EQ (component->getStatus(), ST_READY);
+
+    component->startUpdate();
+    ASSERT_TRUE (pumpUntil ([&]
+                            { return ! component->isThreadRunning(); },
+                            kWaitMs));
+    EXPECT_EQ (component->getStatus(), ST_COMPLETE);
+
+    // The finish request has no reply; it has reached the controller when the
+    // worker has ended, give or take the transport.
+    EXPECT_TRUE (pumpUntil ([&]
+                            {
+                                int finishes = 0;
+                                controller.withController ([&] (ControllerModel& model) { finishes = model.finishCount(); });
+                                return finishes == 1; }));
+
+    controller.withController ([&] (ControllerModel& model)
+                               {
+        for (const auto& region : kRegions)
+            EXPECT_EQ (slice (model.flash(), region.deviceAddress, region.length), slice (image, region.fileOffset, region.length)); });
+
+    component.reset();
+}
+
+TEST (UsbUpdateProcedure, UnpluggingMidUpdateEndsIn0x0E37WithNothingSentAfterIt)
+{
+    EmulatedHidBus bus;
+    auto& controller = bus.plugIn (EmulatedUsbIdentity());
+    UpdateFolder folder (makeUpdateImage ("1.05", 0x20261209, 9));
+    auto component = std::make_unique<MainComponent>();
+
+    ASSERT_TRUE (checkController (*component, folder));
+    ASSERT_EQ (component->getStatus(), ST_READY);
+
+    component->startUpdate();
+    ASSERT_TRUE (pumpUntil ([&]
+                            { return controller.requestCount() >= 1000; },
+                            kWaitMs));
+    bus.unplug (controller);
+
+    ASSERT_TRUE (pumpUntil ([&]
+                            { return ! component->isThreadRunning(); },
+                            kWaitMs));
+    EXPECT_EQ (component->getStatus(), ERR_DEVICE_REMOVED);
+    EXPECT_EQ (formatErrorId (component->getStatus()), "0E37");
+
+    // Whatever reached the controller did so before the removal was told; after
+    // it nothing more arrives, and no block was closed or finish sent.
+    const auto requestsAtEnd = controller.requestCount();
+    pumpFor (300);
+    EXPECT_EQ (controller.requestCount(), requestsAtEnd);
+    controller.withController ([] (ControllerModel& model)
+                               {
+        EXPECT_EQ (model.finishCount(), 0);
+        EXPECT_EQ (model.requestCount (ControllerModel::RequestKind::checksum), 0); });
+
+    component.reset();
+}
