@@ -157,6 +157,7 @@ private:
     void showButtons (const juce::String& okCaption, const juce::String& cancelCaption);
     void placeButtons();
     void giveDefaultFocus();
+    void logScreen (int32_t statusValue, const Screen& screen);
 
     //==============================================================================
     // The worker's steps (update/MainComponentUpdate.cpp).

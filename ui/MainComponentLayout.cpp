@@ -2,6 +2,7 @@
 
 #include "resources/WarningIcon.h"
 #include "ui/MainComponent.h"
+#include "ui/ScreenLog.h"
 
 namespace
 {
@@ -93,6 +94,10 @@ void MainComponent::resized()
     languageBox->setBounds (controlArea);
     progressBar->setBounds (controlArea);
     placeButtons();
+
+    // updateDisplay logged the screen before the box and the bar had their new places.
+    if (ScreenLog::isEnabled())
+        logScreen (status.get(), screenFor (status.get()));
 }
 
 void MainComponent::paint (juce::Graphics& g)
@@ -109,6 +114,7 @@ void MainComponent::paint (juce::Graphics& g)
     textLayout.draw (g);
 
     giveDefaultFocus();
+    ScreenLog::firstPaint();
 }
 
 void MainComponent::giveDefaultFocus()

@@ -3,6 +3,7 @@
 
 #include "text/FormatText.h"
 #include "ui/MainComponent.h"
+#include "ui/ScreenLog.h"
 
 namespace
 {
@@ -82,7 +83,9 @@ void MainComponent::updateDisplay()
     // layout instead of being laid out again a thousand times a second.
     const DisplayKey key { statusValue, catalogue->getLanguage(), getWidth(), getHeight(), screen.heading + screen.body + screen.single + screen.errorText };
 
-    if (key != laidOutKey)
+    const auto changed = key != laidOutKey;
+
+    if (changed)
     {
         laidOutKey = key;
         layOutText (screen, languageFont);
@@ -90,6 +93,60 @@ void MainComponent::updateDisplay()
     }
 
     updateControls (statusValue, languageFont);
+
+    if (changed && ScreenLog::isEnabled())
+        logScreen (statusValue, screen);
+}
+
+void MainComponent::logScreen (int32_t statusValue, const Screen& screen)
+{
+    const auto place = [] (juce::Component& c)
+    {
+        const auto b = c.getBounds();
+        return juce::Array<juce::var> { b.getX(), b.getY(), b.getWidth(), b.getHeight() };
+    };
+
+    auto* controls = new juce::DynamicObject();
+
+    if (languageBox->isVisible())
+    {
+        auto* box = new juce::DynamicObject();
+        box->setProperty ("text", languageBox->getText());
+        box->setProperty ("items", languageBox->getNumItems());
+        box->setProperty ("bounds", place (*languageBox));
+        controls->setProperty ("language", box);
+    }
+
+    if (progressBar->isVisible())
+    {
+        auto* bar = new juce::DynamicObject();
+        bar->setProperty ("bounds", place (*progressBar));
+        controls->setProperty ("progress", bar);
+    }
+
+    for (auto* button : { okButton.get(), cancelButton.get() })
+    {
+        if (! button->isVisible())
+            continue;
+
+        auto* entry = new juce::DynamicObject();
+        entry->setProperty ("caption", button->getButtonText());
+        entry->setProperty ("bounds", place (*button));
+        controls->setProperty (button == okButton.get() ? "ok" : "cancel", entry);
+    }
+
+    auto* entry = new juce::DynamicObject();
+    entry->setProperty ("status", statusValue);
+    entry->setProperty ("language", TxtLoader::getInstance()->getLanguage());
+    entry->setProperty ("title", getParentComponent() != nullptr ? getParentComponent()->getName() : juce::String());
+    entry->setProperty ("width", getWidth());
+    entry->setProperty ("height", getHeight());
+    entry->setProperty ("heading", screen.heading);
+    entry->setProperty ("body", screen.body);
+    entry->setProperty ("single", screen.single);
+    entry->setProperty ("error", screen.errorText);
+    entry->setProperty ("controls", controls);
+    ScreenLog::write ("screen", entry);
 }
 
 void MainComponent::updateControls (int32_t statusValue, const juce::String& languageFont)
