@@ -1,0 +1,347 @@
+"""End-to-end walk through the updater's screens: the real demo program in Xvfb,
+on the simulated controller, driven with keys and clicks like a user.
+
+What each screen says is read from the program's screen log (TRB_SCREEN_LOG,
+ui/ScreenLog.h): one JSON line per screen with its texts and visible controls.
+What must be drawn where (the warning icon, the text's left edge, the focus
+frame of the default button) is checked on the window's pixels. Every screen
+is also saved as a PNG in TRB_SCREENSHOT_DIR (CTest sets build/<tree>/screenshots;
+docs/screenshots/ holds the committed copies).
+
+Run through CTest (tests/e2e/CMakeLists.txt), which passes TRB_PROGRAM and
+TRB_MAKE_UPDATE_FILE. By hand, from tests/e2e:
+    TRB_PROGRAM=.../TRBKelo7UpdateDemo TRB_MAKE_UPDATE_FILE=.../make-update-file \\
+        python3 -m unittest -v test_update_walk
+"""
+
+import json
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+import unittest
+
+import trb_x11
+
+PROGRAM = os.environ.get("TRB_PROGRAM", "")
+MAKE_UPDATE_FILE = os.environ.get("TRB_MAKE_UPDATE_FILE", "")
+SCREENSHOT_DIR = os.environ.get("TRB_SCREENSHOT_DIR", "")
+
+ENGLISH = {"LC_ALL": "en_US.UTF-8", "LC_MESSAGES": "", "LANG": "en_US.UTF-8"}
+JAPANESE = {"LC_ALL": "ja_JP.UTF-8", "LC_MESSAGES": "", "LANG": "ja_JP.UTF-8"}
+LANGUAGE_ENGLISH, LANGUAGE_JAPANESE = 0, 11
+
+ST_INITIAL, ST_READY, ST_BLOCK_HEADER, ST_BLOCK_WAIT, ST_COMPLETE = 0, 1, 3, 6, 7
+ERR_FILE_CONTENT, ERR_NOT_CONNECTED, ERR_DEVICE_REMOVED = 0x0E04, 0x0E21, 0x0E37
+
+# A quick controller: no answer latency and one busy poll per block.
+QUICK = "latency_ms=0\nbusy_count=1\n"
+FILE_VERSION, FILE_STAMP, FILE_CONTENT = "1.05", "20261209", "seed:105"
+FILE_NAME = "trbkelo7__v105.bin"
+# (offset, length) of the regions written: the same addresses in file and flash.
+REGIONS = [(0x000000, 0x90000), (0x090000, 0x80000), (0x1D0000, 0x10000)]
+
+WINDOW_SIZE = (406, 154)
+RIGHT_SLOT = [286, 114, 100, 20]
+LEFT_SLOT = [176, 114, 100, 20]
+ICON = (20, 15, 64, 64)
+ERROR_TEXT_LEFT = 105
+# The default button's focus frame: a grey line 15 % down the button.
+FOCUS_FRAME_ROW = 3
+BACKGROUND = (0xEA, 0xEA, 0xEA)
+
+
+def is_yellow(p):
+    return p[0] > 200 and p[1] > 150 and p[2] < 100
+
+
+def is_ink(p):
+    return max(p) < 128
+
+
+def is_frame_grey(p):
+    return p[0] == p[1] == p[2] and 128 <= p[0] < 220
+
+
+class Walk:
+    """One demo program in a folder of its own with its scenario, update file,
+    screen log and flash dump."""
+
+    def __init__(self, test, scenario=QUICK, file_args=None, language=ENGLISH):
+        self.test, self.server = test, test.server
+        self.keyboard_woken = False
+        self.folder = tempfile.mkdtemp(prefix="trb-walk-")
+        test.addCleanup(shutil.rmtree, self.folder, True)
+        # A copy, not a link: the program takes the update file from the folder
+        # of its real path.
+        program = os.path.join(self.folder, "TRBKelo7UpdateDemo")
+        shutil.copy2(PROGRAM, program)
+        file_args = file_args or [FILE_VERSION, FILE_STAMP, FILE_CONTENT]
+        self.update_file = os.path.join(self.folder, FILE_NAME)
+        subprocess.run([MAKE_UPDATE_FILE] + file_args + [self.update_file], check=True, capture_output=True)
+        scenario_path = self.path("scenario.txt")
+        with open(scenario_path, "w") as f:
+            f.write(scenario)
+        self.log_path, self.flash_path = self.path("screen.log"), self.path("flash.bin")
+        env = dict(language, TRB_SCREEN_LOG=self.log_path, TRB_SIM_SCENARIO=scenario_path,
+                   TRB_SIM_FLASH_DUMP=self.flash_path)
+        self.program = self.server.start(program, extra_env=env)
+        test.addCleanup(self.program.stop)
+        self.window = self.program.wait_for_window()
+
+    def path(self, name):
+        return os.path.join(self.folder, name)
+
+    def entries(self):
+        try:
+            with open(self.log_path, encoding="utf-8") as f:
+                return [json.loads(line) for line in f if line.strip()]
+        except (OSError, ValueError):
+            return []
+
+    def screen(self):
+        """The last screen the program showed, once its window has its size."""
+        screens = [e for e in self.entries() if e["event"] == "screen" and e["width"] == WINDOW_SIZE[0]]
+        return screens[-1] if screens else None
+
+    def wait_for_screen(self, condition, what, timeout=30):
+        def found():
+            if self.program.process.poll() is not None:
+                raise trb_x11.HarnessError(f"program ended while waiting for {what}:\n{self.program.output()}")
+            screen = self.screen()
+            return screen if screen and condition(screen) else None
+        return trb_x11.wait_until(found, timeout, 0.01, what)
+
+    def wait_for_status(self, status, what):
+        return self.wait_for_screen(lambda s: s["status"] == status, what)
+
+    def pixels(self):
+        return self.window.pixels()
+
+    def wait_for_focus_frame(self, slot, what):
+        """Gives the window the input focus as a window manager does for a new
+        window, and waits until the default button shows its focus frame."""
+        self.server.focus(self.window.id)
+        if not self.keyboard_woken:
+            # The first key sent to a fresh Xvfb is lost (seen with xdotool's
+            # keys, sent or faked alike); a Shift alone changes nothing on screen.
+            self.window.key("Shift_L")
+            self.keyboard_woken = True
+        x, y, w, _ = slot
+
+        def framed():
+            row = y + FOCUS_FRAME_ROW
+            return self.pixels().count(is_frame_grey, x + 10, row, x + w - 10, row + 1) > w // 2
+        trb_x11.wait_until(framed, 10, 0.05, what)
+
+    def popup(self):
+        """The language list's window, once it is open."""
+        def find():
+            others = [w for w in self.program.windows() if w.id != self.window.id]
+            return others[0] if others else None
+        return trb_x11.wait_until(find, 10, what="the language list")
+
+    def choose_language(self, index):
+        """Opens the language box with a click and clicks the entry."""
+        screen = self.screen()
+        box = screen["controls"]["language"]
+        x, y, w, h = box["bounds"]
+        self.window.click(x + w // 2, y + h // 2)
+        popup = self.popup()
+        width, height = popup.size()
+        # The list's entries stand one under another inside a thin border.
+        border = 2
+        entry = (height - 2 * border) / box["items"]
+        # The list takes a click only once the pointer has moved over an entry
+        # and rested there a moment, as a hand would.
+        x, y = width // 2, int(border + entry * index + entry / 2)
+        self.server.tool("xdotool", "mousemove", "--window", str(popup.id), str(x), str(y - 2))
+        self.server.tool("xdotool", "mousemove", "--window", str(popup.id), str(x), str(y))
+        time.sleep(0.3)
+        popup.click(x, y)
+        return self.wait_for_screen(lambda s: s["language"] == index, f"language {index}")
+
+    def screenshot(self, name):
+        if SCREENSHOT_DIR:
+            os.makedirs(SCREENSHOT_DIR, exist_ok=True)
+            self.window.screenshot(os.path.join(SCREENSHOT_DIR, name + ".png"))
+
+    def flash(self):
+        with open(self.flash_path, "rb") as f:
+            return f.read()
+
+
+class UpdateWalkEndToEnd(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        if SCREENSHOT_DIR:
+            print(f"screenshots in {SCREENSHOT_DIR}")
+
+    def setUp(self):
+        if not (PROGRAM and MAKE_UPDATE_FILE):
+            self.skipTest("TRB_PROGRAM or TRB_MAKE_UPDATE_FILE is not set")
+        lock = trb_x11.program_lock()
+        lock.__enter__()
+        self.addCleanup(lock.__exit__, None, None, None)
+        self.server = trb_x11.XServer().__enter__()
+        self.addCleanup(self.server.__exit__, None, None, None)
+
+    def assert_controls(self, screen, expected):
+        """expected: control name -> caption (None for controls without one)."""
+        controls = screen["controls"]
+        self.assertEqual(sorted(controls), sorted(expected), screen)
+        for name, caption in expected.items():
+            if caption is not None:
+                self.assertEqual(controls[name]["caption"], caption)
+
+    def assert_no_icon(self, pixels):
+        self.assertEqual(pixels.count(is_yellow, *self.icon_box()), 0, "a warning icon where none belongs")
+
+    @staticmethod
+    def icon_box():
+        x, y, w, h = ICON
+        return x, y, x + w, y + h
+
+    def assert_ends_with_zero(self, walk):
+        self.assertEqual(walk.program.wait(30), 0, walk.program.output())
+
+    def test_the_language_screen_starts_in_the_detected_language(self):
+        for language, index, box_text, title in ((ENGLISH, LANGUAGE_ENGLISH, "English", "Updater Program"),
+                                                 (JAPANESE, LANGUAGE_JAPANESE, "日本語", "アップデートプログラム")):
+            with self.subTest(language=language["LANG"]):
+                walk = Walk(self, language=language)
+                screen = walk.wait_for_status(ST_INITIAL, "the language screen")
+                self.assertEqual(screen["language"], index)
+                self.assertEqual(screen["controls"]["language"]["text"], box_text)
+                self.assertEqual(screen["title"], title)
+                trb_x11.wait_until(lambda: walk.window.title() == title, 5, what="the window's title")
+                walk.program.signal()
+                self.assert_ends_with_zero(walk)
+
+    def test_a_full_update_from_the_language_screen_to_ok(self):
+        walk = Walk(self)
+        window = walk.window
+        self.assertEqual(window.size(), WINDOW_SIZE)
+
+        # The language screen, in the detected language, OK as the default button.
+        screen = walk.wait_for_status(ST_INITIAL, "the language screen")
+        self.assertEqual(window.title(), "Updater Program")
+        self.assertEqual(screen["title"], "Updater Program")
+        self.assertEqual(screen["heading"].strip(), "Language Selections")
+        self.assertEqual(screen["controls"]["language"]["text"], "English")
+        self.assert_controls(screen, {"language": None, "ok": "OK", "cancel": "Cancel"})
+        self.assertEqual(screen["controls"]["ok"]["bounds"], RIGHT_SLOT)
+        self.assertEqual(screen["controls"]["cancel"]["bounds"], LEFT_SLOT)
+        walk.wait_for_focus_frame(RIGHT_SLOT, "OK's focus frame")
+        self.assert_no_icon(walk.pixels())
+        walk.screenshot("language-english")
+
+        # Another language from the list: every text follows, the title too.
+        screen = walk.choose_language(LANGUAGE_JAPANESE)
+        self.assertEqual(screen["controls"]["language"]["text"], "日本語")
+        self.assertEqual(screen["title"], "アップデートプログラム")
+        self.assertEqual(screen["controls"]["ok"]["caption"], "OK")
+        self.assertEqual(screen["controls"]["cancel"]["caption"], "キャンセル")
+        trb_x11.wait_until(lambda: window.title() == "アップデートプログラム", 5, what="the Japanese title")
+        walk.wait_for_focus_frame(RIGHT_SLOT, "OK's focus frame after the language change")
+        walk.screenshot("language-japanese")
+        screen = walk.choose_language(LANGUAGE_ENGLISH)
+        self.assertEqual(screen["heading"].strip(), "Language Selections")
+
+        # Return on OK: the file and the controller are checked, the versions shown.
+        walk.wait_for_focus_frame(RIGHT_SLOT, "OK's focus frame")
+        window.key("Return")
+        screen = walk.wait_for_status(ST_READY, "the ready screen")
+        self.assertIn("Current Version: Ver. 1.00", screen["body"].split("\n"))
+        self.assertIn("Update Version: Ver. 1.05", screen["body"].split("\n"))
+        self.assert_controls(screen, {"ok": "Start", "cancel": "Close"})
+        self.assertEqual(screen["controls"]["ok"]["bounds"], RIGHT_SLOT)
+        self.assertEqual(screen["controls"]["cancel"]["bounds"], LEFT_SLOT)
+        walk.wait_for_focus_frame(RIGHT_SLOT, "Start's focus frame")
+        self.assert_no_icon(walk.pixels())
+        walk.screenshot("ready")
+
+        # Return on Start: the progress screen has the bar and no button.
+        window.key("Return")
+        screen = walk.wait_for_screen(lambda s: ST_BLOCK_HEADER <= s["status"] <= ST_BLOCK_WAIT, "the progress screen")
+        self.assertTrue(screen["heading"].startswith("Updating your TRB-Kelo7 firmware."))
+        self.assert_controls(screen, {"progress": None})
+        self.assert_no_icon(walk.pixels())
+        # The picture a little way in, with some progress to show.
+        trb_x11.wait_until(lambda: sum(1 for e in walk.entries() if e.get("status") == ST_BLOCK_HEADER) >= 12
+                           or walk.screen()["status"] == ST_COMPLETE, 30, what="some blocks written")
+        walk.screenshot("progress")
+
+        # The completion screen: only OK, which ends the program.
+        screen = walk.wait_for_status(ST_COMPLETE, "the completion screen")
+        self.assertIn("is now complete", screen["single"])
+        self.assert_controls(screen, {"ok": "OK"})
+        self.assertEqual(screen["controls"]["ok"]["bounds"], RIGHT_SLOT)
+        walk.wait_for_focus_frame(RIGHT_SLOT, "OK's focus frame on completion")
+        self.assert_no_icon(walk.pixels())
+        walk.screenshot("complete")
+        window.key("Return")
+        self.assert_ends_with_zero(walk)
+
+        # The controller now holds the file's regions.
+        with open(walk.update_file, "rb") as f:
+            image = f.read()
+        flash = walk.flash()
+        for offset, length in REGIONS:
+            self.assertTrue(flash[offset:offset + length] == image[offset:offset + length],
+                            f"flash region at {offset:#x} differs from the file")
+
+    def test_each_error_screen_shows_the_icon_the_error_and_only_close(self):
+        cases = [
+            ("error-no-controller", ERR_NOT_CONNECTED, "controllers=0\n", None),
+            ("error-faulty-file", ERR_FILE_CONTENT, QUICK, ["--allow-invalid", "1x05", FILE_STAMP, FILE_CONTENT]),
+            ("error-removed", ERR_DEVICE_REMOVED, QUICK + "fault=data 3 remove -1\n", None),
+        ]
+        for name, error, scenario, file_args in cases:
+            with self.subTest(name):
+                walk = Walk(self, scenario=scenario, file_args=file_args)
+                try:
+                    self.check_error_screen(walk, name, error)
+                finally:
+                    # A failed case must not leave its program holding the instance lock.
+                    walk.program.stop()
+
+    def check_error_screen(self, walk, name, error):
+        walk.wait_for_status(ST_INITIAL, "the language screen")
+        walk.wait_for_focus_frame(RIGHT_SLOT, "OK's focus frame")
+        walk.window.key("Return")
+        if error == ERR_DEVICE_REMOVED:
+            walk.wait_for_status(ST_READY, "the ready screen")
+            walk.wait_for_focus_frame(RIGHT_SLOT, "Start's focus frame")
+            walk.window.key("Return")
+        screen = walk.wait_for_status(error, f"error {error:#06x}")
+
+        self.assertTrue(screen["error"].endswith(f"Error ID:\t0x{error:04X}"), screen["error"])
+        self.assertEqual(screen["heading"] + screen["body"] + screen["single"], "")
+        self.assert_controls(screen, {"cancel": "Close"})
+        self.assertEqual(screen["controls"]["cancel"]["bounds"], RIGHT_SLOT)
+        walk.wait_for_focus_frame(RIGHT_SLOT, "Close's focus frame")
+
+        pixels = walk.pixels()
+        x0, y0, x1, y1 = self.icon_box()
+        # The icon fills its 64 x 64 square: yellow near each corner of
+        # the triangle's box, none outside the square.
+        self.assertGreater(pixels.count(is_yellow, x0, y0, x1, y1), 64 * 64 // 5)
+        self.assertGreater(pixels.count(is_yellow, x0, y1 - 16, x0 + 16, y1), 0, "bottom left")
+        self.assertGreater(pixels.count(is_yellow, x1 - 16, y1 - 16, x1, y1), 0, "bottom right")
+        self.assertGreater(pixels.count(is_yellow, x0 + 24, y0, x1 - 24, y0 + 16), 0, "top")
+        self.assertEqual(pixels.count(is_yellow, 0, 0, pixels.width, pixels.height)
+                         - pixels.count(is_yellow, x0, y0, x1, y1), 0, "yellow outside the icon")
+        # The text starts at x 105: ink just right of it, none between the icon and it.
+        text_rows = (ICON[1], ICON[1] + 60)
+        self.assertEqual(pixels.count(is_ink, x1 + 1, text_rows[0], ERROR_TEXT_LEFT, text_rows[1]), 0)
+        self.assertGreater(pixels.count(is_ink, ERROR_TEXT_LEFT, text_rows[0], ERROR_TEXT_LEFT + 4, text_rows[1]), 0)
+        walk.screenshot(name)
+
+        walk.window.key("Return")
+        self.assert_ends_with_zero(walk)
+
+
+if __name__ == "__main__":
+    unittest.main()
