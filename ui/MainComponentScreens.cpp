@@ -186,7 +186,8 @@ void MainComponent::updateControls (int32_t statusValue, const juce::String& lan
     else if (statusValue == ST_COMPLETE)
     {
         showOnly (nullptr);
-        okButton->setCaption (text (TXT_OK));
+        if (okButton->getButtonText() != text (TXT_OK))
+            okButton->setCaption (text (TXT_OK));
         okButton->setVisible (true);
         placeButtons();
     }
@@ -194,7 +195,8 @@ void MainComponent::updateControls (int32_t statusValue, const juce::String& lan
     {
         showOnly (nullptr);
         okButton->setVisible (false);
-        cancelButton->setCaption (text (TXT_CLOSE));
+        if (cancelButton->getButtonText() != text (TXT_CLOSE))
+            cancelButton->setCaption (text (TXT_CLOSE));
         cancelButton->setVisible (true);
         placeButtons();
     }
@@ -206,8 +208,13 @@ void MainComponent::updateControls (int32_t statusValue, const juce::String& lan
 
 void MainComponent::showButtons (const juce::String& okCaption, const juce::String& cancelCaption)
 {
-    okButton->setCaption (okCaption);
-    cancelButton->setCaption (cancelCaption);
+    // Setting a caption again repaints its button: done on every refresh (the
+    // worker asks for one each millisecond), both buttons would be redrawn a
+    // thousand times a second for an unchanged screen.
+    for (auto [button, caption] : { std::pair { okButton.get(), &okCaption }, std::pair { cancelButton.get(), &cancelCaption } })
+        if (button->getButtonText() != *caption)
+            button->setCaption (*caption);
+
     okButton->setVisible (true);
     cancelButton->setVisible (true);
     placeButtons();
