@@ -1,0 +1,192 @@
+#!/usr/bin/env python3
+"""Figures of the running demo updater, measured by hand (not part of CTest).
+
+    python3 bench/app_figures.py [path/to/TRBKelo7UpdateDemo] [--runs N]
+
+Starts the real demo program in a private Xvfb (tests/e2e/trb_x11.py) and prints:
+- launch to first paint: from just before the process starts to the window's
+  first paint (the program's screen log, TRB_SCREEN_LOG, stamps it with the
+  monotonic clock), and to the window being found mapped by xdotool;
+- CPU while the ready screen waits for "Start": the program's user+system time
+  over a few seconds, as a share of one core (the update worker asks for a
+  display refresh every millisecond meanwhile), and the X server's share, which
+  shows whether the program keeps repainting;
+- memory during a full update on the simulated controller: the largest resident
+  set (VmHWM) and the resident set sampled while the update runs.
+Without a path it takes build/normal's demo.
+"""
+
+import argparse
+import json
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+import trb_x11  # noqa: E402
+
+TICKS_PER_SECOND = os.sysconf("SC_CLK_TCK")
+ST_READY, ST_COMPLETE = 1, 7
+ENGLISH = {"LC_ALL": "en_US.UTF-8", "LC_MESSAGES": "", "LANG": "en_US.UTF-8"}
+# The demo's own pace: a USB frame of latency and two busy polls per block.
+SCENARIO = "latency_ms=1\nbusy_count=2\n"
+CPU_SECONDS = 5.0
+
+
+def cpu_ticks(pid):
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return int(fields[11]) + int(fields[12])  # utime, stime
+
+
+def status_kb(pid, name):
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith(name + ":"):
+                return int(line.split()[1])
+    return 0
+
+
+class Run:
+    """One started demo in its own folder with an update file and a screen log."""
+
+    def __init__(self, server, program, folder):
+        self.log_path = os.path.join(folder, "screen.log")
+        if os.path.exists(self.log_path):
+            os.remove(self.log_path)
+        scenario = os.path.join(folder, "scenario.txt")
+        with open(scenario, "w") as f:
+            f.write(SCENARIO)
+        env = dict(ENGLISH, TRB_SCREEN_LOG=self.log_path, TRB_SIM_SCENARIO=scenario)
+        self.started = time.monotonic()
+        self.program = server.start(program, extra_env=env)
+
+    def entries(self):
+        try:
+            with open(self.log_path) as f:
+                return [json.loads(line) for line in f if line.strip()]
+        except (OSError, ValueError):
+            return []
+
+    def wait_for(self, predicate, timeout=30, what="log entry"):
+        return trb_x11.wait_until(lambda: next((e for e in self.entries() if predicate(e)), None),
+                                  timeout, 0.001, what)
+
+    def wait_until_ready_for_keys(self, server, window):
+        """Gives the window the input focus as a window manager would; the
+        default button takes the keyboard focus at the next paint. The first key
+        sent to a fresh Xvfb is lost, so a Shift goes first."""
+        server.focus(window.id)
+        window.key("Shift_L")
+        time.sleep(0.3)
+
+    def end(self):
+        self.program.stop()
+
+
+def prepare_folder(program, tool):
+    folder = tempfile.mkdtemp(prefix="trb-bench-")
+    copy = os.path.join(folder, os.path.basename(program))
+    shutil.copy2(program, copy)
+    subprocess.run([tool, "1.05", "20261209", "seed:105", os.path.join(folder, "trbkelo7__v105.bin")],
+                   check=True, capture_output=True)
+    return folder, copy
+
+
+def launch_figures(server, program, folder, runs):
+    painted, mapped = [], []
+    for _ in range(runs):
+        run = Run(server, program, folder)
+        try:
+            run.program.wait_for_window()
+            mapped.append((time.monotonic() - run.started) * 1000)
+            paint = run.wait_for(lambda e: e["event"] == "painted", what="the first paint")
+            painted.append(paint["ms"] - run.started * 1000)
+        finally:
+            run.end()
+        trb_x11.wait_until(trb_x11.framework_lock_is_free, 10, what="the instance lock")
+    return painted, mapped
+
+
+def ready_cpu(server, program, folder):
+    run = Run(server, program, folder)
+    try:
+        window = run.program.wait_for_window()
+        run.wait_for(lambda e: e["event"] == "painted")
+        run.wait_until_ready_for_keys(server, window)
+        window.key("Return")
+        run.wait_for(lambda e: e.get("status") == ST_READY, what="the ready screen")
+        time.sleep(0.5)
+        pid, xpid = run.program.pid, server.process.pid
+        t0, p0, x0 = time.monotonic(), cpu_ticks(pid), cpu_ticks(xpid)
+        time.sleep(CPU_SECONDS)
+        t1, p1, x1 = time.monotonic(), cpu_ticks(pid), cpu_ticks(xpid)
+        seconds = t1 - t0
+        return (100.0 * (p1 - p0) / TICKS_PER_SECOND / seconds,
+                100.0 * (x1 - x0) / TICKS_PER_SECOND / seconds, seconds)
+    finally:
+        run.end()
+
+
+def update_memory(server, program, folder):
+    run = Run(server, program, folder)
+    try:
+        window = run.program.wait_for_window()
+        run.wait_for(lambda e: e["event"] == "painted")
+        run.wait_until_ready_for_keys(server, window)
+        pid = run.program.pid
+        before = status_kb(pid, "VmRSS")
+        window.key("Return")
+        run.wait_for(lambda e: e.get("status") == ST_READY, what="the ready screen")
+        ready = status_kb(pid, "VmRSS")
+        window.key("Return")
+        started = time.monotonic()
+        samples = []
+        while not any(e.get("status") == ST_COMPLETE for e in run.entries()):
+            samples.append(status_kb(pid, "VmRSS"))
+            if time.monotonic() - started > 120:
+                raise trb_x11.HarnessError("the update did not complete")
+            time.sleep(0.05)
+        duration = time.monotonic() - started
+        return before, ready, max(samples or [0]), status_kb(pid, "VmHWM"), duration
+    finally:
+        run.end()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    build = os.path.join(ROOT, "build", "normal")
+    parser.add_argument("program", nargs="?",
+                        default=os.path.join(build, "TRBKelo7UpdateDemo_artefacts", "RelWithDebInfo", "TRBKelo7UpdateDemo"))
+    parser.add_argument("--tool", default=os.path.join(build, "tools", "make-update-file"))
+    parser.add_argument("--runs", type=int, default=5)
+    args = parser.parse_args()
+
+    folder, program = prepare_folder(args.program, args.tool)
+    try:
+        with trb_x11.program_lock(), trb_x11.XServer() as server:
+            painted, mapped = launch_figures(server, program, folder, args.runs)
+            print(f"launch to first paint:   median {statistics.median(painted):6.1f} ms  "
+                  f"(min {min(painted):.1f}, max {max(painted):.1f}, {len(painted)} runs)")
+            print(f"launch to window mapped: median {statistics.median(mapped):6.1f} ms  "
+                  f"(found by polling xdotool, so coarser)")
+
+            program_cpu, server_cpu, seconds = ready_cpu(server, program, folder)
+            print(f"ready screen, waiting:   program {program_cpu:5.2f} % of one core, "
+                  f"X server {server_cpu:5.2f} % (over {seconds:.1f} s)")
+
+            before, ready, during, peak, duration = update_memory(server, program, folder)
+            print(f"memory:                  VmRSS {before / 1024:.1f} MiB at start, {ready / 1024:.1f} MiB ready, "
+                  f"{during / 1024:.1f} MiB at most while writing; VmHWM {peak / 1024:.1f} MiB "
+                  f"(full update took {duration:.1f} s)")
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
