@@ -124,8 +124,9 @@ class Walk:
         window, and waits until the default button shows its focus frame."""
         self.server.focus(self.window.id)
         if not self.keyboard_woken:
-            # The first key sent to a fresh Xvfb is lost (seen with xdotool's
-            # keys, sent or faked alike); a Shift alone changes nothing on screen.
+            # The program drops the first key event it is given (sent or faked
+            # alike; a plain X client on the same server gets it), so a Shift,
+            # which changes nothing on screen, goes first.
             self.window.key("Shift_L")
             self.keyboard_woken = True
         x, y, w, _ = slot
