@@ -35,8 +35,10 @@ LANGUAGE_ENGLISH, LANGUAGE_JAPANESE = 0, 11
 ST_INITIAL, ST_READY, ST_BLOCK_HEADER, ST_BLOCK_WAIT, ST_COMPLETE = 0, 1, 3, 6, 7
 ERR_FILE_CONTENT, ERR_NOT_CONNECTED, ERR_DEVICE_REMOVED = 0x0E04, 0x0E21, 0x0E37
 
-# A quick controller: no answer latency and one busy poll per block.
-QUICK = "latency_ms=0\nbusy_count=1\n"
+# A quick controller: no answer latency and two busy polls per block, so that
+# each block lasts a few 100 ms polls and a picture of the progress screen can
+# be taken well before the end, even on a loaded machine.
+QUICK = "latency_ms=0\nbusy_count=2\n"
 FILE_VERSION, FILE_STAMP, FILE_CONTENT = "1.05", "20261209", "seed:105"
 FILE_NAME = "trbkelo7__v105.bin"
 # (offset, length) of the regions written: the same addresses in file and flash.
@@ -270,8 +272,8 @@ class UpdateWalkEndToEnd(unittest.TestCase):
         self.assert_controls(screen, {"progress": None})
         self.assert_no_icon(walk.pixels())
         # The picture a little way in, with some progress to show.
-        # Each block waits at least one 100 ms poll, so the fifth of the twelve
-        # blocks comes well before the end.
+        # Each block waits at least two 100 ms polls, so the fifth of the
+        # twelve blocks comes seconds before the end.
         trb_x11.wait_until(lambda: sum(1 for e in walk.entries() if e.get("status") == ST_BLOCK_HEADER) >= 5,
                            30, 0.01, what="some blocks written")
         walk.screenshot("progress")
