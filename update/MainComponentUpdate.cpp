@@ -147,6 +147,11 @@ void MainComponent::clearRequest (uint8_t command, uint8_t subCommand) noexcept
 
 bool MainComponent::sendAndWait()
 {
+    // Whatever signalled the event before this request must not pass for its
+    // reply. A close or a removal that signalled meanwhile is seen by the check
+    // that follows, because both set the exit flag or the status before they signal.
+    replyEvent.reset();
+
     // After a close, a removal or an error the controller is sent nothing more.
     if (! mayGoOn())
         return true;
@@ -154,17 +159,6 @@ bool MainComponent::sendAndWait()
     {
         const juce::ScopedLock sl (replyLock);
         awaitingReply = true;
-    }
-
-    // A report that arrived while nothing waited must not pass for this request's
-    // reply; a close or a removal that signalled meanwhile is seen by the check below.
-    replyEvent.reset();
-
-    if (! mayGoOn())
-    {
-        const juce::ScopedLock sl (replyLock);
-        awaitingReply = false;
-        return true;
     }
 
     ctrl->write (outReport.data());
@@ -507,16 +501,21 @@ void MainComponent::hidInputReceived (int)
     {
         const juce::ScopedLock sl (replyLock);
 
-        // A short reply must not be judged with the bytes of an earlier one.
-        inReport.fill (0);
-        std::memcpy (inReport.data(), ctrl->inputReport, (size_t) length);
-        wake = awaitingReply;
+        // A report that no request waits for is dropped rather than left to be
+        // taken as the reply to the next request; a waiting request takes the
+        // first report that comes, and only that one.
+        if (awaitingReply)
+        {
+            // A short reply must not be judged with the bytes of an earlier one.
+            inReport.fill (0);
+            std::memcpy (inReport.data(), ctrl->inputReport, (size_t) length);
+            awaitingReply = false;
+            wake = true;
+        }
     }
 
     std::memset (ctrl->inputReport, 0, sizeof (ctrl->inputReport));
 
-    // A report that no request waits for is dropped here rather than left to be
-    // taken as the reply to the next request.
     if (wake && isThreadRunning())
         replyEvent.signal();
 }
@@ -540,6 +539,11 @@ void MainComponent::hidDeviceArrived()
 
 void MainComponent::stopWorker()
 {
+    // The exit flag first, the event second: a worker that clears the event just
+    // before it sends then still sees the flag, and one that is already waiting
+    // wakes at once. The other order could lose the wake-up and leave the worker
+    // waiting out the whole reply time-out.
+    signalThreadShouldExit();
     replyEvent.signal();
 
     if (isThreadRunning())

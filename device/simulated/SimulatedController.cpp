@@ -46,6 +46,7 @@ void SimulatedController::reset (const SimulatedScenario& newScenario)
 {
     std::lock_guard<std::mutex> guard (lock);
     scenario = newScenario;
+    latency = std::chrono::milliseconds (std::max (0, scenario.latencyMs));
     devices.clear();
     events.clear();
     received.clear();
@@ -134,7 +135,7 @@ void SimulatedController::sendInput (int32_t deviceNumber, const uint8_t* bytes,
     if (device == nullptr || bytes == nullptr || length < 1 || length > HID_REPORT_SIZE)
         return;
 
-    schedule (Clock::now() + std::chrono::milliseconds (scenario.latencyMs),
+    schedule (Clock::now() + latency,
               { Event::Type::reply, deviceNumber, device->generation, std::vector<uint8_t> (bytes, bytes + length) });
 }
 
@@ -191,6 +192,14 @@ void SimulatedController::setLatencyMs (int latencyMs)
 {
     std::lock_guard<std::mutex> guard (lock);
     scenario.latencyMs = std::max (0, latencyMs);
+    latency = std::chrono::milliseconds (scenario.latencyMs);
+}
+
+void SimulatedController::setLatencyMicroseconds (int latencyMicroseconds)
+{
+    std::lock_guard<std::mutex> guard (lock);
+    latency = std::chrono::microseconds (std::max (0, latencyMicroseconds));
+    scenario.latencyMs = (int) std::chrono::duration_cast<std::chrono::milliseconds> (latency).count();
 }
 
 void SimulatedController::addFault (const Fault& fault, int32_t deviceNumber)
@@ -565,7 +574,7 @@ int32_t SimulatedController::write (int32_t deviceNumber, const uint8_t* report,
     if (! call.taken)
         return 0;
 
-    schedule (Clock::now() + std::chrono::milliseconds (scenario.latencyMs),
+    schedule (Clock::now() + latency,
               { Event::Type::request, deviceNumber, device->generation, std::vector<uint8_t> (report, report + length) });
     return 1;
 }

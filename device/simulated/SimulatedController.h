@@ -137,6 +137,10 @@ public:
     /** Answer latency of the device thread, in milliseconds. */
     void setLatencyMs (int latencyMs);
 
+    /** The same in microseconds, for measuring the host's own cost per exchange at
+        latencies below a USB frame. */
+    void setLatencyMicroseconds (int latencyMicroseconds);
+
     /** Adds a scripted fault / sets the busy count of a controller (default: the first). */
     void addFault (const Fault& fault, int32_t deviceNumber = -1);
     void setBusyCount (int busyCount, int32_t deviceNumber = -1);
@@ -234,6 +238,7 @@ private:
     std::condition_variable idle;
 
     SimulatedScenario scenario;
+    std::chrono::microseconds latency { 0 }; // the scenario's latencyMs, or finer
     std::vector<std::unique_ptr<Device>> devices;
     uint64_t nextPlugOrder = 0;
     std::multimap<std::pair<Clock::time_point, uint64_t>, Event> events;

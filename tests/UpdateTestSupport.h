@@ -1,0 +1,159 @@
+#pragma once
+
+#include "device/simulated/SimulatedController.h"
+#include "tests/MessageLoop.h"
+#include "tools/UpdateImageBuilder.h"
+#include "ui/MainComponent.h"
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+// What the update procedure's tests share: a folder holding one update file, and
+// one run of the main component's worker against the simulated controller with
+// the message loop turning on the test's (message) thread.
+namespace update_test
+{
+using Kind = ControllerModel::RequestKind;
+using Action = ControllerModel::ScriptedFault::Action;
+
+// Long enough for any run of the suite, also under the sanitizers; a run that
+// takes this long has hung.
+constexpr int kHangMs = 60000;
+
+// The stamp of every test file; the simulated controller's default differs.
+constexpr uint32_t kFileStamp = 0x20261209;
+
+inline bool runUntil (const std::function<bool()>& condition, int timeoutMs = kHangMs)
+{
+    return testing_support::runUntil (condition, timeoutMs);
+}
+
+/** Lets the message loop run for a while: whatever was posted is handled. */
+inline void settle (int milliseconds)
+{
+    const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) milliseconds;
+    runUntil ([end]
+              { return juce::Time::getMillisecondCounter() >= end; },
+              milliseconds + 1000);
+}
+
+/** A folder with one update file in it, removed when the test ends. */
+struct UpdateFolder
+{
+    explicit UpdateFolder (const std::vector<uint8_t>& image)
+    {
+        folder.createDirectory();
+        file.replaceWithData (image.data(), image.size());
+    }
+
+    ~UpdateFolder() { folder.deleteRecursively(); }
+
+    juce::File folder = juce::File::createTempFile ("trb-update");
+    juce::File file = folder.getChildFile ("trbkelo7__v102.bin");
+};
+
+/** One main component on a freshly reset simulated controller. */
+struct UpdateRun
+{
+    UpdateRun (const SimulatedScenario& scenario, const std::vector<uint8_t>& fileImage, int replyTimeoutMs = 1000)
+        : image (fileImage)
+        , folder (fileImage)
+    {
+        sim().reset (scenario);
+        component = std::make_unique<MainComponent>();
+        component->setReplyTimeoutMs (replyTimeoutMs);
+    }
+
+    ~UpdateRun()
+    {
+        component.reset();
+        sim().waitUntilIdle (1000);
+    }
+
+    static SimulatedController& sim() { return SimulatedController::instance(); }
+
+    int32_t status() const { return component->getStatus(); }
+    bool workerRunning() const { return component->isThreadRunning(); }
+
+    /** The first "OK": checks the file and, with the controller there, lets the worker
+        check the controller. True when the check ended (ready, an error, or no worker). */
+    bool checkController()
+    {
+        component->startCheck (folder.folder);
+        return runUntil ([this]
+                         { return ! workerRunning() || status() != ST_INITIAL; });
+    }
+
+    /** "Start" once the check passed, then runs until the worker has ended. */
+    bool writeUpdate (const std::function<void()>& onEachMessage = {})
+    {
+        component->startUpdate();
+        return runUntil ([this, &onEachMessage]
+                         {
+                             if (onEachMessage)
+                                 onEachMessage();
+                             return ! workerRunning(); });
+    }
+
+    /** The check and, when it passed, the update, to the worker's end. */
+    bool runToTheEnd()
+    {
+        if (! checkController())
+            return false;
+
+        if (status() == ST_READY)
+            return writeUpdate();
+
+        return runUntil ([this]
+                         { return ! workerRunning(); });
+    }
+
+    /** How many requests of a kind the controller has received; cheap enough to ask
+        on every message. */
+    static int received (Kind kind)
+    {
+        int count = 0;
+        sim().withModel ([&count, kind] (ControllerModel& model)
+                         { count = model.requestCount (kind); });
+        return count;
+    }
+
+    std::vector<uint8_t> image;
+    UpdateFolder folder;
+    std::unique_ptr<MainComponent> component;
+};
+
+/** The requests of one kind, in order. */
+inline std::vector<SimulatedController::ReceivedRequest> requestsOfKind (const std::vector<SimulatedController::ReceivedRequest>& all,
+                                                                         Kind kind)
+{
+    std::vector<SimulatedController::ReceivedRequest> found;
+
+    for (const auto& request : all)
+        if (request.kind == kind)
+            found.push_back (request);
+
+    return found;
+}
+
+inline uint32_t littleEndian32 (const ControllerModel::Report& report, int offset)
+{
+    return (uint32_t) report[(size_t) offset] | ((uint32_t) report[(size_t) offset + 1] << 8)
+           | ((uint32_t) report[(size_t) offset + 2] << 16) | ((uint32_t) report[(size_t) offset + 3] << 24);
+}
+
+inline std::vector<uint8_t> slice (const std::vector<uint8_t>& bytes, int64_t offset, int64_t length)
+{
+    return { bytes.begin() + offset, bytes.begin() + offset + length };
+}
+
+/** A scenario for fast runs: no latency, never busy. */
+inline SimulatedScenario quickScenario()
+{
+    SimulatedScenario scenario;
+    scenario.latencyMs = 0;
+    scenario.busyCount = 0;
+    return scenario;
+}
+} // namespace update_test
