@@ -152,6 +152,8 @@ std::vector<FaultCase> faultCases()
     return cases;
 }
 
+void PrintTo (const FaultCase& fault, std::ostream* out) { *out << fault.name; }
+
 class UpdateFault : public ::testing::TestWithParam<FaultCase>
 {
 };
@@ -215,6 +217,8 @@ const DeviceInfoCase kDeviceInfoCases[] {
     { "VersionEmpty", std::string (4, '\0'), 0x20240101 },
     { "VersionPartlyErased", "1.\xff\xff", kFileStamp },
 };
+
+void PrintTo (const DeviceInfoCase& info, std::ostream* out) { *out << info.name; }
 
 class ControllerInfo : public ::testing::TestWithParam<DeviceInfoCase>
 {
@@ -336,6 +340,8 @@ std::string fileChangeName (const FileChangeCase& c)
     return std::string (kChangeNames[(int) c.change]) + "BeforeBlock" + std::to_string (c.block)
            + (c.equalStamps ? "OfAPartialUpdate" : "");
 }
+
+void PrintTo (const FileChangeCase& change, std::ostream* out) { *out << fileChangeName (change); }
 
 class UpdateFileChange : public ::testing::TestWithParam<FileChangeCase>
 {

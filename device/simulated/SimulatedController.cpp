@@ -367,9 +367,13 @@ void SimulatedController::deviceThreadLoop()
 
         const auto first = events.begin();
 
-        if (first->first.first > Clock::now())
+        // A copy: the wait lets go of the lock, and the event may be gone (a reset, a
+        // stop) by the time the wait looks at its time again.
+        const auto due = first->first.first;
+
+        if (due > Clock::now())
         {
-            wake.wait_until (guard, first->first.first);
+            wake.wait_until (guard, due);
             continue;
         }
 
