@@ -363,6 +363,53 @@ TEST (UpdateProcedure, AReportThatArrivesWhileNoRequestWaitsIsNotTakenAsTheNextR
     EXPECT_EQ (run.status(), ST_COMPLETE);
 }
 
+// A reply sent twice: the copy arrives while the worker waits out the pause
+// after the step, with no request waiting. Taken as the next request's reply it
+// would be judged as that reply (the real one is made late, so it cannot
+// overtake) and end the update in a protocol error. (A copy that comes while the
+// worker has not yet woken for the first merges with it in the event.)
+struct DuplicateCase
+{
+    const char* name;
+    Kind duplicated;
+    int occurrence;
+    Kind next;
+    int nextOccurrence;
+};
+
+void PrintTo (const DuplicateCase& c, std::ostream* out) { *out << c.name; }
+
+class DuplicatedReply : public ::testing::TestWithParam<DuplicateCase>
+{
+};
+
+TEST_P (DuplicatedReply, IsNotTakenAsTheReplyToTheNextRequest)
+{
+    const auto& param = GetParam();
+    auto scenario = quickScenario();
+    scenario.faults.push_back ({ param.duplicated, param.occurrence, Action::duplicateReply, 0, 0, 0 });
+    scenario.faults.push_back ({ param.next, param.nextOccurrence, Action::lateReply, 0, 0, 20 });
+    const auto image = makeUpdateImage ("1.05", kFileStamp, 13);
+    UpdateRun run (scenario, image);
+
+    ASSERT_TRUE (run.runToTheEnd());
+    EXPECT_EQ (run.status(), ST_COMPLETE);
+    ASSERT_TRUE (UpdateRun::sim().waitUntilIdle (5000));
+    EXPECT_EQ (requestsOfKind (UpdateRun::sim().receivedRequests(), Kind::finish).size(), 1u);
+
+    const auto flash = UpdateRun::sim().flash();
+    for (const auto& region : kRegions)
+        EXPECT_TRUE (slice (flash, region.deviceAddress, region.length) == slice (image, region.fileOffset, region.length));
+}
+
+INSTANTIATE_TEST_SUITE_P (AfterEachStep,
+                          DuplicatedReply,
+                          ::testing::Values (DuplicateCase { "Info", Kind::infoQuery, 1, Kind::prepare, 1 },
+                                             DuplicateCase { "Checksum", Kind::checksum, 1, Kind::poll, 1 },
+                                             DuplicateCase { "LastBlockOfARegion", Kind::poll, 5, Kind::blockHeader, 6 }),
+                          [] (const auto& testInfo)
+                          { return std::string (testInfo.param.name); });
+
 TEST (UpdateProcedure, AShortReplyIsJudgedWithoutTheBytesOfAnEarlierReply)
 {
     // The checksum's reply carries a 3 in byte 2; the poll's reply is two bytes,

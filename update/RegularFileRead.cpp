@@ -129,6 +129,12 @@ bool readRegularFileRange (const juce::File& file, int64_t offset, uint8_t* dest
     if (::fstat (descriptor.fd, &info) != 0 || ! S_ISREG (info.st_mode) || static_cast<int64_t> (info.st_size) < offset + length)
         return false;
 
+    // A regular file: reads may block as usual (a file under a lock must not fail with EAGAIN).
+    const auto flags = ::fcntl (descriptor.fd, F_GETFL);
+
+    if (flags < 0 || ::fcntl (descriptor.fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return false;
+
     if (::lseek (descriptor.fd, static_cast<off_t> (offset), SEEK_SET) != static_cast<off_t> (offset))
         return false;
 
