@@ -488,6 +488,11 @@ TEST (UpdateProcedure, ClosingAtAnyMomentOfTheTransferStopsTheWorkerWithoutAFini
         ASSERT_TRUE (runUntil ([piecesBeforeClose]
                                { return UpdateRun::received (Kind::dataPiece) >= piecesBeforeClose; }));
 
+        // Close right after a reply was handed to the worker, while it wakes to judge it.
+        const auto inputs = UpdateRun::sim().callCount (SimulatedController::Function::input);
+        ASSERT_TRUE (runUntil ([inputs]
+                               { return UpdateRun::sim().callCount (SimulatedController::Function::input) > inputs; }));
+
         const auto started = juce::Time::getMillisecondCounter();
         run.component->closeApplication();
         EXPECT_LT (juce::Time::getMillisecondCounter() - started, (juce::uint32) kStopTimeoutMs);

@@ -111,6 +111,11 @@ void MainComponent::startUpdate()
 
 void MainComponent::closeApplication()
 {
+    // The exit flag before the reply is cleared: a worker that has just been woken
+    // by a real reply and then takes the cleared one sees the flag and leaves it
+    // unjudged, instead of reading the zeros as a wrong reply.
+    signalThreadShouldExit();
+
     {
         const juce::ScopedLock sl (replyLock);
         inReport.fill (0);
