@@ -106,7 +106,10 @@ void MainComponent::startCheck (const juce::File& folder)
 void MainComponent::startUpdate()
 {
     if (status.setIf (ST_READY, ST_PREPARE))
+    {
         updateStarted = true;
+        notify(); // the worker sleeps on the ready screen until told
+    }
 }
 
 void MainComponent::closeApplication()

@@ -49,6 +49,12 @@ constexpr PrepareTarget kPrepareTargets[kRegionCount] = {
 };
 } // namespace
 
+namespace
+{
+constexpr int kWaitUntilWoken = -1;
+constexpr double kProgressSteps = 1000.0;
+} // namespace
+
 uint32_t MainComponent::byteSum (const uint8_t* bytes, size_t count) noexcept
 {
     uint32_t sum = 0;
@@ -66,7 +72,11 @@ void MainComponent::run()
     while (! threadShouldExit())
     {
         requestDisplayRefresh();
-        wait (interval);
+
+        // Nothing happens on the ready screen until "Start", a removal or a close,
+        // and each of them wakes the worker: it sleeps until then rather than
+        // passing through the loop (and refreshing the screen) every millisecond.
+        wait (status.get() == ST_READY ? kWaitUntilWoken : interval);
         currentRegion = regionIndex;
 
         switch (status.get())
@@ -130,7 +140,12 @@ void MainComponent::requestDisplayRefresh()
 
 void MainComponent::publishProgress (double value) noexcept
 {
-    workerProgress.store (value);
+    const auto previous = workerProgress.exchange (value);
+
+    // A block takes thousands of exchanges; the bar follows at each thousandth
+    // of the whole rather than only once per block.
+    if ((int) (value * kProgressSteps) != (int) (previous * kProgressSteps))
+        requestDisplayRefresh();
 }
 
 bool MainComponent::mayGoOn() const
