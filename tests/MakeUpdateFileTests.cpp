@@ -32,7 +32,7 @@ struct ScratchFolder
     ScratchFolder() { folder.createDirectory(); }
     ~ScratchFolder() { folder.deleteRecursively(); }
 
-    juce::File folder = juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("trb-make-update-file-test", "");
+    juce::File folder = juce::File::getSpecialLocation (juce::File::tempDirectory).getChildFile ("trb-make-update-file-test-" + juce::Uuid().toString());
 };
 } // namespace
 

@@ -18,7 +18,9 @@ struct ScratchFolder
 {
     ScratchFolder()
     {
-        folder = juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("trb-update-file-test", "");
+        // CTest runs tests in parallel processes: a name picked as "not existing yet"
+        // could be picked by two of them at once, so every folder gets a unique one.
+        folder = juce::File::getSpecialLocation (juce::File::tempDirectory).getChildFile ("trb-update-file-test-" + juce::Uuid().toString());
         folder.createDirectory();
     }
 

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <juce_core/juce_core.h>
+
+#include <cstdlib>
+
+namespace testing_support
+{
+/** Under CTest every test program uses the run's private X display, whose name
+    the set-up test wrote into the file TRB_DISPLAY_FILE names
+    (tests/with-display.sh). Call it before the framework connects to the
+    window system. */
+inline void useTheTestDisplay()
+{
+    const char* file = std::getenv ("TRB_DISPLAY_FILE");
+
+    if (file == nullptr || *file == 0)
+        return;
+
+    const auto display = juce::File (juce::CharPointer_UTF8 (file)).loadFileAsString().trim();
+
+    if (display.isNotEmpty())
+        setenv ("DISPLAY", display.toRawUTF8(), 1);
+}
+} // namespace testing_support
