@@ -335,19 +335,35 @@ TEST (ButtonOnScreen, OnlyTheButtonWithTheKeyboardFocusShowsTheFocusFrame)
     window.removeFromDesktop();
 }
 
+namespace
+{
+// An "OK" button alone in a window for the test display, counting its clicks.
+struct ShownButton
+{
+    ShownButton()
+    {
+        window.setSize (120, 40);
+        window.addAndMakeVisible (button);
+        button.setBounds (10, 10, 100, 20);
+        button.onClick = [this]
+        { ++clicks; };
+    }
+
+    juce::Component window;
+    AlineButton button { "OK" };
+    int clicks = 0;
+};
+} // namespace
+
 TEST (ButtonOnScreen, ReturnWithoutModifiersClicksOnceAndOnlyReturnIsHandled)
 {
     if (! guitest::haveDisplay())
         GTEST_SKIP() << "needs an X display (the CTest run provides one)";
 
-    juce::Component window;
-    AlineButton button ("OK");
-    window.setSize (120, 40);
-    window.addAndMakeVisible (button);
-    button.setBounds (10, 10, 100, 20);
-    int clicks = 0;
-    button.onClick = [&clicks]
-    { ++clicks; };
+    ShownButton shown;
+    auto& window = shown.window;
+    auto& button = shown.button;
+    auto& clicks = shown.clicks;
 
     ASSERT_TRUE (guitest::showOnDesktop (window));
     ASSERT_TRUE (guitest::focus (button));
@@ -411,14 +427,10 @@ TEST (ButtonOnScreen, HeldReturnKeepsTheButtonDownAndClicksOnRelease)
     if (! guitest::haveDisplay())
         GTEST_SKIP() << "needs an X display (the CTest run provides one)";
 
-    juce::Component window;
-    AlineButton button ("OK");
-    window.setSize (120, 40);
-    window.addAndMakeVisible (button);
-    button.setBounds (10, 10, 100, 20);
-    int clicks = 0;
-    button.onClick = [&clicks]
-    { ++clicks; };
+    ShownButton shown;
+    auto& window = shown.window;
+    auto& button = shown.button;
+    auto& clicks = shown.clicks;
 
     ASSERT_TRUE (guitest::showOnDesktop (window));
     ASSERT_TRUE (guitest::focus (button));
