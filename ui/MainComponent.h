@@ -82,6 +82,13 @@ public:
     /** Shortens the wait for a reply (tests); the default is kReplyTimeoutMs. Before the worker starts. */
     void setReplyTimeoutMs (int milliseconds) noexcept { replyTimeoutMs = milliseconds; }
 
+    /** Decides the wait for each request's reply from the request's 64 bytes (tests that
+        time out one chosen request while every other one keeps the full wait). Without a
+        rule every request waits the time set above. Called on the worker thread; set it
+        before the worker starts. */
+    using ReplyTimeoutRule = std::function<int (const uint8_t* request)>;
+    void setReplyTimeoutRule (ReplyTimeoutRule rule) { replyTimeoutRule = std::move (rule); }
+
     /** The sum of the bytes as unsigned values, the block checksum the controller checks. */
     static uint32_t byteSum (const uint8_t* bytes, size_t count) noexcept;
 
@@ -233,6 +240,7 @@ private:
     int32_t blockStart = 0;
 
     int replyTimeoutMs = kReplyTimeoutMs;
+    ReplyTimeoutRule replyTimeoutRule;
     juce::File updateFileFolder = juce::File::getSpecialLocation (juce::File::currentExecutableFile).getParentDirectory();
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainComponent)

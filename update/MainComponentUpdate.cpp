@@ -178,7 +178,7 @@ bool MainComponent::sendAndWait()
 
     ctrl->write (outReport.data());
 
-    const auto replied = replyEvent.wait (replyTimeoutMs);
+    const auto replied = replyEvent.wait (replyTimeoutRule != nullptr ? replyTimeoutRule (outReport.data()) : replyTimeoutMs);
 
     {
         const juce::ScopedLock sl (replyLock);
