@@ -180,12 +180,10 @@ TEST_P (UpdateInterruption, LeavesAControllerThatTheNextRunUpdatesCompletely)
     ControllerModel leftBehind;
 
     {
-        UpdateRun first (scenario, fileImage());
+        UpdateRun first (scenario, fileImage(), kReplyTimeoutMs);
 
         if (param.cut == Cut::noReply)
             first.component->setReplyTimeoutRule (shortTimeoutFor (fault.kind, fault.occurrence));
-        else
-            first.component->setReplyTimeoutMs (kReplyTimeoutMs);
 
         ASSERT_TRUE (first.runToTheEnd());
         ASSERT_EQ (first.status(), expected);
@@ -202,7 +200,7 @@ TEST_P (UpdateInterruption, LeavesAControllerThatTheNextRunUpdatesCompletely)
     EXPECT_NE (leftBehind.installedStamp(), kFileStamp);
 
     // The same controller, plugged in again with its flash as the cut left it.
-    UpdateRun second (quickScenario(), fileImage());
+    UpdateRun second (quickScenario(), fileImage(), kReplyTimeoutMs);
     UpdateRun::sim().withModel ([&leftBehind] (ControllerModel& model)
                                 {
                                     model = leftBehind;
@@ -256,7 +254,7 @@ TEST_P (ControllerStamp, DecidesTheCheck)
     auto scenario = quickScenario();
     scenario.version = "\xff\xff\xff\xff";
     scenario.stamp = GetParam().stamp;
-    UpdateRun run (scenario, fileImage());
+    UpdateRun run (scenario, fileImage(), kReplyTimeoutMs);
 
     ASSERT_TRUE (run.checkController());
     ASSERT_EQ (run.status(), GetParam().expected);
@@ -280,7 +278,7 @@ TEST (UpdateRecovery, AnUpdateWithEqualStampsCutOffLeavesAControllerThatGetsAFul
     auto scenario = quickScenario();
     scenario.stamp = kFileStamp;
     scenario.faults.push_back ({ Kind::dataPiece, 10, Action::noReply, 0, 0, 0 });
-    UpdateRun first (scenario, fileImage());
+    UpdateRun first (scenario, fileImage(), kReplyTimeoutMs);
     first.component->setReplyTimeoutRule (shortTimeoutFor (Kind::dataPiece, 10));
     ASSERT_TRUE (first.runToTheEnd());
     ASSERT_EQ (first.status(), ERR_TIMEOUT);
@@ -292,7 +290,7 @@ TEST (UpdateRecovery, AnUpdateWithEqualStampsCutOffLeavesAControllerThatGetsAFul
     EXPECT_EQ (leftBehind.installedStamp(), 0xFFFFFFFFu);
     first.component.reset();
 
-    UpdateRun second (quickScenario(), fileImage());
+    UpdateRun second (quickScenario(), fileImage(), kReplyTimeoutMs);
     UpdateRun::sim().withModel ([&leftBehind] (ControllerModel& model)
                                 {
                                     model = leftBehind;
