@@ -25,7 +25,10 @@
     sticky removal rule), the progress (the worker publishes it, the message
     thread copies it into the value the progress bar reads), the display flags
     (atomics), and the reply: the message thread copies a reply into inReport
-    under replyLock and signals replyEvent; the worker takes it from there.
+    under replyLock and signals replyEvent; the worker takes it from there. A
+    removal during the controller check sets an atomic flag before it signals
+    replyEvent, so the waiting query ends at once as one without reply. The
+    checked image is read-only once the worker runs.
 */
 class MainComponent final : public juce::Component,
                             public juce::AsyncUpdater,
