@@ -36,17 +36,6 @@ void crc16BitwiseReference (benchmark::State& state)
 }
 BENCHMARK (crc16BitwiseReference)->Unit (benchmark::kMillisecond);
 
-void contentDigestsOfTheImage (benchmark::State& state)
-{
-    const auto& image = benchImage();
-
-    for (auto _ : state)
-        benchmark::DoNotOptimize (ContentDigests::of (image.data(), image.size()));
-
-    state.SetBytesProcessed (static_cast<int64_t> (state.iterations()) * static_cast<int64_t> (image.size()));
-}
-BENCHMARK (contentDigestsOfTheImage);
-
 void loadUpdateFileFromThePageCache (benchmark::State& state)
 {
     const auto file = juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("trbkelo7__v", ".bin");

@@ -9,7 +9,9 @@
 //   same hand-off primitives (a juce::WaitableEvent, a device thread queue under a
 //   mutex and condition variable, a message posted to the message thread), as many
 //   round trips as the update has exchanges, at the same latency;
-// - the peak heap the worker thread holds while it writes (one block, not the file).
+// - the worker's peak memory while it writes: the checked image it writes from (the
+//   whole update file, read once by the check and kept) plus the peak heap the worker
+//   thread itself allocates and holds on top of it.
 //
 // As in the program, the message loop runs on the main thread and blocks in the
 // framework's own wait for the next message.
@@ -459,11 +461,13 @@ int main (int argc, char** argv)
     const auto counted = runFullUpdate (folder, 0, true);
 
     if (counted.workerPeakBytes >= 0)
-        std::printf ("peak heap held by the update worker while it writes: %lld bytes (%.1f KiB); "
-                     "one block is %d bytes, the update file %lld\n",
-                     (long long) counted.workerPeakBytes, counted.workerPeakBytes / 1024.0, kBlockSize, (long long) kImageSize);
+        std::printf ("worker's peak memory while it writes: %lld bytes (%.1f KiB) = the checked image %lld bytes "
+                     "+ %lld bytes the worker thread allocated itself (one block is %d bytes)\n",
+                     (long long) (kImageSize + counted.workerPeakBytes), (kImageSize + counted.workerPeakBytes) / 1024.0,
+                     (long long) kImageSize, (long long) counted.workerPeakBytes, kBlockSize);
     else
-        std::printf ("peak heap: not counted in this build\n");
+        std::printf ("worker's peak memory: the checked image %lld bytes; the worker's own heap is not counted in this build\n",
+                     (long long) kImageSize);
 
     folder.deleteRecursively();
     return exitCode;

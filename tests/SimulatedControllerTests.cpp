@@ -143,6 +143,43 @@ TEST (ControllerModel, WritesABlockIntoFlashOnlyWhenThePollReportsItDone)
     EXPECT_EQ (stray.reply[2], REASON_PROTOCOL);
 }
 
+TEST (ControllerModel, PrepareHidesVersionAndStampUntilTheErasedPartIsRewrittenAndFinished)
+{
+    Host host;
+    host.model.installFirmware ("1.02", 0x20231130);
+    const auto infoReports = [&host] (const std::string& version, uint32_t stamp)
+    {
+        const auto reply = host.send (request (CMD_CONTROL, SUB_INFO)).reply;
+        EXPECT_EQ (std::string (reply.begin() + 7, reply.begin() + 11), version);
+        EXPECT_EQ ((uint32_t) (reply[2] << 24 | reply[3] << 16 | reply[4] << 8 | reply[5]), stamp);
+        EXPECT_EQ (host.model.installedVersion(), version);
+        EXPECT_EQ (host.model.installedStamp(), stamp);
+    };
+    const std::string erased (4, '\xff');
+
+    // The head of the info region only: the stamp further on stays in flash, but
+    // the controller no longer vouches for it.
+    ASSERT_EQ (host.code (addressed (CMD_EXTRA, SUB_PREPARE, 0x1D0000, 0x1000)), REPLY_OK);
+    EXPECT_EQ (host.model.flash()[ControllerModel::kVersionOffset], 0xFF);
+    EXPECT_EQ (host.model.flash()[ControllerModel::kStampOffset], 0x20);
+    infoReports (erased, 0xFFFFFFFF);
+
+    // Neither a power cycle nor a finish without the rewrite brings it back.
+    host.model.powerCycle();
+    host.send (request (CMD_CONTROL, SUB_FINISH));
+    infoReports (erased, 0xFFFFFFFF);
+
+    ASSERT_EQ (host.code (addressed (CMD_EXTRA, SUB_PREPARE, 0x1D0000, 0x1000)), REPLY_OK);
+    auto head = pattern (0x1000);
+    std::copy_n ("1.05", 4, head.begin());
+    ASSERT_EQ (host.sendBlock (CMD_INFO, 0x1D0000, head).reply[1], REPLY_OK);
+    ASSERT_EQ (host.code (request (CMD_INFO, SUB_POLL)), REPLY_BLOCK_DONE);
+    infoReports (erased, 0xFFFFFFFF);
+
+    host.send (request (CMD_CONTROL, SUB_FINISH));
+    infoReports ("1.05", 0x20231130);
+}
+
 TEST (ControllerModel, RefusesAWrongChecksumWithReasonTwoAndKeepsItsFlash)
 {
     Host host;

@@ -305,41 +305,27 @@ TEST (UpdateFile, ImageChecksStopAtTheFirstFailureInFileOrder)
     EXPECT_EQ (check.result, ERR_FILE_CONTENT);
     EXPECT_EQ (check.stamp, 0x21000000u);
     EXPECT_FALSE (check.version.has_value());
-    EXPECT_TRUE (check.digests.isEmpty());
+    EXPECT_EQ (check.image, nullptr);
 
     EXPECT_EQ (checkUpdateImage (nullptr, 0).result, ERR_FILE_SIZE);
 }
 
-TEST (ContentDigests, MatchEveryBlockTheWorkerReadsAndNothingChanged)
+TEST (UpdateFile, APassedFileKeepsExactlyTheCheckedBytesWhateverHappensToTheFileLater)
 {
-    const auto& image = validImage();
-    const auto check = checkUpdateImage (image.data(), image.size());
+    ScratchFolder scratch;
+    const auto file = scratch.write ("trbkelo7__v001.bin", validImage());
+    const auto check = checkUpdateFile (file);
     ASSERT_TRUE (check.passed());
-    const auto& digests = check.digests;
+    ASSERT_NE (check.image, nullptr);
+    EXPECT_TRUE (*check.image == validImage());
 
-    constexpr int64_t blockSize = kBlockSize;
+    scratch.write ("trbkelo7__v001.bin", withVersion ("2.00"));
+    EXPECT_TRUE (*check.image == validImage());
+    ASSERT_TRUE (file.deleteFile());
+    EXPECT_TRUE (*check.image == validImage());
 
-    for (const auto& region : kRegions)
-        for (int64_t start = 0; start < region.length; start += blockSize)
-        {
-            const auto offset = region.fileOffset + start;
-            const auto length = std::min (blockSize, region.length - start);
-            EXPECT_TRUE (digests.matches (offset, image.data() + offset, length)) << std::hex << offset;
-        }
-
-    // The info region shortened to its first 4 KiB.
-    const auto info = kRegions[REGION_INFO].fileOffset;
-    EXPECT_TRUE (digests.matches (info, image.data() + info, 0x1000));
-
-    auto changed = image;
-    changed[static_cast<size_t> (info + 0x0FFF)] ^= 0x80;
-    EXPECT_FALSE (digests.matches (info, changed.data() + info, 0x1000));
-
-    EXPECT_FALSE (digests.matches (info + 1, image.data() + info + 1, 0x1000)) << "not on a chunk boundary";
-    EXPECT_FALSE (digests.matches (info, image.data() + info, 0x0FFF)) << "ends inside a chunk";
-    EXPECT_FALSE (digests.matches (kImageSize - 0x1000, image.data() + kImageSize - 0x1000, 0x2000)) << "beyond the end";
-    EXPECT_FALSE (digests.matches (0, nullptr, 0x1000));
-    EXPECT_FALSE (ContentDigests().matches (0, image.data(), 0x1000));
+    // A file that fails keeps nothing.
+    EXPECT_EQ (checkUpdateFile (scratch.write ("trbkelo7__v002.bin", withStamp (0x21000000))).image, nullptr);
 }
 
 TEST (UpdateFileSearch, ReadsTheNumberAsAtoiDoesFromEighteenCharacterNamesOnly)
@@ -420,7 +406,9 @@ TEST (UpdateFileSearch, TheNewestValidFileFillsTheRegionTable)
     EXPECT_EQ (state.fileState, FILE_READY);
     EXPECT_EQ (state.fileStamp, 0x20261209u);
     EXPECT_EQ (state.fileVersion, "1.02");
-    EXPECT_FALSE (state.fileDigests.isEmpty());
+    ASSERT_NE (state.checkedImage, nullptr);
+    EXPECT_EQ (state.checkedImage->size(), (size_t) kImageSize);
+    EXPECT_EQ ((*state.checkedImage)[kVersionOffset + 3], '2');
 
     for (int i = 0; i < kRegionCount; ++i)
     {
@@ -477,5 +465,5 @@ TEST (UpdateFileSearch, AFileErrorKeepsWhatWasReadForTheDisplay)
     EXPECT_EQ (findUpdateFile (scratch.folder, state), ERR_FILE_CONTENT);
     EXPECT_EQ (state.fileStamp, 0x20261209u);
     EXPECT_EQ (state.fileVersion, "1.0A");
-    EXPECT_TRUE (state.fileDigests.isEmpty());
+    EXPECT_EQ (state.checkedImage, nullptr);
 }

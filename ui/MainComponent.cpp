@@ -149,7 +149,7 @@ void MainComponent::findUpdateFile (const juce::File& folder)
     fileStamp = found.fileStamp;
     fileVersion = found.fileVersion;
     regions = found.regions;
-    fileDigests = found.fileDigests;
+    checkedImage = found.checkedImage;
 
     if (error.has_value())
         setStatus (*error);

@@ -25,7 +25,10 @@
     sticky removal rule), the progress (the worker publishes it, the message
     thread copies it into the value the progress bar reads), the display flags
     (atomics), and the reply: the message thread copies a reply into inReport
-    under replyLock and signals replyEvent; the worker takes it from there.
+    under replyLock and signals replyEvent; the worker takes it from there. A
+    removal during the controller check sets an atomic flag before it signals
+    replyEvent, so the waiting query ends at once as one without reply. The
+    checked image is read-only once the worker runs.
 */
 class MainComponent final : public juce::Component,
                             public juce::AsyncUpdater,
@@ -88,6 +91,10 @@ public:
         before the worker starts. */
     using ReplyTimeoutRule = std::function<int (const uint8_t* request)>;
     void setReplyTimeoutRule (ReplyTimeoutRule rule) { replyTimeoutRule = std::move (rule); }
+
+    /** Shortens the overall time a block may be polled while the controller answers busy
+        (tests); the default is kBusyPollLimitMs. Before the worker starts. */
+    void setBusyPollLimitMs (int milliseconds) noexcept { busyPollLimitMs = milliseconds; }
 
     /** The sum of the bytes as unsigned values, the block checksum the controller checks. */
     static uint32_t byteSum (const uint8_t* bytes, size_t count) noexcept;
@@ -186,7 +193,7 @@ private:
     uint8_t replyReason() const noexcept { return reply[kOffsetReason]; }
     int64_t currentBlockLength() const noexcept;
     void publishProgress (double value) noexcept;
-    bool readCheckedBlock (const UpdateRegion& region, uint8_t* destination, int length) const;
+    const uint8_t* checkedBlock (const UpdateRegion& region, int length) const noexcept;
     void stopWorker();
 
     // The window takes the keyboard focus itself when it becomes active, and
@@ -213,13 +220,14 @@ private:
     juce::WaitableEvent replyEvent; // auto-reset
 
     std::array<UpdateRegion, kRegionCount> regions {};
-    ContentDigests fileDigests; // of the checked file: every block sent must match them
+    CheckedImage checkedImage; // the file as it passed its checks: every block is sent from it
     int64_t totalBytes = 0;
     StatusValue status;
     int32_t fileState = FILE_NONE;
     uint32_t fileStamp = 0, deviceStamp = 0;
     juce::String fileVersion, deviceVersion;
     uint32_t blockSum = 0;
+    double busySinceMs = -1.0; // the current block's first busy reply, or none yet; worker only
 
     std::unique_ptr<HidCtrl> ctrl;
 
@@ -233,6 +241,7 @@ private:
     std::atomic<bool> fullUpdate { false };
     bool updateStarted = false;
     std::atomic<int32_t> completed { 0 };
+    std::atomic<bool> removedDuringCheck { false };
 
     // Worker counters: zero at start, never reset (one process performs at most one update).
     int32_t regionIndex = 0;
@@ -240,6 +249,7 @@ private:
     int32_t blockStart = 0;
 
     int replyTimeoutMs = kReplyTimeoutMs;
+    int busyPollLimitMs = kBusyPollLimitMs;
     ReplyTimeoutRule replyTimeoutRule;
     juce::File updateFileFolder = juce::File::getSpecialLocation (juce::File::currentExecutableFile).getParentDirectory();
 

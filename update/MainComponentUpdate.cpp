@@ -1,9 +1,9 @@
 // The update worker of MainComponent: it checks the controller, then writes the
 // scheduled regions block by block, each block as a header, 62-byte data pieces,
-// a byte sum and polls until the controller reports it written.
+// a byte sum and polls until the controller reports it written. Every block comes
+// from the image that passed the file checks; the file is not read again.
 
 #include "ui/MainComponent.h"
-#include "update/RegularFileRead.h"
 
 #include <cstring>
 
@@ -36,6 +36,10 @@ int32_t refusalStatus (uint8_t reason, std::initializer_list<uint8_t> allowedRea
 // With equal date stamps only the head of the info region is rewritten.
 constexpr int64_t kInfoPartialLength = 0x1000;
 
+// The date stamp of a controller whose info region is erased, as an update that
+// was cut off after its prepare request leaves it. It is no date at all.
+constexpr uint32_t kErasedStamp = 0xFFFFFFFF;
+
 // The prepare request names the part of the info region this update rewrites.
 struct PrepareTarget
 {
@@ -52,6 +56,7 @@ constexpr PrepareTarget kPrepareTargets[kRegionCount] = {
 namespace
 {
 constexpr int kWaitUntilWoken = -1;
+constexpr double kNotBusy = -1.0;
 constexpr double kProgressSteps = 1000.0;
 } // namespace
 
@@ -171,6 +176,10 @@ bool MainComponent::sendAndWait()
     if (! mayGoOn())
         return true;
 
+    // A controller removed during the check can answer nothing: its query has no reply.
+    if (removedDuringCheck.load())
+        return false;
+
     {
         const juce::ScopedLock sl (replyLock);
         awaitingReply = true;
@@ -186,7 +195,7 @@ bool MainComponent::sendAndWait()
         reply = inReport;
     }
 
-    if (! replied)
+    if (! replied || removedDuringCheck.load())
         return false;
 
     if (! mayGoOn())
@@ -247,7 +256,12 @@ bool MainComponent::queryInfo()
 
     deviceStamp = readBigEndian32 (reply.data() + kOffsetInfoStamp);
 
-    if (! isValidStamp (deviceStamp))
+    // An erased stamp is what an interrupted update leaves behind: the controller
+    // has no date, so it gets everything (it can never equal a valid file stamp).
+    // Refusing it would leave a controller that no run could ever update again.
+    const bool noStamp = deviceStamp == kErasedStamp;
+
+    if (! noStamp && ! isValidStamp (deviceStamp))
     {
         setStatus (ERR_DEVICE_INFO);
         return false;
@@ -255,7 +269,7 @@ bool MainComponent::queryInfo()
 
     auto& mainRegion = regions[REGION_MAIN];
 
-    if (deviceStamp == fileStamp)
+    if (! noStamp && deviceStamp == fileStamp)
     {
         mainRegion.state = REGION_SKIP;
         regions[REGION_INFO].length = kInfoPartialLength;
@@ -365,13 +379,11 @@ void MainComponent::transferBlock()
 {
     const auto& region = regions[(size_t) regionIndex];
     const auto blockLength = (int) currentBlockLength();
+    const auto* block = checkedBlock (region, blockLength);
 
-    // Only the bytes that passed the file checks may reach the controller: a block
-    // that cannot be read whole, or differs from what was checked, ends the update
-    // before its first byte is sent.
-    juce::HeapBlock<uint8_t> block ((size_t) blockLength, true);
-
-    if (! readCheckedBlock (region, block.get(), blockLength))
+    // Cannot happen with a region table filled by the file search; should it ever,
+    // nothing unchecked is sent.
+    if (block == nullptr)
     {
         setStatus (ERR_FILE_OPEN);
         return;
@@ -423,17 +435,19 @@ void MainComponent::transferBlock()
 
     if (status.get() == ST_BLOCK_DATA)
     {
-        blockSum = byteSum (block.get(), (size_t) blockLength);
+        blockSum = byteSum (block, (size_t) blockLength);
         setStatus (ST_BLOCK_CHECKSUM);
     }
 }
 
-bool MainComponent::readCheckedBlock (const UpdateRegion& region, uint8_t* destination, int length) const
+const uint8_t* MainComponent::checkedBlock (const UpdateRegion& region, int length) const noexcept
 {
-    const auto fileOffset = region.fileOffset + blockStart;
+    const auto offset = region.fileOffset + blockStart;
 
-    return readRegularFileRange (region.file, fileOffset, destination, length)
-           && fileDigests.matches (fileOffset, destination, length);
+    if (checkedImage == nullptr || offset < 0 || length < 0 || offset + length > (int64_t) checkedImage->size())
+        return nullptr;
+
+    return checkedImage->data() + offset;
 }
 
 void MainComponent::sendChecksum()
@@ -445,7 +459,10 @@ void MainComponent::sendChecksum()
         return;
 
     if (replyCode() == REPLY_OK)
+    {
+        busySinceMs = kNotBusy;
         setStatus (ST_BLOCK_WAIT);
+    }
     else if (replyCode() == REPLY_REFUSED)
         setStatus (refusalStatus (replyReason(), { 2 }));
     else
@@ -464,7 +481,18 @@ void MainComponent::pollBlock (int& interval)
     {
         case REPLY_BUSY:
         case REPLY_BUSY_ALT:
+        {
+            // A controller that never finishes the block must not hold the
+            // progress screen for ever: its busy replies have an overall limit.
+            const auto now = juce::Time::getMillisecondCounterHiRes();
+
+            if (busySinceMs == kNotBusy)
+                busySinceMs = now;
+            else if (now - busySinceMs >= (double) busyPollLimitMs)
+                setStatus (ERR_TIMEOUT);
+
             return;
+        }
 
         case REPLY_REFUSED:
             setStatus (refusalStatus (replyReason(), { 3, 4 }));
@@ -537,6 +565,16 @@ void MainComponent::hidInputReceived (int)
 
 void MainComponent::hidDeviceRemoved()
 {
+    // During the controller check a removal leaves the status alone, but the query
+    // in flight will never be answered: the worker is woken at once to end the
+    // check as a query without reply, instead of waiting out the whole time-out.
+    // The flag comes before the event, as in stopWorker().
+    if (status.get() == ST_INITIAL && isThreadRunning())
+    {
+        removedDuringCheck = true;
+        replyEvent.signal();
+    }
+
     if (! status.markRemoved())
         return;
 

@@ -58,5 +58,6 @@ inline constexpr int kPieceSize = 62;
 inline constexpr int kReplyTimeoutMs = 10000;
 inline constexpr int kStepIntervalMs = 1;
 inline constexpr int kPollIntervalMs = 100;
+inline constexpr int kBusyPollLimitMs = 60000; // all the busy replies to one block's polls
 inline constexpr int kStopTimeoutMs = 5000;
 inline constexpr int kRemovalPauseMs = 100;

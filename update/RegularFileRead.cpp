@@ -109,34 +109,3 @@ RegularFileReadResult readRegularFile (const juce::File& file, int64_t expectedS
 
     return RegularFileReadResult::read;
 }
-
-bool readRegularFileRange (const juce::File& file, int64_t offset, uint8_t* destination, int64_t length)
-{
-    const auto path = file.getFullPathName();
-
-    if (path.isEmpty() || offset < 0 || length < 0 || (destination == nullptr && length > 0))
-        return false;
-
-    const ScopedDescriptor descriptor { ::open (path.toRawUTF8(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY) };
-
-    if (descriptor.fd < 0)
-        return false;
-
-    struct stat info
-    {
-    };
-
-    if (::fstat (descriptor.fd, &info) != 0 || ! S_ISREG (info.st_mode) || static_cast<int64_t> (info.st_size) < offset + length)
-        return false;
-
-    // A regular file: reads may block as usual (a file under a lock must not fail with EAGAIN).
-    const auto flags = ::fcntl (descriptor.fd, F_GETFL);
-
-    if (flags < 0 || ::fcntl (descriptor.fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
-        return false;
-
-    if (::lseek (descriptor.fd, static_cast<off_t> (offset), SEEK_SET) != static_cast<off_t> (offset))
-        return false;
-
-    return readFully (descriptor.fd, destination, static_cast<size_t> (length)) == static_cast<ssize_t> (length);
-}

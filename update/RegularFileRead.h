@@ -29,11 +29,3 @@ enum class RegularFileReadResult
     Any thread; blocking only on the file system itself.
 */
 RegularFileReadResult readRegularFile (const juce::File& file, int64_t expectedSize, std::vector<uint8_t>& content);
-
-/**
-    Reads length bytes at offset of a regular file into destination. False when
-    the file is gone, is not a regular file, is too short for the range, or a
-    read fails: the caller must then not use destination. Never waits on a FIFO
-    or a device. Any thread; the update worker reads each block with it.
-*/
-bool readRegularFileRange (const juce::File& file, int64_t offset, uint8_t* destination, int64_t length);

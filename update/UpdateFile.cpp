@@ -4,13 +4,10 @@
 
 #include <vector>
 
-// The worker reads whole blocks at region offsets (and the first 4 KiB of the
-// info region); each must be a whole number of digest chunks.
-static_assert (kBlockSize % ContentDigests::kDigestChunkSize == 0);
-static_assert (0x1000 % ContentDigests::kDigestChunkSize == 0);
-static_assert (kRegions[REGION_MAIN].fileOffset % ContentDigests::kDigestChunkSize == 0
-               && kRegions[REGION_EXTRA].fileOffset % ContentDigests::kDigestChunkSize == 0
-               && kRegions[REGION_INFO].fileOffset % ContentDigests::kDigestChunkSize == 0);
+// Every region the worker writes lies inside the checked image.
+static_assert (kRegions[REGION_MAIN].fileOffset + kRegions[REGION_MAIN].length <= kImageSize
+               && kRegions[REGION_EXTRA].fileOffset + kRegions[REGION_EXTRA].length <= kImageSize
+               && kRegions[REGION_INFO].fileOffset + kRegions[REGION_INFO].length <= kImageSize);
 
 namespace
 {
@@ -51,7 +48,10 @@ juce::String versionTextFromBytes (const uint8_t* bytes)
     return text;
 }
 
-UpdateFileCheck checkUpdateImage (const uint8_t* data, size_t size)
+namespace
+{
+// The checks of checkUpdateImage, without keeping the content.
+UpdateFileCheck judgeImage (const uint8_t* data, size_t size)
 {
     UpdateFileCheck check;
 
@@ -87,8 +87,18 @@ UpdateFileCheck checkUpdateImage (const uint8_t* data, size_t size)
         return check;
     }
 
-    check.digests = ContentDigests::of (data, size);
     check.result = kFileCheckPassed;
+    return check;
+}
+} // namespace
+
+UpdateFileCheck checkUpdateImage (const uint8_t* data, size_t size)
+{
+    auto check = judgeImage (data, size);
+
+    if (check.passed())
+        check.image = std::make_shared<const std::vector<uint8_t>> (data, data + size);
+
     return check;
 }
 
@@ -108,7 +118,15 @@ UpdateFileCheck checkUpdateFile (const juce::File& file)
     switch (readRegularFile (file, kImageSize, content))
     {
         case RegularFileReadResult::read:
-            return checkUpdateImage (content.data(), content.size());
+        {
+            check = judgeImage (content.data(), content.size());
+
+            // The bytes just checked are the ones the update writes; they are moved, not copied.
+            if (check.passed())
+                check.image = std::make_shared<const std::vector<uint8_t>> (std::move (content));
+
+            return check;
+        }
 
         case RegularFileReadResult::notFound:
             check.result = ERR_FILE_NOT_FOUND;

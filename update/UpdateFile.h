@@ -1,6 +1,5 @@
 #pragma once
 
-#include "update/ContentDigests.h"
 #include "update/Crc16.h"
 #include "update/Protocol.h"
 #include "update/Status.h"
@@ -9,7 +8,9 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <vector>
 
 // The update file: one 2 MiB image holding the three regions written into the
 // controller, the version text, the BCD date stamp and a CRC-16 over the rest.
@@ -78,20 +79,28 @@ struct UpdateRegion
 };
 
 /**
+    The whole update file as it passed its checks. Nothing can change it once
+    it is made, and the update worker writes every block from it: the file is
+    never read again, so whatever happens to the file afterwards, the controller
+    receives exactly the bytes that were checked. Shared read-only between the
+    message thread and the worker.
+*/
+using CheckedImage = std::shared_ptr<const std::vector<uint8_t>>;
+
+/**
     The outcome of checking an update file.
 
     result is kFileCheckPassed or the first failing check's ERR_FILE_*.
     stamp and version hold what was read before the failing check (they are
-    empty when the check stopped before reading them). digests is filled only
-    when the file passed; the update worker compares every block it reads
-    again from the file against it, so that only checked bytes are ever sent.
+    empty when the check stopped before reading them). image holds the whole
+    checked content only when the file passed, and is null otherwise.
 */
 struct UpdateFileCheck
 {
     int32_t result = ERR_FILE_NOT_FOUND;
     std::optional<uint32_t> stamp;
     std::optional<juce::String> version;
-    ContentDigests digests;
+    CheckedImage image;
 
     bool passed() const noexcept { return result == kFileCheckPassed; }
 };
@@ -120,8 +129,8 @@ juce::String versionTextFromBytes (const uint8_t* bytes);
 
 /**
     Checks an image in memory, in the file's order: size, date stamp, version
-    text, CRC. Fills digests when every check passed. Any thread; size may be
-    anything (data may be null when size is 0).
+    text, CRC. When every check passed, image holds a copy of the data. Any
+    thread; size may be anything (data may be null when size is 0).
 */
 UpdateFileCheck checkUpdateImage (const uint8_t* data, size_t size);
 
@@ -130,9 +139,10 @@ UpdateFileCheck checkUpdateImage (const uint8_t* data, size_t size);
     file that can be read (else ERR_FILE_READ), is exactly kImageSize bytes
     (else ERR_FILE_SIZE), then the checks of checkUpdateImage.
 
-    At most kImageSize + 1 bytes are ever read, nothing that is not a regular
-    file is waited on, and the content is released before returning on every
-    path. Any thread; used on the message thread by the file search.
+    At most kImageSize + 1 bytes are ever read and nothing that is not a
+    regular file is waited on. The content read is kept as the result's image
+    when the file passed, and released before returning on every other path.
+    Any thread; used on the message thread by the file search.
 */
 UpdateFileCheck checkUpdateFile (const juce::File& file);
 

@@ -59,7 +59,7 @@ std::optional<int32_t> applyUpdateFileCheck (const juce::File& chosen, const Upd
         region.command = layout.command;
     }
 
-    state.fileDigests = check.digests;
+    state.checkedImage = check.image;
     state.fileState = FILE_READY;
     return std::nullopt;
 }

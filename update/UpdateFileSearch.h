@@ -18,8 +18,7 @@ inline constexpr int kUpdateFileNumberLength = 3;
 /**
     What the file search leaves behind for the update worker and the display:
     the main component's fileState, fileStamp, fileVersion and region table,
-    plus the digests of the checked content that the worker compares every
-    block against before sending it.
+    plus the checked image that the worker writes every block from.
 */
 struct UpdateFileState
 {
@@ -27,7 +26,7 @@ struct UpdateFileState
     uint32_t fileStamp = 0;
     juce::String fileVersion;
     std::array<UpdateRegion, kRegionCount> regions {};
-    ContentDigests fileDigests;
+    CheckedImage checkedImage;
 };
 
 /**

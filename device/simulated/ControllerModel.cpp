@@ -75,6 +75,8 @@ void ControllerModel::installFirmware (const std::string& versionText, uint32_t 
     for (int i = 0; i < kStampLength; ++i)
         flashImage[kStampOffset + (size_t) i] = (uint8_t) (stamp >> (8 * (kStampLength - 1 - i)));
 
+    infoValid = true;
+    infoRewritten = false;
     powerCycle();
 }
 
@@ -85,7 +87,30 @@ void ControllerModel::loadFlash (const uint8_t* data, size_t size)
     if (data != nullptr)
         std::memcpy (flashImage.data(), data, std::min (size, kFlashSize));
 
+    infoValid = true;
+    infoRewritten = false;
     powerCycle();
+}
+
+uint8_t ControllerModel::infoByte (size_t offset) const noexcept
+{
+    return infoValid ? flashImage[offset] : kErased;
+}
+
+void ControllerModel::eraseInfoPart (uint32_t address, uint32_t length)
+{
+    const auto& info = *boundsOf (CMD_INFO);
+    const auto first = std::max (address, info.first);
+    const auto end = (uint32_t) std::min<uint64_t> ((uint64_t) address + length, info.end);
+
+    if (length == 0 || first >= end)
+        return;
+
+    std::fill (flashImage.begin() + first, flashImage.begin() + end, kErased);
+    erasedFirst = first;
+    erasedEnd = end;
+    infoValid = false;
+    infoRewritten = false;
 }
 
 std::string ControllerModel::installedVersion() const
@@ -93,7 +118,7 @@ std::string ControllerModel::installedVersion() const
     std::string text;
 
     for (int i = 0; i < kVersionLength; ++i)
-        text += (char) flashImage[kVersionOffset + (size_t) i];
+        text += (char) infoByte (kVersionOffset + (size_t) i);
 
     return text;
 }
@@ -103,7 +128,7 @@ uint32_t ControllerModel::installedStamp() const
     uint32_t stamp = 0;
 
     for (int i = 0; i < kStampLength; ++i)
-        stamp = (stamp << 8) | flashImage[kStampOffset + (size_t) i];
+        stamp = (stamp << 8) | infoByte (kStampOffset + (size_t) i);
 
     return stamp;
 }
@@ -113,7 +138,7 @@ uint32_t ControllerModel::firmwareWord() const
     // "d.dd" -> 0x0ddd; anything that is not a digit counts as 0.
     auto digit = [this] (int index) -> uint32_t
     {
-        auto c = flashImage[kVersionOffset + (size_t) index];
+        auto c = infoByte (kVersionOffset + (size_t) index);
         return (c >= '0' && c <= '9') ? (uint32_t) (c - '0') : 0;
     };
 
@@ -315,9 +340,15 @@ ControllerModel::Report ControllerModel::carryOut (RequestKind kind, const uint8
         case RequestKind::infoQuery:
         {
             auto reply = makeReply (command, REPLY_INFO);
-            std::memcpy (reply.data() + kOffsetInfoStamp, flashImage.data() + kStampOffset, kStampLength);
+
+            for (int i = 0; i < kStampLength; ++i)
+                reply[(size_t) (kOffsetInfoStamp + i)] = infoByte (kStampOffset + (size_t) i);
+
             reply[kOffsetMarker] = kInfoByte6;
-            std::memcpy (reply.data() + kOffsetInfoVersion, flashImage.data() + kVersionOffset, kVersionLength);
+
+            for (int i = 0; i < kVersionLength; ++i)
+                reply[(size_t) (kOffsetInfoVersion + i)] = infoByte (kVersionOffset + (size_t) i);
+
             return reply;
         }
 
@@ -327,6 +358,7 @@ ControllerModel::Report ControllerModel::carryOut (RequestKind kind, const uint8
             currentSession.command = command;
             currentSession.address = readLittleEndian (request + kOffsetAddress);
             currentSession.length = readLittleEndian (request + kOffsetLength);
+            eraseInfoPart (currentSession.address, currentSession.length);
             return makeReply (command, REPLY_OK);
 
         case RequestKind::blockHeader:
@@ -354,6 +386,10 @@ ControllerModel::Report ControllerModel::carryOut (RequestKind kind, const uint8
 
         case RequestKind::finish:
             ++finishes;
+
+            if (infoRewritten)
+                infoValid = true;
+
             powerCycle();
             return {};
 
@@ -442,6 +478,10 @@ ControllerModel::Report ControllerModel::answerPoll (const uint8_t* request)
     }
 
     std::copy (blockData.begin(), blockData.end(), flashImage.begin() + (std::ptrdiff_t) blockAddress);
+
+    if (! infoValid && blockAddress <= erasedFirst && blockAddress + blockLength >= erasedEnd)
+        infoRewritten = true;
+
     blockState = BlockState::none;
     blockData.clear();
     ++blockCount;

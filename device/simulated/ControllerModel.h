@@ -22,13 +22,24 @@
     most significant first) at 0x1DFFFC. The info reply is read from there, so
     after an update the controller reports what was written.
 
+    What an interrupted update leaves behind is our model of the hardware, not
+    something the hardware's makers describe: the prepare request erases the
+    part of the info region it names (its address and length) at once, and from
+    then on the version text and the date stamp read as all 0xFF (in the info
+    reply and below) until a written block has covered that part again and the
+    finish request has arrived. A controller cut off anywhere in between, by a
+    removal, a lost reply or an error, keeps reporting an erased version and
+    stamp across power cycles, as a real one would after losing power mid-way.
+
     Protocol, as the updater sees it:
     - status query (F0 00): 0x80.
     - info query (F0 01): 0x82, bytes 2..5 the stamp from flash, byte 6 0x00,
       bytes 7..10 the version text from flash.
-    - prepare (Fx 08, address, 0xFF, length): opens an update session and
-      answers 0x80. It does not touch the flash; it only records what it was
-      given (see session()). Any of the three region commands is accepted.
+    - prepare (Fx 08, address, 0xFF, length): opens an update session, records
+      what it was given (see session()) and answers 0x80. A length other than 0
+      erases that part of the info region (only the part inside it) and hides
+      the version and stamp as told above. Any of the three region commands is
+      accepted.
     - block header (Fx 02, address, 0xFF, length): 0x80 when a session is open
       and the block (1..0x20000 bytes) lies inside the region that the command
       byte names (F1 0x000000..0x08FFFF, F2 0x090000..0x10FFFF,
@@ -47,7 +58,9 @@
       answered busy, alternately 0x83 and 0x84; the next poll copies the block
       into the flash and answers 0x85. A poll with no block being written is
       refused with reason 5. The flash changes only at that 0x85.
-    - finish (F0 06): closes the session; no reply.
+    - finish (F0 06): closes the session and, when the part erased by the
+      prepare request has been written again, shows the version and stamp
+      once more; no reply.
     - anything else: refused with reason 5.
     Byte 0 of every reply repeats byte 0 of the request.
 
@@ -144,9 +157,14 @@ public:
     /** The flash as it is now. */
     const std::vector<uint8_t>& flash() const noexcept { return flashImage; }
 
-    /** The version text and date stamp as the info reply would report them. */
+    /** The version text and date stamp as the info reply would report them (all 0xFF
+        while an update is unfinished). */
     std::string installedVersion() const;
     uint32_t installedStamp() const;
+
+    /** False from a prepare request that erased part of the info region until the finish
+        request that follows its rewriting. */
+    bool infoShown() const noexcept { return infoValid; }
 
     /** A version word for HID_GetFirmwareVersion: the version digits as BCD, "1.02" -> 0x0102. */
     uint32_t firmwareWord() const;
@@ -202,9 +220,15 @@ private:
     Report answerDataPiece (const uint8_t* request);
     Report answerChecksum (const uint8_t* request);
     Report answerPoll (const uint8_t* request);
+    void eraseInfoPart (uint32_t address, uint32_t length);
+    uint8_t infoByte (size_t offset) const noexcept;
     const ScriptedFault* faultFor (RequestKind kind) const noexcept;
 
     std::vector<uint8_t> flashImage;
+    // Kept in flash, so a power cycle does not change them.
+    bool infoValid = true;
+    bool infoRewritten = false;
+    uint32_t erasedFirst = 0, erasedEnd = 0;
     int busyCount = 0;
     bool busyForever = false;
 

@@ -113,3 +113,64 @@ TEST (UsbUpdateProcedure, UnpluggingMidUpdateEndsIn0x0E37WithNothingSentAfterIt)
 
     component.reset();
 }
+
+TEST (UsbUpdateProcedure, AnUpdateCutOffByUnpluggingIsFinishedByRunningTheUpdaterAgain)
+{
+    EmulatedHidBus bus;
+    auto& cutOff = bus.plugIn (EmulatedUsbIdentity());
+    const auto image = makeUpdateImage ("1.05", 0x20261209, 13);
+    UpdateFolder folder (image);
+    auto component = std::make_unique<MainComponent>();
+
+    ASSERT_TRUE (checkController (*component, folder));
+    ASSERT_EQ (component->getStatus(), ST_READY);
+    component->startUpdate();
+    ASSERT_TRUE (pumpUntil ([&]
+                            { return cutOff.requestCount() >= 1000; },
+                            kWaitMs));
+    bus.unplug (cutOff);
+    ASSERT_TRUE (pumpUntil ([&]
+                            { return ! component->isThreadRunning(); },
+                            kWaitMs));
+    ASSERT_EQ (component->getStatus(), ERR_DEVICE_REMOVED);
+    component.reset();
+
+    // The same controller comes back with its flash as the cut left it, and the
+    // user starts the updater again.
+    ControllerModel leftBehind;
+    cutOff.withController ([&] (ControllerModel& model)
+                           { leftBehind = model; });
+    EXPECT_EQ (leftBehind.installedStamp(), 0xFFFFFFFFu);
+
+    auto& again = bus.plugIn (EmulatedUsbIdentity());
+    again.withController ([&] (ControllerModel& model)
+                          {
+                              model = leftBehind;
+                              model.resetScript();
+                              model.powerCycle(); });
+    component = std::make_unique<MainComponent>();
+
+    ASSERT_TRUE (checkController (*component, folder));
+    ASSERT_EQ (component->getStatus(), ST_READY);
+    component->startUpdate();
+    ASSERT_TRUE (pumpUntil ([&]
+                            { return ! component->isThreadRunning(); },
+                            kWaitMs));
+    EXPECT_EQ (component->getStatus(), ST_COMPLETE);
+    EXPECT_TRUE (component->isFullUpdate());
+
+    EXPECT_TRUE (pumpUntil ([&]
+                            {
+                                int finishes = 0;
+                                again.withController ([&] (ControllerModel& model) { finishes = model.finishCount(); });
+                                return finishes == 1; }));
+
+    again.withController ([&] (ControllerModel& model)
+                          {
+        for (const auto& region : kRegions)
+            EXPECT_EQ (slice (model.flash(), region.deviceAddress, region.length), slice (image, region.fileOffset, region.length));
+        EXPECT_EQ (model.installedVersion(), "1.05");
+        EXPECT_EQ (model.installedStamp(), 0x20261209u); });
+
+    component.reset();
+}
