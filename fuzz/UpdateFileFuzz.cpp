@@ -24,12 +24,7 @@ const std::vector<uint8_t>& pristineImage()
 
 uint32_t readStamp (const std::vector<uint8_t>& image)
 {
-    uint32_t stamp = 0;
-
-    for (int64_t i = 0; i < kStampLength; ++i)
-        stamp = (stamp << 8) | image[static_cast<size_t> (kStampOffset + i)];
-
-    return stamp;
+    return readBigEndian32 (image.data() + kStampOffset);
 }
 
 void checkRawBytes (const uint8_t* data, size_t size)

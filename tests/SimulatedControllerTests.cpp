@@ -3,6 +3,7 @@
 #include "device/simulated/ControllerModel.h"
 #include "device/simulated/SimulatedController.h"
 #include "tests/SimulatedDeviceTestSupport.h"
+#include "update/ByteLayout.h"
 #include "update/Protocol.h"
 
 #include <gtest/gtest.h>
@@ -26,18 +27,12 @@ Report request (uint8_t command, uint8_t sub)
     return r;
 }
 
-void putLittleEndian (Report& r, int offset, uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        r[(size_t) (offset + i)] = (uint8_t) (value >> (8 * i));
-}
-
 Report addressed (uint8_t command, uint8_t sub, uint32_t address, uint32_t length)
 {
     auto r = request (command, sub);
-    putLittleEndian (r, kOffsetAddress, address);
+    writeLittleEndian32 (r.data() + kOffsetAddress, address);
     r[kOffsetMarker] = kAddressMarker;
-    putLittleEndian (r, kOffsetLength, length);
+    writeLittleEndian32 (r.data() + kOffsetLength, length);
     return r;
 }
 
@@ -78,7 +73,7 @@ struct Host
         }
 
         auto checksum = request (command, SUB_CHECKSUM);
-        putLittleEndian (checksum, kOffsetAddress, std::accumulate (data.begin(), data.end(), 0u) + sumDelta);
+        writeLittleEndian32 (checksum.data() + kOffsetAddress, std::accumulate (data.begin(), data.end(), 0u) + sumDelta);
         return send (checksum);
     }
 };

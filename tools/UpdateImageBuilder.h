@@ -3,6 +3,7 @@
 // Builds update-file images in memory: used by make-update-file, the tests,
 // the benchmarks and the fuzz target. Not part of the updater itself.
 
+#include "update/ByteLayout.h"
 #include "update/UpdateFile.h"
 
 #include <algorithm>
@@ -40,16 +41,14 @@ inline void setImageVersion (std::vector<uint8_t>& image, const std::string& tex
 /** Stores the date stamp, most significant byte first. */
 inline void setImageStamp (std::vector<uint8_t>& image, uint32_t stamp)
 {
-    for (int64_t i = 0; i < kStampLength; ++i)
-        image[static_cast<size_t> (kStampOffset + i)] = static_cast<uint8_t> (stamp >> (8 * (kStampLength - 1 - i)));
+    writeBigEndian32 (image.data() + kStampOffset, stamp);
 }
 
 /** Stores the CRC-16 of everything before the last two bytes, low byte first. */
 inline void storeImageCrc (std::vector<uint8_t>& image)
 {
     const auto crc = crc16 (image.size() - 2, image.data());
-    image[image.size() - 2] = static_cast<uint8_t> (crc & 0xFF);
-    image[image.size() - 1] = static_cast<uint8_t> (crc >> 8);
+    writeLittleEndian16 (image.data() + image.size() - 2, crc);
 }
 
 /** A complete, valid image (when version and stamp are valid) of kImageSize bytes. */

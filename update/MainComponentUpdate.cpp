@@ -3,25 +3,15 @@
 // a byte sum and polls until the controller reports it written. Every block comes
 // from the image that passed the file checks; the file is not read again.
 
+// The worker's methods are MainComponent's own (it is the worker thread), kept in
+// this room so that the update procedure reads apart from the screens.
 #include "ui/MainComponent.h"
+#include "update/ByteLayout.h"
 
 #include <cstring>
 
 namespace
 {
-void putLittleEndian32 (uint8_t* destination, int64_t value) noexcept
-{
-    const auto low = (uint32_t) (value & 0xffffffff);
-
-    for (int i = 0; i < 4; ++i)
-        destination[i] = (uint8_t) (low >> (8 * i));
-}
-
-uint32_t readBigEndian32 (const uint8_t* source) noexcept
-{
-    return ((uint32_t) source[0] << 24) | ((uint32_t) source[1] << 16) | ((uint32_t) source[2] << 8) | (uint32_t) source[3];
-}
-
 int32_t refusalStatus (uint8_t reason, std::initializer_list<uint8_t> allowedReasons) noexcept
 {
     static constexpr int32_t kRefusalStatus[] = { ERR_PROTOCOL, ERR_REFUSED_1, ERR_REFUSED_2, ERR_REFUSED_3, ERR_REFUSED_4 };
@@ -331,9 +321,9 @@ void MainComponent::sendPrepare()
         fullUpdate = true;
 
     clearRequest (regions[(size_t) regionIndex].command, SUB_PREPARE);
-    putLittleEndian32 (outReport.data() + kOffsetAddress, target.address);
+    writeLittleEndian32 (outReport.data() + kOffsetAddress, (uint32_t) target.address);
     outReport[kOffsetMarker] = kAddressMarker;
-    putLittleEndian32 (outReport.data() + kOffsetLength, target.length);
+    writeLittleEndian32 (outReport.data() + kOffsetLength, (uint32_t) target.length);
 
     if (! exchange())
         return;
@@ -365,9 +355,9 @@ void MainComponent::sendBlockHeader()
     }
 
     clearRequest (region.command, SUB_BLOCK);
-    putLittleEndian32 (outReport.data() + kOffsetAddress, region.deviceAddress + regionDone);
+    writeLittleEndian32 (outReport.data() + kOffsetAddress, (uint32_t) (region.deviceAddress + regionDone));
     outReport[kOffsetMarker] = kAddressMarker;
-    putLittleEndian32 (outReport.data() + kOffsetLength, currentBlockLength());
+    writeLittleEndian32 (outReport.data() + kOffsetLength, (uint32_t) currentBlockLength());
 
     if (! exchange())
         return;
@@ -453,7 +443,7 @@ const uint8_t* MainComponent::checkedBlock (const UpdateRegion& region, int leng
 void MainComponent::sendChecksum()
 {
     clearRequest (regions[(size_t) regionIndex].command, SUB_CHECKSUM);
-    putLittleEndian32 (outReport.data() + kOffsetAddress, blockSum);
+    writeLittleEndian32 (outReport.data() + kOffsetAddress, blockSum);
 
     if (! exchange())
         return;

@@ -1,5 +1,7 @@
 #include "update/UpdateFile.h"
 
+#include "update/ByteLayout.h"
+
 #include "update/RegularFileRead.h"
 
 #include <vector>
@@ -61,9 +63,7 @@ UpdateFileCheck judgeImage (const uint8_t* data, size_t size)
         return check;
     }
 
-    const auto* stampBytes = data + kStampOffset;
-    check.stamp = (uint32_t { stampBytes[0] } << 24) | (uint32_t { stampBytes[1] } << 16)
-                  | (uint32_t { stampBytes[2] } << 8) | uint32_t { stampBytes[3] };
+    check.stamp = readBigEndian32 (data + kStampOffset);
 
     if (! isValidStamp (*check.stamp))
     {
@@ -79,7 +79,7 @@ UpdateFileCheck judgeImage (const uint8_t* data, size_t size)
         return check;
     }
 
-    const auto stored = static_cast<uint16_t> (data[kCrcOffset] | (data[kCrcOffset + 1] << 8));
+    const auto stored = readLittleEndian16 (data + kCrcOffset);
 
     if (crc16 (static_cast<size_t> (kCrcOffset), data) != stored)
     {

@@ -1,5 +1,6 @@
 #include "device/simulated/ControllerModel.h"
 
+#include "update/ByteLayout.h"
 #include "update/Protocol.h"
 
 #include <algorithm>
@@ -12,8 +13,6 @@ constexpr const char* kDefaultVersion = "1.00";
 constexpr uint32_t kDefaultStamp = 0x20240101;
 constexpr uint8_t kReasonChecksum = 2;
 constexpr uint8_t kInfoByte6 = 0x00;
-constexpr int kVersionLength = 4;
-constexpr int kStampLength = 4;
 // A reply byte 0 that no request carries: flips the lowest bit of the command.
 constexpr uint8_t kWrongByte0Mask = 0x01;
 
@@ -33,11 +32,6 @@ constexpr RegionBounds kRegionBounds[] = {
 
 constexpr const char* kKindNames[] = { "status", "info", "prepare", "header", "data", "last",
                                        "checksum", "poll", "finish", "unknown", "any" };
-
-uint32_t readLittleEndian (const uint8_t* bytes) noexcept
-{
-    return (uint32_t) bytes[0] | ((uint32_t) bytes[1] << 8) | ((uint32_t) bytes[2] << 16) | ((uint32_t) bytes[3] << 24);
-}
 
 const RegionBounds* boundsOf (uint8_t command) noexcept
 {
@@ -72,8 +66,7 @@ void ControllerModel::installFirmware (const std::string& versionText, uint32_t 
     for (size_t i = 0; i < (size_t) kVersionLength; ++i)
         flashImage[kVersionOffset + i] = i < versionText.size() ? (uint8_t) versionText[i] : 0;
 
-    for (int i = 0; i < kStampLength; ++i)
-        flashImage[kStampOffset + (size_t) i] = (uint8_t) (stamp >> (8 * (kStampLength - 1 - i)));
+    writeBigEndian32 (flashImage.data() + kStampOffset, stamp);
 
     infoValid = true;
     infoRewritten = false;
@@ -125,12 +118,12 @@ std::string ControllerModel::installedVersion() const
 
 uint32_t ControllerModel::installedStamp() const
 {
-    uint32_t stamp = 0;
+    uint8_t bytes[kStampLength] {};
 
-    for (int i = 0; i < kStampLength; ++i)
-        stamp = (stamp << 8) | infoByte (kStampOffset + (size_t) i);
+    for (size_t i = 0; i < (size_t) kStampLength; ++i)
+        bytes[i] = infoByte (kStampOffset + i);
 
-    return stamp;
+    return readBigEndian32 (bytes);
 }
 
 uint32_t ControllerModel::firmwareWord() const
@@ -356,8 +349,8 @@ ControllerModel::Report ControllerModel::carryOut (RequestKind kind, const uint8
             powerCycle();
             currentSession.open = true;
             currentSession.command = command;
-            currentSession.address = readLittleEndian (request + kOffsetAddress);
-            currentSession.length = readLittleEndian (request + kOffsetLength);
+            currentSession.address = readLittleEndian32 (request + kOffsetAddress);
+            currentSession.length = readLittleEndian32 (request + kOffsetLength);
             eraseInfoPart (currentSession.address, currentSession.length);
             return makeReply (command, REPLY_OK);
 
@@ -404,8 +397,8 @@ ControllerModel::Report ControllerModel::carryOut (RequestKind kind, const uint8
 ControllerModel::Report ControllerModel::answerBlockHeader (const uint8_t* request)
 {
     const auto command = request[kOffsetCommand];
-    const auto address = readLittleEndian (request + kOffsetAddress);
-    const auto length = readLittleEndian (request + kOffsetLength);
+    const auto address = readLittleEndian32 (request + kOffsetAddress);
+    const auto length = readLittleEndian32 (request + kOffsetLength);
     const auto* bounds = boundsOf (command);
 
     const bool fits = bounds != nullptr && length >= 1 && length <= (uint32_t) kBlockSize
@@ -449,7 +442,7 @@ ControllerModel::Report ControllerModel::answerChecksum (const uint8_t* request)
     for (auto byte : blockData)
         sum += byte;
 
-    if (sum != readLittleEndian (request + kOffsetAddress))
+    if (sum != readLittleEndian32 (request + kOffsetAddress))
     {
         blockState = BlockState::none;
         blockData.clear();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "update/ImageLayout.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -73,9 +75,9 @@ public:
     using Report = std::array<uint8_t, 64>;
 
     /** Flash size and where the firmware's version text and date stamp live in it. */
-    static constexpr size_t kFlashSize = 0x200000;
-    static constexpr size_t kVersionOffset = 0x1D0000;
-    static constexpr size_t kStampOffset = 0x1DFFFC;
+    static constexpr size_t kFlashSize = (size_t) kImageSize;
+    static constexpr size_t kVersionOffset = (size_t)::kVersionOffset;
+    static constexpr size_t kStampOffset = (size_t)::kStampOffset;
 
     /** What a request is, judged by its bytes 0 and 1. */
     enum class RequestKind

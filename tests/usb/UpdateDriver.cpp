@@ -1,6 +1,7 @@
 #include "tests/usb/UpdateDriver.h"
 
 #include "device/simulated/ControllerModel.h"
+#include "update/ByteLayout.h"
 #include "update/Protocol.h"
 
 #include <algorithm>
@@ -20,18 +21,12 @@ UpdateDriver::Report request (uint8_t command, uint8_t sub)
     return report;
 }
 
-void putLittleEndian (UpdateDriver::Report& report, int offset, uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        report[(size_t) (offset + i)] = (uint8_t) (value >> (8 * i));
-}
-
 UpdateDriver::Report addressed (uint8_t command, uint8_t sub, uint32_t address, uint32_t length)
 {
     auto report = request (command, sub);
-    putLittleEndian (report, kOffsetAddress, address);
+    writeLittleEndian32 (report.data() + kOffsetAddress, address);
     report[kOffsetMarker] = kAddressMarker;
-    putLittleEndian (report, kOffsetLength, length);
+    writeLittleEndian32 (report.data() + kOffsetLength, length);
     return report;
 }
 }
@@ -126,7 +121,7 @@ bool UpdateDriver::writeBlock (const Region& region, uint32_t offset, uint32_t l
         sum += bytes[i];
 
     auto checksum = request (region.command, SUB_CHECKSUM);
-    putLittleEndian (checksum, kOffsetAddress, sum);
+    writeLittleEndian32 (checksum.data() + kOffsetAddress, sum);
 
     if (! accepted (checksum, REPLY_OK))
         return false;
