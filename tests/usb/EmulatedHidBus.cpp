@@ -1,5 +1,7 @@
 #include "tests/usb/EmulatedHidBus.h"
 
+#include <sys/stat.h>
+
 #include <umockdev.h>
 
 #include <chrono>
@@ -257,6 +259,23 @@ void EmulatedHidBus::hideNode (EmulatedHidDevice& device, bool hidden)
 
     if (std::rename (hidden ? node.c_str() : away.c_str(), hidden ? away.c_str() : node.c_str()) != 0)
         throw std::runtime_error ("cannot move the node of " + device.node);
+}
+
+unsigned EmulatedHidBus::setNodeMode (EmulatedHidDevice& device, unsigned mode)
+{
+    gchar* root = umockdev_testbed_get_root_dir (testbed);
+    const std::string node = std::string (root) + "/dev/" + device.node;
+    g_free (root);
+
+    // The node is a link; the mode that counts is that of the PTY it leads to.
+    struct stat before
+    {
+    };
+
+    if (::stat (node.c_str(), &before) != 0 || ::chmod (node.c_str(), (mode_t) mode) != 0)
+        throw std::runtime_error ("cannot change the mode of " + device.node);
+
+    return before.st_mode & 07777;
 }
 
 void EmulatedHidBus::announce (EmulatedHidDevice& device)

@@ -97,6 +97,10 @@ public:
         as it does before udev has made the node usable; the device stays in sysfs. */
     void hideNode (EmulatedHidDevice& device, bool hidden);
 
+    /** Sets the permission bits of the device's /dev node (as a udev rule would); returns
+        the bits it had. */
+    unsigned setNodeMode (EmulatedHidDevice& device, unsigned mode);
+
     /** udev hears an add for a device already plugged in (as after a re-trigger). */
     void announce (EmulatedHidDevice& device);
 

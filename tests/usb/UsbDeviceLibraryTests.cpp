@@ -1,3 +1,4 @@
+#include "device/DeviceNodes.h"
 #include "device/NoticeReceiver.h"
 #include "device/TrbKelo7Hid.h"
 #include "tests/usb/EmulatedHidBus.h"
@@ -12,6 +13,10 @@
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
+
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 /*
     The Linux device library against emulated USB HID devices (umockdev): real
@@ -31,6 +36,34 @@ struct PostedNotice
 {
     uint32_t message;
     uintptr_t wParam;
+};
+
+// Root opens a node whatever its mode. While one of these lives, the calling
+// thread (and the threads it starts) opens files as their mode says, as any
+// other user would; capabilities are per thread, the rest of the process keeps
+// them. Without root it changes nothing.
+struct NoFileAccessOverride
+{
+    NoFileAccessOverride() { setEffective (false); }
+    ~NoFileAccessOverride() { setEffective (true); }
+
+    static void setEffective (bool on)
+    {
+        __user_cap_header_struct header { _LINUX_CAPABILITY_VERSION_3, 0 };
+        __user_cap_data_struct data[2] {};
+
+        if (::syscall (SYS_capget, &header, data) != 0)
+            return;
+
+        for (const auto capability : { (unsigned) CAP_DAC_OVERRIDE, (unsigned) CAP_DAC_READ_SEARCH })
+        {
+            auto& effective = data[capability / 32].effective;
+            const auto bit = 1u << (capability % 32);
+            effective = on ? (effective | (data[capability / 32].permitted & bit)) : (effective & ~bit);
+        }
+
+        ::syscall (SYS_capset, &header, data);
+    }
 };
 
 EmulatedUsbIdentity foreignKeyboard()
@@ -429,6 +462,34 @@ TEST_F (UsbDeviceLibrary, AControllerThatCannotBeOpenedIsListedButNotOffered)
     bus->hideNode (controller, false);
     EXPECT_EQ (enumerate(), numbers);
     EXPECT_EQ (HID_GetDeviceType (numbers[0]), HID_TYPE_TRBKELO7);
+}
+
+TEST_F (UsbDeviceLibrary, AControllerThisUserMayNotOpenIsToldApartFromOneWithoutANode)
+{
+    auto& refused = bus->plugIn (EmulatedUsbIdentity());
+    auto& hidden = bus->plugIn (EmulatedUsbIdentity());
+    bus->hideNode (hidden, true);
+    const auto mode = bus->setNodeMode (refused, 0);
+
+    {
+        const NoFileAccessOverride asAnyUser;
+        startLibrary();
+
+        const auto numbers = enumerate();
+        ASSERT_EQ (numbers.size(), 2u);
+        EXPECT_NE (HID_GetDeviceType (numbers[0]), HID_TYPE_TRBKELO7);
+        EXPECT_EQ (trbDeviceNode (numbers[0]), "/dev/" + refused.nodeName());
+        EXPECT_EQ (trbDeviceNode (numbers[1]), "/dev/" + hidden.nodeName());
+        EXPECT_EQ (trbControllersWithoutAccess(), std::vector<std::string> { "/dev/" + refused.nodeName() });
+    }
+
+    // The rule in place: the next look finds nothing refused, and the controller is taken up.
+    bus->setNodeMode (refused, mode);
+    EXPECT_TRUE (trbControllersWithoutAccess().empty());
+    const auto numbers = enumerate();
+    ASSERT_EQ (numbers.size(), 2u);
+    EXPECT_EQ (HID_GetDeviceType (numbers[0]), HID_TYPE_TRBKELO7);
+    EXPECT_EQ (trbDeviceNode (-1), "");
 }
 
 TEST_F (UsbDeviceLibrary, ADeviceThatHangsUpIsToldRemovedOnceThoughUdevTellsToo)
