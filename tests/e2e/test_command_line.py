@@ -15,13 +15,16 @@ import tempfile
 import unittest
 
 import trb_x11
-from test_update_walk import FILE_NAME, FILE_STAMP, FILE_VERSION, ST_INITIAL, ST_READY, Walk
+from test_update_walk import FILE_NAME, FILE_STAMP, FILE_VERSION, ST_BLOCK_HEADER, ST_BLOCK_WAIT, ST_INITIAL, ST_READY, Walk
 
 PROGRAM = os.environ.get("TRB_PROGRAM", "")
 MAKE_UPDATE_FILE = os.environ.get("TRB_MAKE_UPDATE_FILE", "")
 
 # app/ExitStatus.h
-EXIT_UPDATED, EXIT_CANNOT_START, EXIT_USAGE, EXIT_UPDATE_FAILED, EXIT_LEFT_BEFORE_WRITE = 0, 1, 2, 3, 4
+EXIT_UPDATED, EXIT_CANNOT_START, EXIT_USAGE, EXIT_UPDATE_FAILED, EXIT_LEFT_BEFORE_WRITE, EXIT_WRITE_INTERRUPTED = \
+    0, 1, 2, 3, 4, 5
+# A controller that takes its time with every block, so that the write lasts.
+SLOW = "latency_ms=1\nbusy_count=20\n"
 ERR_FILE_NOT_FOUND = 0x0E01
 
 
@@ -106,12 +109,40 @@ class CommandLineEndToEnd(unittest.TestCase):
         for folder in (self.current, self.elsewhere):
             os.makedirs(folder)
 
-    def walk(self, update_file=None, args=()):
+    def walk(self, update_file=None, args=(), scenario=None):
         env = {"HOME": self.home, "XDG_CONFIG_HOME": os.path.join(self.home, ".config")}
-        walk = Walk(self, update_file=update_file, args=args, cwd=self.current, extra_env=env)
+        extra = {"scenario": scenario} if scenario else {}
+        walk = Walk(self, update_file=update_file, args=args, cwd=self.current, extra_env=env, **extra)
         self.addCleanup(walk.program.stop)
         walk.wait_for_status(ST_INITIAL, "the language screen")
         return walk
+
+    @staticmethod
+    def press(walk, control, leaves_status):
+        """Clicks a control of the screen showing leaves_status until the screen
+        changes: on a loaded machine a click now and then goes astray, and the
+        same control is still there to be clicked again."""
+        for _ in range(3):
+            walk.click(control)
+            try:
+                walk.wait_for_screen(lambda s: s["status"] != leaves_status, f"{control} to take effect", 10)
+                return
+            except trb_x11.HarnessError:
+                if walk.program.process.poll() is not None:
+                    return
+        raise trb_x11.HarnessError(f"{control} had no effect:\n{walk.program.output()}")
+
+    @staticmethod
+    def close(walk):
+        """Clicks the screen's Close (or Cancel) until the program has ended;
+        returns its exit status."""
+        for _ in range(3):
+            walk.click("cancel")
+            try:
+                return walk.program.wait(10)
+            except subprocess.TimeoutExpired:
+                pass
+        raise trb_x11.HarnessError(f"the program did not end:\n{walk.program.output()}")
 
     def log_line(self, walk, start):
         lines = [line for line in walk.program.output().splitlines() if line.startswith(start)]
@@ -123,27 +154,37 @@ class CommandLineEndToEnd(unittest.TestCase):
             with self.subTest(screen=leave_on):
                 walk = self.walk()
                 if leave_on == ST_READY:
-                    walk.click("ok")
+                    self.press(walk, "ok", ST_INITIAL)
                     walk.wait_for_status(ST_READY, "the ready screen")
-                walk.click("cancel")
-                self.assertEqual(walk.program.wait(30), EXIT_LEFT_BEFORE_WRITE, walk.program.output())
+                self.assertEqual(self.close(walk), EXIT_LEFT_BEFORE_WRITE, walk.program.output())
                 self.assertEqual(self.log_line(walk, "exit status"), "exit status 4: left before the write started")
+
+    def test_a_quit_signal_during_the_write_ends_with_status_5(self):
+        walk = self.walk(scenario=SLOW)
+        self.press(walk, "ok", ST_INITIAL)
+        walk.wait_for_status(ST_READY, "the ready screen")
+        self.press(walk, "ok", ST_READY)
+        walk.wait_for_screen(lambda s: ST_BLOCK_HEADER <= s["status"] <= ST_BLOCK_WAIT, "the progress screen")
+        walk.program.signal()
+        self.assertEqual(walk.program.wait(30), EXIT_WRITE_INTERRUPTED, walk.program.output())
+        self.assertIn("write started", walk.program.output().splitlines())
+        self.assertEqual(self.log_line(walk, "exit status"),
+                         "exit status 5: ended during the write; run the update again")
 
     def test_no_update_file_anywhere_names_every_folder_searched_and_ends_with_status_3(self):
         walk = self.walk(update_file=os.path.join(self.elsewhere, FILE_NAME))
-        walk.click("ok")
+        self.press(walk, "ok", ST_INITIAL)
         walk.wait_for_status(ERR_FILE_NOT_FOUND, "the file error screen")
         self.assertEqual(self.log_line(walk, "update file"),
                          f"update file not found: searched {walk.folder}, {self.current}, "
                          f"{os.path.join(self.home, 'Downloads')}")
         self.assertEqual(self.log_line(walk, "result"), "result: error 0x0E01, no update file found")
-        walk.click("cancel")
-        self.assertEqual(walk.program.wait(30), EXIT_UPDATE_FAILED, walk.program.output())
+        self.assertEqual(self.close(walk), EXIT_UPDATE_FAILED, walk.program.output())
 
     def test_a_file_named_on_the_command_line_is_taken_whatever_its_name(self):
         named = os.path.join(self.elsewhere, "firmware (1).bin")
         walk = self.walk(update_file=named, args=[named])
-        walk.click("ok")
+        self.press(walk, "ok", ST_INITIAL)
         walk.wait_for_status(ST_READY, "the ready screen")
         self.assertEqual(self.log_line(walk, "update file"),
                          f"update file taken: {named}, version {FILE_VERSION}, date stamp {FILE_STAMP}")
@@ -152,12 +193,11 @@ class CommandLineEndToEnd(unittest.TestCase):
         missing = os.path.join(self.elsewhere, "trbkelo7__v999.bin")
         # A good file lies beside the program, but the user asked for another.
         walk = self.walk(args=[missing])
-        walk.click("ok")
+        self.press(walk, "ok", ST_INITIAL)
         walk.wait_for_status(ERR_FILE_NOT_FOUND, "the file error screen")
         self.assertEqual(self.log_line(walk, "update file"),
                          f"update file not found: {missing} does not exist (named on the command line)")
-        walk.click("cancel")
-        self.assertEqual(walk.program.wait(30), EXIT_UPDATE_FAILED, walk.program.output())
+        self.assertEqual(self.close(walk), EXIT_UPDATE_FAILED, walk.program.output())
 
     def test_the_download_folder_is_the_one_the_user_dirs_name(self):
         downloads = os.path.join(self.home, "Téléchargements")
@@ -166,7 +206,7 @@ class CommandLineEndToEnd(unittest.TestCase):
         with open(os.path.join(self.home, ".config", "user-dirs.dirs"), "w") as f:
             f.write('XDG_DOWNLOAD_DIR="$HOME/Téléchargements"\n')
         walk = self.walk(update_file=os.path.join(downloads, FILE_NAME))
-        walk.click("ok")
+        self.press(walk, "ok", ST_INITIAL)
         walk.wait_for_status(ST_READY, "the ready screen")
         self.assertEqual(self.log_line(walk, "update file"),
                          f"update file taken: {os.path.join(downloads, FILE_NAME)}, version {FILE_VERSION}, "

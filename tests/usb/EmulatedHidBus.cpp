@@ -1,6 +1,9 @@
 #include "tests/usb/EmulatedHidBus.h"
 
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <umockdev.h>
 
@@ -281,4 +284,22 @@ unsigned EmulatedHidBus::setNodeMode (EmulatedHidDevice& device, unsigned mode)
 void EmulatedHidBus::announce (EmulatedHidDevice& device)
 {
     umockdev_testbed_uevent (testbed, device.syspath.c_str(), "add");
+}
+
+void FileModesApplyToThisThread::setOverride (bool on)
+{
+    __user_cap_header_struct header { _LINUX_CAPABILITY_VERSION_3, 0 };
+    __user_cap_data_struct data[2] {};
+
+    if (::syscall (SYS_capget, &header, data) != 0)
+        return;
+
+    for (const auto capability : { (unsigned) CAP_DAC_OVERRIDE, (unsigned) CAP_DAC_READ_SEARCH })
+    {
+        auto& effective = data[capability / 32].effective;
+        const auto bit = 1u << (capability % 32);
+        effective = on ? (effective | (data[capability / 32].permitted & bit)) : (effective & ~bit);
+    }
+
+    ::syscall (SYS_capset, &header, data);
 }

@@ -112,3 +112,17 @@ private:
     int nextIndex = 0;
     std::vector<std::unique_ptr<EmulatedHidDevice>> devices;
 };
+
+/**
+    Root opens a node whatever its mode. While one of these lives, the calling
+    thread (and the threads it starts) opens files as their modes say, as any
+    other user would; capabilities belong to each thread, the rest of the
+    process keeps them. Without root it changes nothing.
+*/
+struct FileModesApplyToThisThread
+{
+    FileModesApplyToThisThread() { setOverride (false); }
+    ~FileModesApplyToThisThread() { setOverride (true); }
+
+    static void setOverride (bool on);
+};

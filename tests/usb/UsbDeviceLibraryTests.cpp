@@ -14,10 +14,6 @@
 #include <cstdio>
 #include <deque>
 
-#include <linux/capability.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 /*
     The Linux device library against emulated USB HID devices (umockdev): real
     hidapi, real udev monitor, real threads, real notice delivery; only the
@@ -36,34 +32,6 @@ struct PostedNotice
 {
     uint32_t message;
     uintptr_t wParam;
-};
-
-// Root opens a node whatever its mode. While one of these lives, the calling
-// thread (and the threads it starts) opens files as their mode says, as any
-// other user would; capabilities are per thread, the rest of the process keeps
-// them. Without root it changes nothing.
-struct NoFileAccessOverride
-{
-    NoFileAccessOverride() { setEffective (false); }
-    ~NoFileAccessOverride() { setEffective (true); }
-
-    static void setEffective (bool on)
-    {
-        __user_cap_header_struct header { _LINUX_CAPABILITY_VERSION_3, 0 };
-        __user_cap_data_struct data[2] {};
-
-        if (::syscall (SYS_capget, &header, data) != 0)
-            return;
-
-        for (const auto capability : { (unsigned) CAP_DAC_OVERRIDE, (unsigned) CAP_DAC_READ_SEARCH })
-        {
-            auto& effective = data[capability / 32].effective;
-            const auto bit = 1u << (capability % 32);
-            effective = on ? (effective | (data[capability / 32].permitted & bit)) : (effective & ~bit);
-        }
-
-        ::syscall (SYS_capset, &header, data);
-    }
 };
 
 EmulatedUsbIdentity foreignKeyboard()
@@ -472,7 +440,7 @@ TEST_F (UsbDeviceLibrary, AControllerThisUserMayNotOpenIsToldApartFromOneWithout
     const auto mode = bus->setNodeMode (refused, 0);
 
     {
-        const NoFileAccessOverride asAnyUser;
+        const FileModesApplyToThisThread asAnyUser;
         startLibrary();
 
         const auto numbers = enumerate();
