@@ -1,4 +1,3 @@
-#include "device/DeviceNodes.h"
 #include "device/NoticeReceiver.h"
 #include "device/TrbKelo7Hid.h"
 #include "tests/usb/EmulatedHidBus.h"
@@ -430,34 +429,6 @@ TEST_F (UsbDeviceLibrary, AControllerThatCannotBeOpenedIsListedButNotOffered)
     bus->hideNode (controller, false);
     EXPECT_EQ (enumerate(), numbers);
     EXPECT_EQ (HID_GetDeviceType (numbers[0]), HID_TYPE_TRBKELO7);
-}
-
-TEST_F (UsbDeviceLibrary, AControllerThisUserMayNotOpenIsToldApartFromOneWithoutANode)
-{
-    auto& refused = bus->plugIn (EmulatedUsbIdentity());
-    auto& hidden = bus->plugIn (EmulatedUsbIdentity());
-    bus->hideNode (hidden, true);
-    const auto mode = bus->setNodeMode (refused, 0);
-
-    {
-        const FileModesApplyToThisThread asAnyUser;
-        startLibrary();
-
-        const auto numbers = enumerate();
-        ASSERT_EQ (numbers.size(), 2u);
-        EXPECT_NE (HID_GetDeviceType (numbers[0]), HID_TYPE_TRBKELO7);
-        EXPECT_EQ (trbDeviceNode (numbers[0]), "/dev/" + refused.nodeName());
-        EXPECT_EQ (trbDeviceNode (numbers[1]), "/dev/" + hidden.nodeName());
-        EXPECT_EQ (trbControllersWithoutAccess(), std::vector<std::string> { "/dev/" + refused.nodeName() });
-    }
-
-    // The rule in place: the next look finds nothing refused, and the controller is taken up.
-    bus->setNodeMode (refused, mode);
-    EXPECT_TRUE (trbControllersWithoutAccess().empty());
-    const auto numbers = enumerate();
-    ASSERT_EQ (numbers.size(), 2u);
-    EXPECT_EQ (HID_GetDeviceType (numbers[0]), HID_TYPE_TRBKELO7);
-    EXPECT_EQ (trbDeviceNode (-1), "");
 }
 
 TEST_F (UsbDeviceLibrary, ADeviceThatHangsUpIsToldRemovedOnceThoughUdevTellsToo)

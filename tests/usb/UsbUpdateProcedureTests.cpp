@@ -119,6 +119,9 @@ TEST (UsbUpdateProcedure, AControllerThisUserMayNotOpenIsToldWithTheRemedyNotJus
     EmulatedHidBus bus;
     auto& controller = bus.plugIn (EmulatedUsbIdentity());
     const auto mode = bus.setNodeMode (controller, 0);
+    // A controller whose node is missing is not one this user may not open.
+    auto& withoutNode = bus.plugIn (EmulatedUsbIdentity());
+    bus.hideNode (withoutNode, true);
     UpdateFolder folder (makeUpdateImage ("1.05", 0x20261209, 7));
 
     {
@@ -143,4 +146,5 @@ TEST (UsbUpdateProcedure, AControllerThisUserMayNotOpenIsToldWithTheRemedyNotJus
     }
 
     bus.setNodeMode (controller, mode);
+    bus.hideNode (withoutNode, false);
 }
