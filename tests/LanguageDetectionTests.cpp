@@ -1,6 +1,6 @@
-#include "text/FontResolvingLookAndFeel.h"
+#include "text/fonts/FontResolvingLookAndFeel.h"
 #include "text/LanguageDetection.h"
-#include "text/SystemFonts.h"
+#include "text/fonts/SystemFonts.h"
 #include "text/SystemLocale.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
-#include "text/FontResolvingLookAndFeel.h"
+#include "text/fonts/FontResolvingLookAndFeel.h"
 #include "text/FormatText.h"
-#include "text/SystemFonts.h"
+#include "text/fonts/SystemFonts.h"
 #include "text/TxtLoader.h"
 
 #include <gtest/gtest.h>

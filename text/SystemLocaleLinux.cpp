@@ -3,7 +3,7 @@
 
 #include "text/SystemLocale.h"
 
-#include "text/SystemFonts.h"
+#include "text/fonts/SystemFonts.h"
 #include "text/TxtTables.h"
 
 #include <cstdlib>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "text/FontResolvingLookAndFeel.h"
+#include "text/fonts/FontResolvingLookAndFeel.h"
 
 /**
     The look of the language chooser, and the desktop's default look: every

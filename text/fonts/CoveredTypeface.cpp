@@ -1,4 +1,4 @@
-#include "text/CoveredTypeface.h"
+#include "text/fonts/CoveredTypeface.h"
 
 #include <cmath>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "text/CharacterCoverage.h"
+#include "text/fonts/CharacterCoverage.h"
 
 #include <juce_graphics/juce_graphics.h>
 

@@ -1,8 +1,8 @@
 // The installed fonts through fontconfig, the font catalogue every Linux desktop uses.
 
-#include "text/SystemFonts.h"
+#include "text/fonts/SystemFonts.h"
 
-#include "text/CoveredTypeface.h"
+#include "text/fonts/CoveredTypeface.h"
 #include "text/TxtTables.h"
 
 #include <fontconfig/fontconfig.h>
