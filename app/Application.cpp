@@ -1,9 +1,14 @@
 #include "app/Application.h"
 
+#include "app/CommandLine.h"
+#include "app/ExitStatus.h"
+#include "app/ProgramIdentity.h"
+#include "ui/MainComponent.h"
+
 namespace
 {
-const juce::String kApplicationName { "TRBKelo7UpdateProgram" };
-const juce::String kApplicationVersion { "1.0.0" };
+const juce::String kApplicationName { kProgramName };
+const juce::String kApplicationVersion { kProgramVersion };
 
 // How long a later launch waits for the running instance to start listening,
 // in case that one is itself still starting.
@@ -30,12 +35,15 @@ bool Application::moreThanOneInstanceAllowed()
 void Application::initialise (const juce::String&)
 {
     initialised = true;
+    // main() has already turned away a command line it does not understand.
+    const auto parsed = CommandLine::parse (getCommandLineParameterArray());
 
     // First, so that a quit signal during start-up already ends the program
     // through shutdown().
     quitSignals = std::make_unique<QuitSignalWatcher> ([this]
                                                        { systemRequestedQuit(); });
     mainWindow = std::make_unique<MainWindow>();
+    mainWindow->getMainComponent().setUpdateFilePlaces (updateFilePlacesForThisProcess (parsed.updateFilePath));
     instanceHandover = std::make_unique<InstanceHandover> (getApplicationName(),
                                                            [this] (const juce::String& commandLine)
                                                            { anotherInstanceStarted (commandLine); });
@@ -54,6 +62,13 @@ void Application::shutdown()
     }
 
     instanceHandover = nullptr;
+
+    // Read before the window goes: closing it stops a worker that may still run.
+    auto& component = mainWindow->getMainComponent();
+    const auto exitStatus = exitStatusFor (component.getStatus());
+    setApplicationReturnValue (exitStatus);
+    component.getSupportLog().ending (exitStatus);
+
     mainWindow = nullptr;
     // Last: a second quit signal while the window closes is absorbed here
     // instead of ending the process halfway through its shutdown.

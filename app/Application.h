@@ -29,11 +29,13 @@ public:
     bool moreThanOneInstanceAllowed() override;
 
     /** Creates the main window and starts listening for later launches and
-        for the system's quit signals. The command line is ignored. */
+        for the system's quit signals. A path on the command line is where the
+        update file is looked for first. */
     void initialise (const juce::String& commandLine) override;
 
-    /** Deletes the main window, and with it the main component. In a launch
-        that found another instance running, hands the command line over. */
+    /** Sets the exit status from the update's status (app/ExitStatus.h) and deletes
+        the main window, and with it the main component. In a launch that found
+        another instance running, hands the command line over. */
     void shutdown() override;
 
     /** Brings the main window to the front with the keyboard focus, if it

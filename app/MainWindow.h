@@ -22,6 +22,9 @@ public:
     /** The base class deletes the content, the main component. */
     ~MainWindow() override;
 
+    /** The window's content. Message thread. */
+    MainComponent& getMainComponent() noexcept { return *mainComponent; }
+
 private:
     // Created by the constructor and owned by the window as its content.
     MainComponent* mainComponent = nullptr;

@@ -57,12 +57,20 @@ bool HidCtrl::write (const uint8_t* report)
     return util->writeReport (report);
 }
 
+int32_t HidCtrl::deviceNumber() const noexcept
+{
+    return util != nullptr ? util->deviceNo.load() : -1;
+}
+
 void HidCtrl::hidDeviceRemoved()
 {
     connected.store (0);
     firmwareVersion = 0;
     std::memset (inputReport, 0, sizeof (inputReport));
     inputLength = 0;
+
+    if (connectionObserver != nullptr)
+        connectionObserver (false);
 
     if (listener != nullptr)
         listener->hidDeviceRemoved();
@@ -76,6 +84,9 @@ void HidCtrl::hidDeviceArrived()
     connected.store (1);
     firmwareVersion = util->readFirmwareVersion();
     inputLength = util->readInput (inputReport);
+
+    if (connectionObserver != nullptr)
+        connectionObserver (true);
 
     if (listener != nullptr)
         listener->hidDeviceArrived();

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
 class HidUtil;
 
@@ -52,6 +53,14 @@ public:
     /** Reads the pending input report into the buffer and tells the listener; nothing is
         forwarded when no device is held or the read gave no bytes. Message thread. */
     void hidInputReceived (int param) override;
+
+    /** The device library's number of the held controller, or -1 when none is held.
+        Message thread. */
+    int32_t deviceNumber() const noexcept;
+
+    /** Told, before the listener, when the controller comes (true) or goes (false): for a
+        log of what happened. Message thread. */
+    std::function<void (bool arrived)> connectionObserver;
 
     HidHandler* listener = nullptr;
     HidUtil* util = nullptr;

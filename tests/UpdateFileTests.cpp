@@ -467,3 +467,144 @@ TEST (UpdateFileSearch, AFileErrorKeepsWhatWasReadForTheDisplay)
     EXPECT_EQ (state.fileVersion, "1.0A");
     EXPECT_EQ (state.checkedImage, nullptr);
 }
+
+//==============================================================================
+namespace
+{
+// The four places of a search, each a folder of its own under one scratch folder.
+struct SearchPlaces
+{
+    SearchPlaces()
+    {
+        for (auto* folder : { &named, &program, &current, &downloads })
+            EXPECT_TRUE (folder->createDirectory());
+    }
+
+    std::vector<UpdateFilePlace> places (const juce::String& commandLinePath) const
+    {
+        return updateFilePlaces (commandLinePath, program, current, downloads);
+    }
+
+    ScratchFolder scratch;
+    juce::File named = scratch.folder.getChildFile ("named");
+    juce::File program = scratch.folder.getChildFile ("program");
+    juce::File current = scratch.folder.getChildFile ("current");
+    juce::File downloads = scratch.folder.getChildFile ("downloads");
+};
+} // namespace
+
+TEST (UpdateFileSearch, EachPlaceIsSearchedInTurnAndTheFirstHoldingAFileWins)
+{
+    SearchPlaces p;
+    const std::vector<juce::File> order { p.named, p.program, p.current, p.downloads };
+
+    // From the last place to the first, each place gets a file numbered lower
+    // than the ones already lying in later places: the earlier place still wins.
+    for (int i = (int) order.size() - 1; i >= 0; --i)
+    {
+        const auto file = order[(size_t) i].getChildFile ("trbkelo7__v" + juce::String (100 + i) + ".bin");
+        ASSERT_TRUE (file.replaceWithData (validImage().data(), validImage().size()));
+
+        UpdateFileState state;
+        UpdateFileSearchReport report;
+        EXPECT_EQ (findUpdateFile (p.places ("../named"), state, &report), std::nullopt) << i;
+        EXPECT_EQ (report.chosen, file);
+        EXPECT_EQ (state.regions[REGION_MAIN].file, file);
+        EXPECT_EQ (report.searchedFolders, std::vector<juce::File> (order.begin(), order.begin() + i + 1));
+    }
+}
+
+TEST (UpdateFileSearch, AFaultyFileInAnEarlierPlaceIsReportedNotPassedOver)
+{
+    SearchPlaces p;
+    auto broken = validImage();
+    broken[100] ^= 0xff;
+    const auto faulty = p.program.getChildFile ("trbkelo7__v101.bin");
+    faulty.replaceWithData (broken.data(), broken.size());
+    p.downloads.getChildFile ("trbkelo7__v102.bin").replaceWithData (validImage().data(), validImage().size());
+
+    UpdateFileState state;
+    UpdateFileSearchReport report;
+    EXPECT_EQ (findUpdateFile (p.places ({}), state, &report), ERR_FILE_CRC);
+    EXPECT_EQ (report.chosen, faulty);
+    EXPECT_EQ (state.fileState, FILE_NONE);
+}
+
+TEST (UpdateFileSearch, ANamedFileIsTakenWhateverItsNameAndOnlyIt)
+{
+    SearchPlaces p;
+    p.program.getChildFile ("trbkelo7__v300.bin").replaceWithData (validImage().data(), validImage().size());
+    const auto named = p.named.getChildFile ("firmware (1).bin");
+    named.replaceWithData (validImage().data(), validImage().size());
+
+    // Relative to the current folder, or absolute.
+    for (const auto& path : { juce::String ("../named/firmware (1).bin"), named.getFullPathName() })
+    {
+        UpdateFileState state;
+        UpdateFileSearchReport report;
+        EXPECT_EQ (findUpdateFile (p.places (path), state, &report), std::nullopt) << path;
+        EXPECT_EQ (report.chosen, named);
+        EXPECT_TRUE (report.searchedFolders.empty());
+    }
+
+    // One that does not exist ends the search: no other file is taken instead.
+    const auto missing = p.named.getChildFile ("trbkelo7__v999.bin");
+    UpdateFileState state;
+    state.fileState = FILE_READY;
+    UpdateFileSearchReport report;
+    EXPECT_EQ (findUpdateFile (p.places (missing.getFullPathName()), state, &report), ERR_FILE_NOT_FOUND);
+    EXPECT_EQ (report.namedFile, missing);
+    EXPECT_EQ (report.chosen, juce::File());
+    EXPECT_EQ (state.fileState, FILE_NONE);
+}
+
+TEST (UpdateFileSearch, NothingAnywhereIsNotFoundAfterEveryFolderOnce)
+{
+    SearchPlaces p;
+    UpdateFileState state;
+    UpdateFileSearchReport report;
+
+    // The current folder is also the program's, and is searched only once.
+    EXPECT_EQ (findUpdateFile (updateFilePlaces ({}, p.program, p.program, p.downloads), state, &report), ERR_FILE_NOT_FOUND);
+    EXPECT_EQ (report.searchedFolders, (std::vector<juce::File> { p.program, p.downloads }));
+    EXPECT_EQ (report.namedFile, juce::File());
+    EXPECT_EQ (report.chosen, juce::File());
+}
+
+TEST (UpdateFileSearch, TheDownloadFolderIsTheOneTheUserDirsName)
+{
+    ScratchFolder scratch;
+    const auto home = scratch.folder.getChildFile ("home");
+    const auto config = home.getChildFile (".config");
+    ASSERT_TRUE (config.createDirectory());
+
+    const struct
+    {
+        const char* userDirs; // nullptr: no user-dirs.dirs at all
+        juce::File expected;
+    } cases[] = {
+        { nullptr, home.getChildFile ("Downloads") },
+        { "XDG_DOWNLOAD_DIR=\"$HOME/T\xc3\xa9l\xc3\xa9"
+          "chargements\"\n",
+          home.getChildFile (juce::String::fromUTF8 ("T\xc3\xa9l\xc3\xa9"
+                                                     "chargements")) },
+        { "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\n  XDG_DOWNLOAD_DIR=\"/srv/dl\"  \n", juce::File ("/srv/dl") },
+        { "XDG_DOWNLOAD_DIR=\"$HOME\"\n", home },
+        { "XDG_DOWNLOAD_DIR=\"$HOME/a\"\nXDG_DOWNLOAD_DIR=\"$HOME/b\"\n", home.getChildFile ("b") },
+        // Lines that cannot be read that way are passed over.
+        { "XDG_DOWNLOAD_DIR=relative\nXDG_DOWNLOAD_DIR=\"dl\"\nXDG_DOWNLOAD_DIRS=\"/x\"\n", home.getChildFile ("Downloads") },
+    };
+
+    for (const auto& c : cases)
+    {
+        const auto userDirs = config.getChildFile ("user-dirs.dirs");
+        userDirs.deleteFile();
+
+        if (c.userDirs != nullptr)
+        {
+            ASSERT_TRUE (userDirs.replaceWithText (juce::String::fromUTF8 (c.userDirs)));
+        }
+
+        EXPECT_EQ (userDownloadFolder (home, config), c.expected) << (c.userDirs != nullptr ? c.userDirs : "none");
+    }
+}

@@ -44,7 +44,15 @@ MainComponent::MainComponent()
     }
 
     ctrl = std::make_unique<HidCtrl>();
+    ctrl->connectionObserver = [this] (bool arrived)
+    {
+        if (arrived)
+            supportLog.controllerArrived (ctrl->deviceNumber());
+        else
+            supportLog.controllerRemoved();
+    };
     ctrl->open (this);
+    supportLog.deviceLinkOpened (ctrl->connected.load() != 0 ? ctrl->deviceNumber() : -1);
 
     focusFollower.onFocusChange = [this]
     { giveDefaultFocus(); };
@@ -78,17 +86,22 @@ MainComponent::~MainComponent()
 //==============================================================================
 void MainComponent::startCheck()
 {
-    startCheck (updateFileFolder);
+    startCheck (updateFilePlaces);
 }
 
 void MainComponent::startCheck (const juce::File& folder)
+{
+    startCheck (std::vector<UpdateFilePlace> { { folder, false } });
+}
+
+void MainComponent::startCheck (const std::vector<UpdateFilePlace>& places)
 {
     // While the worker checks the controller the status is still ST_INITIAL; a
     // further press must not touch what the worker uses.
     if (isThreadRunning() || status.get() != ST_INITIAL)
         return;
 
-    findUpdateFile (folder);
+    findUpdateFile (places);
 
     if (isFileErrorStatus (status.get()))
         return;
@@ -108,6 +121,7 @@ void MainComponent::startUpdate()
     if (status.setIf (ST_READY, ST_PREPARE))
     {
         updateStarted = true;
+        supportLog.writeStarted();
         notify(); // the worker sleeps on the ready screen until told
     }
 }
@@ -132,10 +146,15 @@ void MainComponent::closeApplication()
 
 void MainComponent::findUpdateFile()
 {
-    findUpdateFile (updateFileFolder);
+    findUpdateFile (updateFilePlaces);
 }
 
 void MainComponent::findUpdateFile (const juce::File& folder)
+{
+    findUpdateFile (std::vector<UpdateFilePlace> { { folder, false } });
+}
+
+void MainComponent::findUpdateFile (const std::vector<UpdateFilePlace>& places)
 {
     UpdateFileState found;
     found.fileState = fileState;
@@ -143,7 +162,9 @@ void MainComponent::findUpdateFile (const juce::File& folder)
     found.fileVersion = fileVersion;
     found.regions = regions;
 
-    const auto error = ::findUpdateFile (folder, found);
+    UpdateFileSearchReport report;
+    const auto error = ::findUpdateFile (places, found, &report);
+    supportLog.fileSearched (report, found);
 
     fileState = found.fileState;
     fileStamp = found.fileStamp;

@@ -5,6 +5,7 @@
 #include "ui/AlineButton.h"
 #include "ui/LangLookAndFeel.h"
 #include "ui/ProgressLookAndFeel.h"
+#include "ui/SupportLog.h"
 #include "update/Protocol.h"
 #include "update/Status.h"
 #include "update/UpdateFileSearch.h"
@@ -49,12 +50,19 @@ public:
         Does nothing while the worker already runs. Failures end in the status. */
     void startCheck();
 
-    /** The same, searching another folder than the executable's (tests, tools). */
+    /** The same, searching another folder than the usual places (tests, tools). */
     void startCheck (const juce::File& folder);
 
-    /** Where the main button looks for the update file; the executable's folder unless a
-        test or tool says otherwise. Message thread, before the first press. */
-    void setUpdateFileFolder (const juce::File& folder) { updateFileFolder = folder; }
+    /** The same, searching the given places in order. */
+    void startCheck (const std::vector<UpdateFilePlace>& places);
+
+    /** Where the main button looks for the update file: the executable's folder, the
+        current folder and the download folder unless the program or a test says
+        otherwise. Message thread, before the first press. */
+    void setUpdateFilePlaces (std::vector<UpdateFilePlace> places) { updateFilePlaces = std::move (places); }
+
+    /** Makes folder the only place the main button looks in (tests, tools). */
+    void setUpdateFileFolder (const juce::File& folder) { updateFilePlaces = { { folder, false } }; }
 
     /** The main button on the ready screen ("Start"): lets the worker write the update.
         Does nothing in any other status. */
@@ -63,12 +71,16 @@ public:
     /** Stops the worker (waking a pending wait at once) and asks the application to quit. */
     void closeApplication();
 
-    /** Searches the executable's folder for the newest update file and checks it;
-        the outcome is in the status, fileState, fileStamp, fileVersion and regions. */
+    /** Searches the update file's places for the newest update file and checks it;
+        the outcome is in the status, fileState, fileStamp, fileVersion and regions,
+        and in the support log. */
     void findUpdateFile();
 
     /** The same search in another folder (tests, tools). */
     void findUpdateFile (const juce::File& folder);
+
+    /** The same search in the given places. */
+    void findUpdateFile (const std::vector<UpdateFilePlace>& places);
 
     //==============================================================================
     /** Rebuilds the screen for the current status: its text, the controls shown,
@@ -112,6 +124,7 @@ public:
     int32_t getCurrentRegion() const noexcept { return currentRegion.load(); }
     bool isFullUpdate() const noexcept { return fullUpdate.load(); }
     bool isCompleted() const noexcept { return completed.load() == 1; }
+    SupportLog& getSupportLog() noexcept { return supportLog; }
     const UpdateRegion& getRegion (int index) const noexcept { return regions[(size_t) index]; }
     HidCtrl& getDeviceLink() noexcept { return *ctrl; }
 
@@ -206,6 +219,7 @@ private:
 
     //==============================================================================
     FocusFollower focusFollower;
+    SupportLog supportLog;
     juce::GlyphArrangement textLayout;
     DisplayKey laidOutKey;
     LangLookAndFeel langLookAndFeel;
@@ -251,7 +265,7 @@ private:
     int replyTimeoutMs = kReplyTimeoutMs;
     int busyPollLimitMs = kBusyPollLimitMs;
     ReplyTimeoutRule replyTimeoutRule;
-    juce::File updateFileFolder = juce::File::getSpecialLocation (juce::File::currentExecutableFile).getParentDirectory();
+    std::vector<UpdateFilePlace> updateFilePlaces = updateFilePlacesForThisProcess ({});
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainComponent)
 };

@@ -69,6 +69,8 @@ MainComponent::Screen MainComponent::screenFor (int32_t statusValue) const
 
 void MainComponent::updateDisplay()
 {
+    supportLog.statusSeen (*this);
+
     auto* catalogue = TxtLoader::getInstance();
     const auto languageFont = catalogue->getFontName (catalogue->getLanguage());
     juce::Font::setFallbackFontName (languageFont);

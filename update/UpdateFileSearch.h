@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 // Update files are named trbkelo7__vNNN.bin: the prefix, three characters read
 // as a number (highest wins), the extension.
@@ -70,3 +71,63 @@ std::optional<int32_t> applyUpdateFileCheck (const juce::File& chosen, const Upd
     on the file system (never on a FIFO or a device named like an update file).
 */
 std::optional<int32_t> findUpdateFile (const juce::File& folder, UpdateFileState& state);
+
+/**
+    One place where the update file is looked for: a folder whose newest
+    update file is taken, or a file named by the user, taken whatever its name.
+*/
+struct UpdateFilePlace
+{
+    juce::File path;
+    bool namedFile = false;
+
+    bool operator== (const UpdateFilePlace& other) const { return path == other.path && namedFile == other.namedFile; }
+};
+
+/**
+    The places to look in, in order: the path given on the command line (a file,
+    or a folder to search; relative to currentFolder; none when empty), the
+    program's folder, the current folder, the download folder. A folder already
+    in the list is not listed again. Any thread.
+*/
+std::vector<UpdateFilePlace> updateFilePlaces (const juce::String& commandLinePath, const juce::File& programFolder,
+                                               const juce::File& currentFolder, const juce::File& downloadFolder);
+
+/**
+    updateFilePlaces for this process: its executable's folder, its working
+    folder and the user's download folder. Message thread.
+*/
+std::vector<UpdateFilePlace> updateFilePlacesForThisProcess (const juce::String& commandLinePath);
+
+/**
+    The user's download folder: XDG_DOWNLOAD_DIR as user-dirs.dirs in configHome
+    names it ("$HOME/..." or an absolute path), else home's "Downloads". A line
+    that cannot be read that way is passed over. Any thread.
+*/
+juce::File userDownloadFolder (const juce::File& home, const juce::File& configHome);
+
+/** userDownloadFolder from $HOME and $XDG_CONFIG_HOME (else ~/.config). Any thread. */
+juce::File userDownloadFolder();
+
+/** What a search went through, for the support log. */
+struct UpdateFileSearchReport
+{
+    std::vector<juce::File> searchedFolders; // in the order they were searched
+    juce::File namedFile; // the file named by the user, if one was
+    juce::File chosen; // the file taken (and checked); none when nothing was found
+    std::optional<int32_t> error; // as findUpdateFile returns it
+};
+
+/**
+    Looks through places in order and takes the first candidate: a named file
+    as it is, or the newest update file of a folder (as chooseUpdateFile); then
+    checks it and fills state as the single-folder search does.
+
+    A named file that does not exist ends the search there, with
+    ERR_FILE_NOT_FOUND: the user asked for that file and no other. A folder
+    that holds no update file passes the search on to the next place. Fills
+    report (when given) with what was searched and taken. Message thread in the
+    program; blocks only on the file system.
+*/
+std::optional<int32_t> findUpdateFile (const std::vector<UpdateFilePlace>& places, UpdateFileState& state,
+                                       UpdateFileSearchReport* report = nullptr);

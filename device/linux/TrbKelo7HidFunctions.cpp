@@ -1,6 +1,7 @@
 // The ten device-library functions on Linux, over hidapi (hidraw) and udev.
 // Each forwards to the one UsbHidLibrary; see there for the threads and notices.
 
+#include "device/DeviceNodes.h"
 #include "device/TrbKelo7Hid.h"
 #include "device/linux/UsbHidLibrary.h"
 
@@ -78,4 +79,14 @@ extern "C"
         UsbHidLibrary::instance().finalise();
         return kDone;
     }
+}
+
+std::string trbDeviceNode (int32_t deviceNumber)
+{
+    return UsbHidLibrary::instance().nodePath (deviceNumber);
+}
+
+std::vector<std::string> trbControllersWithoutAccess()
+{
+    return UsbHidLibrary::instance().controllersWithoutAccess();
 }

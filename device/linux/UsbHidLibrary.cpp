@@ -6,7 +6,11 @@
 #include <hidapi/hidapi.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace
 {
@@ -209,6 +213,41 @@ bool UsbHidLibrary::write (int32_t number, const uint8_t* report, int32_t length
 {
     const auto connection = controllerConnection (number);
     return connection != nullptr && connection->write (report, length);
+}
+
+std::string UsbHidLibrary::nodePath (int32_t number)
+{
+    const std::lock_guard<std::mutex> state (lock);
+    const auto* entry = findLocked (number);
+    return entry != nullptr ? entry->path : std::string();
+}
+
+std::vector<std::string> UsbHidLibrary::controllersWithoutAccess()
+{
+    std::vector<std::string> unopened;
+
+    {
+        const std::lock_guard<std::mutex> state (lock);
+
+        for (const auto& entry : entries)
+            if (entry.typeCode != HID_TYPE_OTHER && entry.connection == nullptr)
+                unopened.push_back (entry.path);
+    }
+
+    std::vector<std::string> refused;
+
+    // hidapi keeps no reason for a failed open; the node itself tells it.
+    for (const auto& path : unopened)
+    {
+        const int fd = ::open (path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+
+        if (fd >= 0)
+            ::close (fd);
+        else if (errno == EACCES || errno == EPERM)
+            refused.push_back (path);
+    }
+
+    return refused;
 }
 
 std::vector<UsbHidLibrary::PresentNode> UsbHidLibrary::listPresentNodes()

@@ -71,6 +71,14 @@ public:
         or when the write failed. Worker thread (any thread). */
     bool write (int32_t number, const uint8_t* report, int32_t length);
 
+    /** The node path of a present device ("/dev/hidraw3"), or empty. Any thread. */
+    std::string nodePath (int32_t number);
+
+    /** The node paths of present controllers that are not open because opening their node is
+        refused (its permissions); each is tried once more to tell that from a node that is
+        missing or failing. Message thread. */
+    std::vector<std::string> controllersWithoutAccess();
+
 private:
     struct Entry
     {

@@ -34,6 +34,8 @@ LANGUAGE_ENGLISH, LANGUAGE_JAPANESE = 0, 11
 
 ST_INITIAL, ST_READY, ST_BLOCK_HEADER, ST_BLOCK_WAIT, ST_COMPLETE = 0, 1, 3, 6, 7
 ERR_FILE_CONTENT, ERR_NOT_CONNECTED, ERR_DEVICE_REMOVED = 0x0E04, 0x0E21, 0x0E37
+# Exit statuses (app/ExitStatus.h).
+EXIT_UPDATED, EXIT_UPDATE_FAILED, EXIT_LEFT_BEFORE_WRITE = 0, 3, 4
 
 # A quick controller: no answer latency and two busy polls per block, so that
 # each block lasts a few 100 ms polls and a picture of the progress screen can
@@ -70,7 +72,10 @@ class Walk:
     """One demo program in a folder of its own with its scenario, update file,
     screen log and flash dump."""
 
-    def __init__(self, test, scenario=QUICK, file_args=None, language=ENGLISH):
+    def __init__(self, test, scenario=QUICK, file_args=None, language=ENGLISH,
+                 update_file=None, args=(), cwd=None, extra_env=None):
+        """update_file: where to write the update file (default: beside the
+        program); args, cwd and extra_env: how the program is started."""
         self.test, self.server = test, test.server
         self.keyboard_woken = False
         self.folder = tempfile.mkdtemp(prefix="trb-walk-")
@@ -80,7 +85,7 @@ class Walk:
         program = os.path.join(self.folder, "TRBKelo7UpdateDemo")
         shutil.copy2(PROGRAM, program)
         file_args = file_args or [FILE_VERSION, FILE_STAMP, FILE_CONTENT]
-        self.update_file = os.path.join(self.folder, FILE_NAME)
+        self.update_file = update_file or os.path.join(self.folder, FILE_NAME)
         subprocess.run([MAKE_UPDATE_FILE] + file_args + [self.update_file], check=True, capture_output=True)
         scenario_path = self.path("scenario.txt")
         with open(scenario_path, "w") as f:
@@ -88,7 +93,8 @@ class Walk:
         self.log_path, self.flash_path = self.path("screen.log"), self.path("flash.bin")
         env = dict(language, TRB_SCREEN_LOG=self.log_path, TRB_SIM_SCENARIO=scenario_path,
                    TRB_SIM_FLASH_DUMP=self.flash_path)
-        self.program = self.server.start(program, extra_env=env)
+        env.update(extra_env or {})
+        self.program = self.server.start(program, *args, cwd=cwd, extra_env=env)
         test.addCleanup(self.program.stop)
         self.window = self.program.wait_for_window()
 
@@ -165,6 +171,11 @@ class Walk:
         popup.click(x, y)
         return self.wait_for_screen(lambda s: s["language"] == index, f"language {index}")
 
+    def click(self, control):
+        """Clicks a control of the current screen in its middle."""
+        x, y, w, h = self.screen()["controls"][control]["bounds"]
+        self.window.click(x + w // 2, y + h // 2)
+
     def screenshot(self, name):
         if SCREENSHOT_DIR:
             os.makedirs(SCREENSHOT_DIR, exist_ok=True)
@@ -206,8 +217,16 @@ class UpdateWalkEndToEnd(unittest.TestCase):
         x, y, w, h = ICON
         return x, y, x + w, y + h
 
-    def assert_ends_with_zero(self, walk):
-        self.assertEqual(walk.program.wait(30), 0, walk.program.output())
+    def assert_ends_with(self, walk, exit_status):
+        self.assertEqual(walk.program.wait(30), exit_status, walk.program.output())
+
+    def assert_log(self, walk, expected):
+        """The support log's lines (stderr) that start with one of the expected
+        lines' first words are exactly the expected lines, in order."""
+        prefixes = tuple(line.split(":")[0] + ":" for line in expected) + tuple(
+            line for line in expected if ":" not in line)
+        lines = [line for line in walk.program.output().splitlines() if line.startswith(prefixes)]
+        self.assertEqual(lines, expected, walk.program.output())
 
     def test_the_language_screen_starts_in_the_detected_language(self):
         for language, index, box_text, title in ((ENGLISH, LANGUAGE_ENGLISH, "English", "Updater Program"),
@@ -220,7 +239,7 @@ class UpdateWalkEndToEnd(unittest.TestCase):
                 self.assertEqual(screen["title"], title)
                 trb_x11.wait_until(lambda: walk.window.title() == title, 5, what="the window's title")
                 walk.program.signal()
-                self.assert_ends_with_zero(walk)
+                self.assert_ends_with(walk, EXIT_LEFT_BEFORE_WRITE)
 
     def test_a_full_update_from_the_language_screen_to_ok(self):
         walk = Walk(self)
@@ -288,7 +307,22 @@ class UpdateWalkEndToEnd(unittest.TestCase):
         self.assert_no_icon(walk.pixels())
         walk.screenshot("complete")
         window.key("Return")
-        self.assert_ends_with_zero(walk)
+        self.assert_ends_with(walk, EXIT_UPDATED)
+
+        # What a supporter reads in the journal: every step, in order.
+        self.assert_log(walk, [
+            "controller connected: node simulated",
+            f"update file taken: {walk.update_file}, version {FILE_VERSION}, date stamp {FILE_STAMP}",
+            "controller found: version 1.00, date stamp 20240101, node simulated",
+            "regions to write: main at 0x000000, 589824 bytes; extra at 0x090000, 524288 bytes; "
+            "info at 0x1D0000, 65536 bytes",
+            "write started",
+            "region written: main at 0x000000, 589824 bytes",
+            "region written: extra at 0x090000, 524288 bytes",
+            "region written: info at 0x1D0000, 65536 bytes",
+            "result: complete",
+            "exit status 0: the update was written",
+        ])
 
         # The controller now holds the file's regions.
         with open(walk.update_file, "rb") as f:
@@ -346,7 +380,15 @@ class UpdateWalkEndToEnd(unittest.TestCase):
         walk.screenshot(name)
 
         walk.window.key("Return")
-        self.assert_ends_with_zero(walk)
+        self.assert_ends_with(walk, EXIT_UPDATE_FAILED)
+        self.assertIn(f"result: error 0x{error:04X}, ", walk.program.output())
+        if error == ERR_DEVICE_REMOVED:
+            self.assertIn("controller removed: node simulated", walk.program.output())
+        if error == ERR_NOT_CONNECTED:
+            self.assertIn("controller not connected", walk.program.output())
+        if error == ERR_FILE_CONTENT:
+            self.assertIn(f"update file faulty: {walk.update_file}: its version text \"1x05\" is not a version",
+                          walk.program.output())
 
 
 if __name__ == "__main__":

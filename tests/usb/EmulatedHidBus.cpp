@@ -1,5 +1,10 @@
 #include "tests/usb/EmulatedHidBus.h"
 
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <umockdev.h>
 
 #include <chrono>
@@ -259,7 +264,42 @@ void EmulatedHidBus::hideNode (EmulatedHidDevice& device, bool hidden)
         throw std::runtime_error ("cannot move the node of " + device.node);
 }
 
+unsigned EmulatedHidBus::setNodeMode (EmulatedHidDevice& device, unsigned mode)
+{
+    gchar* root = umockdev_testbed_get_root_dir (testbed);
+    const std::string node = std::string (root) + "/dev/" + device.node;
+    g_free (root);
+
+    // The node is a link; the mode that counts is that of the PTY it leads to.
+    struct stat before
+    {
+    };
+
+    if (::stat (node.c_str(), &before) != 0 || ::chmod (node.c_str(), (mode_t) mode) != 0)
+        throw std::runtime_error ("cannot change the mode of " + device.node);
+
+    return before.st_mode & 07777;
+}
+
 void EmulatedHidBus::announce (EmulatedHidDevice& device)
 {
     umockdev_testbed_uevent (testbed, device.syspath.c_str(), "add");
+}
+
+void FileModesApplyToThisThread::setOverride (bool on)
+{
+    __user_cap_header_struct header { _LINUX_CAPABILITY_VERSION_3, 0 };
+    __user_cap_data_struct data[2] {};
+
+    if (::syscall (SYS_capget, &header, data) != 0)
+        return;
+
+    for (const auto capability : { (unsigned) CAP_DAC_OVERRIDE, (unsigned) CAP_DAC_READ_SEARCH })
+    {
+        auto& effective = data[capability / 32].effective;
+        const auto bit = 1u << (capability % 32);
+        effective = on ? (effective | (data[capability / 32].permitted & bit)) : (effective & ~bit);
+    }
+
+    ::syscall (SYS_capset, &header, data);
 }

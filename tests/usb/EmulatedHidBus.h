@@ -97,6 +97,10 @@ public:
         as it does before udev has made the node usable; the device stays in sysfs. */
     void hideNode (EmulatedHidDevice& device, bool hidden);
 
+    /** Sets the permission bits of the device's /dev node (as a udev rule would); returns
+        the bits it had. */
+    unsigned setNodeMode (EmulatedHidDevice& device, unsigned mode);
+
     /** udev hears an add for a device already plugged in (as after a re-trigger). */
     void announce (EmulatedHidDevice& device);
 
@@ -107,4 +111,18 @@ private:
     UMockdevTestbed* testbed = nullptr;
     int nextIndex = 0;
     std::vector<std::unique_ptr<EmulatedHidDevice>> devices;
+};
+
+/**
+    Root opens a node whatever its mode. While one of these lives, the calling
+    thread (and the threads it starts) opens files as their modes say, as any
+    other user would; capabilities belong to each thread, the rest of the
+    process keeps them. Without root it changes nothing.
+*/
+struct FileModesApplyToThisThread
+{
+    FileModesApplyToThisThread() { setOverride (false); }
+    ~FileModesApplyToThisThread() { setOverride (true); }
+
+    static void setOverride (bool on);
 };

@@ -174,3 +174,38 @@ TEST (UsbUpdateProcedure, AnUpdateCutOffByUnpluggingIsFinishedByRunningTheUpdate
 
     component.reset();
 }
+
+TEST (UsbUpdateProcedure, AControllerThisUserMayNotOpenIsToldWithTheRemedyNotJustAsNotConnected)
+{
+    EmulatedHidBus bus;
+    auto& controller = bus.plugIn (EmulatedUsbIdentity());
+    const auto mode = bus.setNodeMode (controller, 0);
+    // A controller whose node is missing is not one this user may not open.
+    auto& withoutNode = bus.plugIn (EmulatedUsbIdentity());
+    bus.hideNode (withoutNode, true);
+    UpdateFolder folder (makeUpdateImage ("1.05", 0x20261209, 7));
+
+    {
+        const FileModesApplyToThisThread asAnyUser;
+        auto component = std::make_unique<MainComponent>();
+        juce::StringArray lines;
+        component->getSupportLog().setSink ([&lines] (const juce::String& line)
+                                            { lines.add (line); });
+
+        component->setUpdateFileFolder (folder.folder);
+        component->buttonClicked (&component->getOkButton()); // "OK" on the language screen
+        EXPECT_EQ (component->getStatus(), ERR_NOT_CONNECTED);
+
+        const auto result = lines.indexOf ("result: error 0x0E21, no controller connected");
+        ASSERT_GE (result, 0) << lines.joinIntoString ("\n");
+        ASSERT_EQ (lines.size(), result + 2) << lines.joinIntoString ("\n");
+        const auto& told = lines[result + 1];
+        EXPECT_TRUE (told.startsWith ("controller without access: /dev/" + juce::String (controller.nodeName()) + " is a TRB-Kelo7, but this user may not open it"))
+            << told;
+        EXPECT_TRUE (told.contains ("udev rule") && told.contains ("replug")) << told;
+        component.reset();
+    }
+
+    bus.setNodeMode (controller, mode);
+    bus.hideNode (withoutNode, false);
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <juce_core/juce_core.h>
+
+#include <optional>
+
+/**
+    The program's command line:
+
+        PROGRAM [--help | --version] [--] [FILE-OR-FOLDER]
+
+    FILE-OR-FOLDER names the update file to take, or a folder to search for
+    one ahead of the usual places (the desktop entry passes the file the user
+    chose). "--" ends the options, for a path that begins with "-".
+*/
+struct CommandLine
+{
+    enum class Action
+    {
+        run,
+        help,
+        version,
+        usageError
+    };
+
+    Action action = Action::run;
+    juce::String updateFilePath; // as given; empty when none was
+    juce::String problem; // what was not understood, for usageError
+
+    /** Reads the arguments after the program's name. Never fails: what it does not
+        understand becomes usageError with a problem. Any thread. */
+    static CommandLine parse (const juce::StringArray& arguments);
+
+    /** What --help prints, naming the program as it was started. Any thread. */
+    static juce::String helpText (const juce::String& programName);
+
+    /** What --version prints. Any thread. */
+    static juce::String versionText();
+};
+
+/**
+    Everything that is answered before the framework starts its window system:
+    prints --help and --version to stdout, and a command line that is not
+    understood or a display that cannot be opened to stderr (one line each).
+
+    Returns the exit status to end with, or nothing when the program is to start.
+    Called by main() on the main thread before anything else.
+*/
+std::optional<int> answerBeforeStart (int argc, const char* const* argv);

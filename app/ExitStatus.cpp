@@ -1,0 +1,39 @@
+#include "app/ExitStatus.h"
+
+#include "update/Status.h"
+
+int exitStatusFor (int32_t status) noexcept
+{
+    if (status == ST_COMPLETE)
+        return EXIT_UPDATED;
+
+    if (isErrorStatus (status))
+        return EXIT_UPDATE_FAILED;
+
+    // Nothing has been sent to the controller's flash before "Start".
+    if (status == ST_INITIAL || status == ST_READY)
+        return EXIT_LEFT_BEFORE_WRITE;
+
+    return EXIT_WRITE_INTERRUPTED;
+}
+
+const char* exitStatusMeaning (int exitStatus) noexcept
+{
+    switch (exitStatus)
+    {
+        case EXIT_UPDATED:
+            return "the update was written";
+        case EXIT_CANNOT_START:
+            return "the program could not start";
+        case EXIT_USAGE:
+            return "the command line was not understood";
+        case EXIT_UPDATE_FAILED:
+            return "the update ended with an error";
+        case EXIT_LEFT_BEFORE_WRITE:
+            return "left before the write started";
+        case EXIT_WRITE_INTERRUPTED:
+            return "ended during the write; run the update again";
+        default:
+            return "unknown";
+    }
+}

@@ -1,0 +1,217 @@
+"""End-to-end tests of the command line, the exit status and the places where
+the update file is looked for: the real demo program, driven like a user or a
+script would drive it, its stderr read as a supporter would read the journal.
+
+Run through CTest (tests/e2e/CMakeLists.txt), which passes TRB_PROGRAM and
+TRB_MAKE_UPDATE_FILE. By hand, from tests/e2e:
+    TRB_PROGRAM=.../TRBKelo7UpdateDemo TRB_MAKE_UPDATE_FILE=.../make-update-file \\
+        python3 -m unittest -v test_command_line
+"""
+
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+import trb_x11
+from test_update_walk import FILE_NAME, FILE_STAMP, FILE_VERSION, ST_BLOCK_HEADER, ST_BLOCK_WAIT, ST_INITIAL, ST_READY, Walk
+
+PROGRAM = os.environ.get("TRB_PROGRAM", "")
+MAKE_UPDATE_FILE = os.environ.get("TRB_MAKE_UPDATE_FILE", "")
+
+# app/ExitStatus.h
+EXIT_UPDATED, EXIT_CANNOT_START, EXIT_USAGE, EXIT_UPDATE_FAILED, EXIT_LEFT_BEFORE_WRITE, EXIT_WRITE_INTERRUPTED = \
+    0, 1, 2, 3, 4, 5
+# A controller that takes its time with every block, so that the write lasts.
+SLOW = "latency_ms=1\nbusy_count=20\n"
+ERR_FILE_NOT_FOUND = 0x0E01
+
+
+def run_alone(*args, display=None):
+    """Runs the program to its end with no display, or with the one named."""
+    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    if display is not None:
+        env["DISPLAY"] = display
+    if os.environ.get("TRB_PROGRAM_PRELOAD"):
+        env["LD_PRELOAD"] = os.environ["TRB_PROGRAM_PRELOAD"]
+    return subprocess.run([PROGRAM, *args], env=env, capture_output=True, text=True, timeout=60)
+
+
+def unused_display():
+    """A display name that no X server answers on this machine."""
+    for number in range(990, 1100):
+        if not (os.path.exists(f"/tmp/.X11-unix/X{number}") or os.path.exists(f"/tmp/.X{number}-lock")):
+            return f":{number}"
+    raise trb_x11.HarnessError("no unused display number")
+
+
+class CommandLineWithoutDisplay(unittest.TestCase):
+    def setUp(self):
+        if not PROGRAM:
+            self.skipTest("TRB_PROGRAM is not set")
+
+    def test_help_and_version_print_and_end_without_a_display(self):
+        result = run_alone("--help")
+        self.assertEqual(result.returncode, EXIT_UPDATED, result.stderr)
+        self.assertEqual(result.stderr, "")
+        self.assertTrue(result.stdout.startswith("Usage: TRBKelo7UpdateDemo "), result.stdout)
+        for words in ("--version", "FILE-OR-FOLDER", "Downloads", "Exit status:",
+                      f"{EXIT_UPDATE_FAILED}  an error screen"):
+            self.assertIn(words, result.stdout)
+
+        # The first of the two wins; what follows them is not read.
+        for args in (["--version"], ["--version", "--help"], ["some-file.bin", "--version", "--bad"]):
+            with self.subTest(args=args):
+                result = run_alone(*args)
+                self.assertEqual((result.returncode, result.stdout, result.stderr),
+                                 (EXIT_UPDATED, "TRBKelo7UpdateProgram 1.0.0\n", ""))
+
+    def test_a_command_line_not_understood_ends_with_one_line_and_status_2(self):
+        for args, words in ((["--frobnicate"], "unknown option '--frobnicate'"),
+                            (["a.bin", "b.bin"], "only one update file or folder"),
+                            ([""], "empty path")):
+            with self.subTest(args=args):
+                result = run_alone(*args)
+                self.assertEqual(result.returncode, EXIT_USAGE, result.stderr)
+                self.assertEqual(result.stdout, "")
+                self.assertEqual(len(result.stderr.splitlines()), 1, result.stderr)
+                self.assertIn(words, result.stderr)
+                self.assertIn("--help", result.stderr)
+
+    def test_no_display_or_one_that_cannot_be_opened_ends_with_one_line_and_status_1(self):
+        for display, words in ((None, "DISPLAY is not set"), ("", "DISPLAY is not set"),
+                               (unused_display(), "cannot open the display")):
+            with self.subTest(display=display):
+                result = run_alone(display=display)
+                self.assertEqual(result.returncode, EXIT_CANNOT_START, result.stderr)
+                self.assertEqual(result.stdout, "")
+                self.assertEqual(len(result.stderr.splitlines()), 1, result.stderr)
+                self.assertIn(words, result.stderr)
+
+
+class CommandLineEndToEnd(unittest.TestCase):
+    """Runs with a window: each in a private Xvfb, from a current folder and a
+    home of its own, so that no update file of the machine is found."""
+
+    def setUp(self):
+        if not (PROGRAM and MAKE_UPDATE_FILE):
+            self.skipTest("TRB_PROGRAM or TRB_MAKE_UPDATE_FILE is not set")
+        lock = trb_x11.program_lock()
+        lock.__enter__()
+        self.addCleanup(lock.__exit__, None, None, None)
+        self.server = trb_x11.XServer().__enter__()
+        self.addCleanup(self.server.__exit__, None, None, None)
+        self.home = tempfile.mkdtemp(prefix="trb-home-")
+        self.addCleanup(shutil.rmtree, self.home, True)
+        self.current = os.path.join(self.home, "current")
+        self.elsewhere = os.path.join(self.home, "elsewhere")
+        for folder in (self.current, self.elsewhere):
+            os.makedirs(folder)
+
+    def walk(self, update_file=None, args=(), scenario=None):
+        env = {"HOME": self.home, "XDG_CONFIG_HOME": os.path.join(self.home, ".config")}
+        extra = {"scenario": scenario} if scenario else {}
+        walk = Walk(self, update_file=update_file, args=args, cwd=self.current, extra_env=env, **extra)
+        self.addCleanup(walk.program.stop)
+        walk.wait_for_status(ST_INITIAL, "the language screen")
+        return walk
+
+    @staticmethod
+    def press(walk, control, leaves_status):
+        """Clicks a control of the screen showing leaves_status until the screen
+        changes: on a loaded machine a click now and then goes astray, and the
+        same control is still there to be clicked again."""
+        for _ in range(3):
+            walk.click(control)
+            try:
+                walk.wait_for_screen(lambda s: s["status"] != leaves_status, f"{control} to take effect", 10)
+                return
+            except trb_x11.HarnessError:
+                if walk.program.process.poll() is not None:
+                    return
+        raise trb_x11.HarnessError(f"{control} had no effect:\n{walk.program.output()}")
+
+    @staticmethod
+    def close(walk):
+        """Clicks the screen's Close (or Cancel) until the program has ended;
+        returns its exit status."""
+        for _ in range(3):
+            walk.click("cancel")
+            try:
+                return walk.program.wait(10)
+            except subprocess.TimeoutExpired:
+                pass
+        raise trb_x11.HarnessError(f"the program did not end:\n{walk.program.output()}")
+
+    def log_line(self, walk, start):
+        lines = [line for line in walk.program.output().splitlines() if line.startswith(start)]
+        self.assertEqual(len(lines), 1, walk.program.output())
+        return lines[0]
+
+    def test_leaving_before_the_write_ends_with_status_4(self):
+        for leave_on in (ST_INITIAL, ST_READY):
+            with self.subTest(screen=leave_on):
+                walk = self.walk()
+                if leave_on == ST_READY:
+                    self.press(walk, "ok", ST_INITIAL)
+                    walk.wait_for_status(ST_READY, "the ready screen")
+                self.assertEqual(self.close(walk), EXIT_LEFT_BEFORE_WRITE, walk.program.output())
+                self.assertEqual(self.log_line(walk, "exit status"), "exit status 4: left before the write started")
+
+    def test_a_quit_signal_during_the_write_ends_with_status_5(self):
+        walk = self.walk(scenario=SLOW)
+        self.press(walk, "ok", ST_INITIAL)
+        walk.wait_for_status(ST_READY, "the ready screen")
+        self.press(walk, "ok", ST_READY)
+        walk.wait_for_screen(lambda s: ST_BLOCK_HEADER <= s["status"] <= ST_BLOCK_WAIT, "the progress screen")
+        walk.program.signal()
+        self.assertEqual(walk.program.wait(30), EXIT_WRITE_INTERRUPTED, walk.program.output())
+        self.assertIn("write started", walk.program.output().splitlines())
+        self.assertEqual(self.log_line(walk, "exit status"),
+                         "exit status 5: ended during the write; run the update again")
+
+    def test_no_update_file_anywhere_names_every_folder_searched_and_ends_with_status_3(self):
+        walk = self.walk(update_file=os.path.join(self.elsewhere, FILE_NAME))
+        self.press(walk, "ok", ST_INITIAL)
+        walk.wait_for_status(ERR_FILE_NOT_FOUND, "the file error screen")
+        self.assertEqual(self.log_line(walk, "update file"),
+                         f"update file not found: searched {walk.folder}, {self.current}, "
+                         f"{os.path.join(self.home, 'Downloads')}")
+        self.assertEqual(self.log_line(walk, "result"), "result: error 0x0E01, no update file found")
+        self.assertEqual(self.close(walk), EXIT_UPDATE_FAILED, walk.program.output())
+
+    def test_a_file_named_on_the_command_line_is_taken_whatever_its_name(self):
+        named = os.path.join(self.elsewhere, "firmware (1).bin")
+        walk = self.walk(update_file=named, args=[named])
+        self.press(walk, "ok", ST_INITIAL)
+        walk.wait_for_status(ST_READY, "the ready screen")
+        self.assertEqual(self.log_line(walk, "update file"),
+                         f"update file taken: {named}, version {FILE_VERSION}, date stamp {FILE_STAMP}")
+
+    def test_a_named_file_that_does_not_exist_is_not_replaced_by_another(self):
+        missing = os.path.join(self.elsewhere, "trbkelo7__v999.bin")
+        # A good file lies beside the program, but the user asked for another.
+        walk = self.walk(args=[missing])
+        self.press(walk, "ok", ST_INITIAL)
+        walk.wait_for_status(ERR_FILE_NOT_FOUND, "the file error screen")
+        self.assertEqual(self.log_line(walk, "update file"),
+                         f"update file not found: {missing} does not exist (named on the command line)")
+        self.assertEqual(self.close(walk), EXIT_UPDATE_FAILED, walk.program.output())
+
+    def test_the_download_folder_is_the_one_the_user_dirs_name(self):
+        downloads = os.path.join(self.home, "Téléchargements")
+        os.makedirs(downloads)
+        os.makedirs(os.path.join(self.home, ".config"))
+        with open(os.path.join(self.home, ".config", "user-dirs.dirs"), "w") as f:
+            f.write('XDG_DOWNLOAD_DIR="$HOME/Téléchargements"\n')
+        walk = self.walk(update_file=os.path.join(downloads, FILE_NAME))
+        self.press(walk, "ok", ST_INITIAL)
+        walk.wait_for_status(ST_READY, "the ready screen")
+        self.assertEqual(self.log_line(walk, "update file"),
+                         f"update file taken: {os.path.join(downloads, FILE_NAME)}, version {FILE_VERSION}, "
+                         f"date stamp {FILE_STAMP}")
+
+
+if __name__ == "__main__":
+    unittest.main()

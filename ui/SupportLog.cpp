@@ -1,0 +1,235 @@
+#include "ui/SupportLog.h"
+
+#include "app/ExitStatus.h"
+#include "device/DeviceNodes.h"
+#include "ui/MainComponent.h"
+
+#include <cstdio>
+
+namespace
+{
+constexpr const char* kRegionNames[kRegionCount] = { "main", "extra", "info" };
+constexpr int kStampDigits = 8;
+constexpr int kAddressDigits = 6;
+
+// Where the packaged udev rule lies; a build from source installs it by hand.
+constexpr const char* kUdevRuleAdvice =
+    "this user may not open it. Install the udev rule 70-trbkelo7-updater.rules into "
+    "/usr/lib/udev/rules.d (the package does this), then unplug and replug the controller "
+    "(or run: sudo udevadm control --reload && sudo udevadm trigger --subsystem-match=hidraw)";
+
+juce::String stampText (uint32_t stamp)
+{
+    return juce::String::toHexString ((juce::int64) stamp).paddedLeft ('0', kStampDigits);
+}
+
+juce::String regionText (int index, const UpdateRegion& region)
+{
+    return juce::String (kRegionNames[index]) + " at 0x"
+           + juce::String::toHexString ((juce::int64) region.deviceAddress).toUpperCase().paddedLeft ('0', kAddressDigits)
+           + ", " + juce::String (region.length) + " bytes";
+}
+
+juce::String joinPaths (const std::vector<juce::File>& files)
+{
+    juce::StringArray paths;
+
+    for (const auto& file : files)
+        paths.add (file.getFullPathName());
+
+    return paths.joinIntoString (", ");
+}
+
+// What is wrong with a file whose check failed, in the words of the check.
+juce::String fileProblem (int32_t error, const juce::File& file, const UpdateFileState& state)
+{
+    switch (error)
+    {
+        case ERR_FILE_READ:
+            return "cannot be read (not a regular file, or no permission to read it)";
+        case ERR_FILE_SIZE:
+            return "is " + juce::String (file.getSize()) + " bytes, " + juce::String (kImageSize) + " expected";
+        case ERR_FILE_CONTENT:
+            return isValidStamp (state.fileStamp) ? "its version text \"" + state.fileVersion + "\" is not a version"
+                                                  : "its date stamp " + stampText (state.fileStamp) + " is not a date";
+        case ERR_FILE_CRC:
+            return "its CRC does not match its content (damaged or incomplete download)";
+        case ERR_PROTOCOL:
+            return "vanished before it could be read";
+        default:
+            return SupportLog::describeError (error);
+    }
+}
+} // namespace
+
+SupportLog::SupportLog()
+    : SupportLog (writeToStandardError)
+{
+}
+
+SupportLog::SupportLog (Sink newSink)
+    : sink (std::move (newSink))
+{
+}
+
+void SupportLog::writeToStandardError (const juce::String& line)
+{
+    // One write per line, so that lines of this process never interleave.
+    const auto text = line + "\n";
+    std::fputs (text.toRawUTF8(), stderr);
+    std::fflush (stderr);
+}
+
+juce::String SupportLog::describeError (int32_t status)
+{
+    switch (status)
+    {
+        case ERR_FILE_NOT_FOUND:
+            return "no update file found";
+        case ERR_FILE_READ:
+            return "the update file cannot be read";
+        case ERR_FILE_SIZE:
+            return "the update file has the wrong size";
+        case ERR_FILE_CONTENT:
+            return "the update file's date stamp or version is invalid";
+        case ERR_FILE_CRC:
+            return "the update file is damaged (CRC)";
+        case ERR_DEVICE_INFO:
+            return "the controller's version or date stamp is invalid";
+        case ERR_NOT_CONNECTED:
+            return "no controller connected";
+        case ERR_REFUSED_1:
+            return "the controller refused the update";
+        case ERR_FILE_OPEN:
+            return "the update file changed or could not be read again during the write";
+        case ERR_REFUSED_2:
+            return "the controller refused a block's checksum";
+        case ERR_REFUSED_3:
+        case ERR_REFUSED_4:
+            return "the controller could not write a block";
+        case ERR_TIMEOUT:
+            return "the controller did not answer in time";
+        case ERR_DEVICE_REMOVED:
+            return "the controller was removed during the update";
+        case ERR_PROTOCOL:
+            return "the controller's reply was not understood";
+        default:
+            return "unknown error";
+    }
+}
+
+void SupportLog::write (const juce::String& line)
+{
+    if (sink != nullptr)
+        sink (line);
+}
+
+void SupportLog::reportAccessProblems()
+{
+    for (const auto& node : trbControllersWithoutAccess())
+        write ("controller without access: " + juce::String (node) + " is a TRB-Kelo7, but " + kUdevRuleAdvice);
+}
+
+void SupportLog::deviceLinkOpened (int32_t deviceNumber)
+{
+    if (deviceNumber >= 0)
+    {
+        controllerArrived (deviceNumber);
+        return;
+    }
+
+    write ("controller not connected");
+    reportAccessProblems();
+}
+
+void SupportLog::controllerArrived (int32_t deviceNumber)
+{
+    controllerNode = trbDeviceNode (deviceNumber);
+    write ("controller connected: node " + controllerNode);
+}
+
+void SupportLog::controllerRemoved()
+{
+    write ("controller removed: node " + controllerNode);
+}
+
+void SupportLog::fileSearched (const UpdateFileSearchReport& report, const UpdateFileState& state)
+{
+    if (! report.error.has_value())
+    {
+        write ("update file taken: " + report.chosen.getFullPathName() + ", version " + state.fileVersion
+               + ", date stamp " + stampText (state.fileStamp));
+        return;
+    }
+
+    if (report.chosen != juce::File())
+        write ("update file faulty: " + report.chosen.getFullPathName() + ": " + fileProblem (*report.error, report.chosen, state));
+    else if (report.namedFile != juce::File())
+        write ("update file not found: " + report.namedFile.getFullPathName() + " does not exist (named on the command line)");
+    else
+        write ("update file not found: searched " + joinPaths (report.searchedFolders));
+}
+
+void SupportLog::writeStarted()
+{
+    if (! started)
+        write ("write started");
+
+    started = true;
+}
+
+void SupportLog::statusSeen (const MainComponent& component)
+{
+    const auto status = component.getStatus();
+
+    if (! controllerChecked && (status == ST_READY || (status >= ST_PREPARE && status <= ST_COMPLETE)))
+    {
+        controllerChecked = true;
+        write ("controller found: version " + component.getDeviceVersion() + ", date stamp "
+               + stampText (component.getDeviceStamp()) + ", node " + controllerNode);
+
+        juce::StringArray toWrite;
+
+        for (int i = 0; i < kRegionCount; ++i)
+            if (component.getRegion (i).state == REGION_WRITE)
+                toWrite.add (regionText (i, component.getRegion (i)));
+
+        write ("regions to write: " + toWrite.joinIntoString ("; "));
+    }
+
+    if (status >= ST_PREPARE && status <= ST_COMPLETE)
+        writeStarted();
+
+    // A region is written once the worker has moved past it, and all of them are
+    // at the completion; after an error, those it had moved past are written.
+    if (started)
+    {
+        const auto reached = status == ST_COMPLETE ? kRegionCount : juce::jlimit (0, kRegionCount, (int) component.getCurrentRegion());
+
+        for (; regionsTold < reached; ++regionsTold)
+            if (component.getRegion (regionsTold).state == REGION_WRITE)
+                write ("region written: " + regionText (regionsTold, component.getRegion (regionsTold)));
+    }
+
+    if (resultTold)
+        return;
+
+    if (status == ST_COMPLETE)
+    {
+        resultTold = true;
+        write ("result: complete");
+    }
+    else if (isErrorStatus (status))
+    {
+        resultTold = true;
+        write ("result: error 0x" + formatErrorId (status) + ", " + describeError (status));
+
+        if (status == ERR_NOT_CONNECTED)
+            reportAccessProblems();
+    }
+}
+
+void SupportLog::ending (int exitStatus)
+{
+    write ("exit status " + juce::String (exitStatus) + ": " + exitStatusMeaning (exitStatus));
+}

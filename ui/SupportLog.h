@@ -1,0 +1,92 @@
+#pragma once
+
+#include "update/UpdateFileSearch.h"
+
+#include <juce_core/juce_core.h>
+
+#include <array>
+#include <functional>
+
+class MainComponent;
+
+/**
+    What the updater does, one line per event on stderr, for whoever supports
+    the user: started from the desktop, these lines land in the user's journal.
+
+    The lines (each starts with a fixed phrase that scripts may look for):
+        controller connected: node NODE
+        controller not connected
+        controller without access: NODE ... (what to do)
+        controller removed: node NODE
+        update file taken: PATH, version V, date stamp YYYYMMDD
+        update file not found: searched FOLDER, FOLDER, ...
+        update file not found: PATH does not exist (named on the command line)
+        update file faulty: PATH: WHAT
+        controller found: version V, date stamp YYYYMMDD, node NODE
+        regions to write: NAME at 0xADDRESS, N bytes; ...
+        write started
+        region written: NAME at 0xADDRESS, N bytes
+        result: complete
+        result: error 0x0EXX, WHAT
+        exit status N: MEANING
+
+    The update's own events are read off the main component each time its
+    display is rebuilt (statusSeen), so the worker is never asked to log.
+    Message thread only; writing never fails in a way the program would notice.
+*/
+class SupportLog final
+{
+public:
+    using Sink = std::function<void (const juce::String& line)>;
+
+    /** Writes to stderr. */
+    SupportLog();
+
+    /** Writes each line to sink instead (tests). */
+    explicit SupportLog (Sink sink);
+
+    /** Sends the lines from now on to sink (tests). */
+    void setSink (Sink newSink) { sink = std::move (newSink); }
+
+    /** The device link has looked for the controller at start-up; deviceNumber is the
+        held device, or negative for none. */
+    void deviceLinkOpened (int32_t deviceNumber);
+
+    /** A controller came (the held device's number). */
+    void controllerArrived (int32_t deviceNumber);
+
+    /** The held controller went. */
+    void controllerRemoved();
+
+    /** The file search ended with report; state holds what the check read. */
+    void fileSearched (const UpdateFileSearchReport& report, const UpdateFileState& state);
+
+    /** The user pressed "Start" and the write begins. */
+    void writeStarted();
+
+    /** Logs what changed in the update since the last call: the controller's check, the
+        regions chosen, each region written, the result. */
+    void statusSeen (const MainComponent& component);
+
+    /** The program ends with exitStatus. */
+    void ending (int exitStatus);
+
+    /** Writes a line to stderr at once (the default sink). */
+    static void writeToStandardError (const juce::String& line);
+
+    /** A few words on an error ID, as the log gives them. Any thread. */
+    static juce::String describeError (int32_t status);
+
+private:
+    void write (const juce::String& line);
+    void reportAccessProblems();
+
+    Sink sink;
+    juce::String controllerNode;
+    bool controllerChecked = false;
+    bool started = false;
+    bool resultTold = false;
+    int regionsTold = 0; // regions (by index) whose writing has been looked at
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (SupportLog)
+};
