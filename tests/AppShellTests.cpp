@@ -217,9 +217,9 @@ namespace
 extern "C" void ignoreSignal (int) { }
 } // namespace
 
-TEST (QuitSignalWatcher, TermAndInterruptEachReachTheMessageThread)
+TEST (QuitSignalWatcher, TermInterruptAndHangUpEachReachTheMessageThread)
 {
-    for (const auto signalNumber : { SIGTERM, SIGINT })
+    for (const auto signalNumber : { SIGTERM, SIGINT, SIGHUP })
     {
         int calls = 0;
         bool onMessageThread = false;
@@ -247,9 +247,10 @@ TEST (QuitSignalWatcher, GivesTheSignalsBackToTheirPreviousHandlers)
     sigemptyset (&custom.sa_mask);
     struct sigaction savedTerm
     {
-    }, savedInt {};
+    }, savedInt {}, savedHangUp {};
     ASSERT_EQ (sigaction (SIGTERM, &custom, &savedTerm), 0);
     ASSERT_EQ (sigaction (SIGINT, &custom, &savedInt), 0);
+    ASSERT_EQ (sigaction (SIGHUP, &custom, &savedHangUp), 0);
 
     {
         QuitSignalWatcher watcher ([] {});
@@ -260,7 +261,7 @@ TEST (QuitSignalWatcher, GivesTheSignalsBackToTheirPreviousHandlers)
         EXPECT_NE (during.sa_handler, ignoreSignal);
     }
 
-    for (const auto signalNumber : { SIGTERM, SIGINT })
+    for (const auto signalNumber : { SIGTERM, SIGINT, SIGHUP })
     {
         struct sigaction after
         {
@@ -271,4 +272,5 @@ TEST (QuitSignalWatcher, GivesTheSignalsBackToTheirPreviousHandlers)
 
     sigaction (SIGTERM, &savedTerm, nullptr);
     sigaction (SIGINT, &savedInt, nullptr);
+    sigaction (SIGHUP, &savedHangUp, nullptr);
 }

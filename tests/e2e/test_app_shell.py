@@ -85,7 +85,7 @@ class AppShellEndToEnd(unittest.TestCase):
         self.end(first)
 
     def test_a_quit_signal_ends_the_program_through_its_shutdown(self):
-        for number in (signal.SIGTERM, signal.SIGINT):
+        for number in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
             with self.subTest(signal=number.name):
                 program, window = self.start()
                 program.signal(number)
