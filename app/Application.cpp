@@ -1,5 +1,7 @@
 #include "app/Application.h"
 
+#include <cstdio>
+
 namespace
 {
 const juce::String kApplicationName { "TRBKelo7UpdateProgram" };
@@ -22,39 +24,78 @@ const juce::String Application::getApplicationVersion()
 
 bool Application::moreThanOneInstanceAllowed()
 {
-    // Letting any process bring a window to the foreground is a Windows
-    // permission (AllowSetForegroundWindow); Linux has no such thing.
-    return false;
+    // The framework's own lock is one file for the whole machine, which other
+    // users can take or spoil; initialise() decides per user instead.
+    return true;
 }
 
 void Application::initialise (const juce::String&)
 {
-    initialised = true;
-
     // First, so that a quit signal during start-up already ends the program
     // through shutdown().
     quitSignals = std::make_unique<QuitSignalWatcher> ([this]
                                                        { systemRequestedQuit(); });
+
+    if (! becomeTheInstance())
+    {
+        quit();
+        return;
+    }
+
     mainWindow = std::make_unique<MainWindow>();
-    instanceHandover = std::make_unique<InstanceHandover> (getApplicationName(),
-                                                           [this] (const juce::String& commandLine)
-                                                           { anotherInstanceStarted (commandLine); });
+}
+
+bool Application::becomeTheInstance()
+{
+    const auto say = [this] (const juce::String& why)
+    {
+        std::fprintf (stderr, "%s: %s\n", getApplicationName().toRawUTF8(), why.toRawUTF8());
+    };
+
+    instanceLock = std::make_unique<InstanceLock> (getApplicationName());
+
+    switch (instanceLock->getState())
+    {
+        case InstanceLock::State::held:
+            instanceHandover = std::make_unique<InstanceHandover> (instanceLock->getHandoverName(),
+                                                                   [this] (const juce::String& commandLine)
+                                                                   { anotherInstanceStarted (commandLine); });
+
+            if (! instanceHandover->isListening())
+                say ("later launches cannot reach this one; each of them will start on its own");
+
+            return true;
+
+        case InstanceLock::State::heldElsewhere:
+        {
+            // The running instance brings its window to the front and this launch
+            // ends; one that does not answer (stopped, hung) does not keep the user out.
+            const auto name = instanceLock->readHandoverName (kHandoverWaitMs);
+
+            if (name.isNotEmpty()
+                && InstanceHandover::sendToRunningInstance (name, getCommandLineParameters(), kHandoverWaitMs))
+                return false;
+
+            say ("another instance holds " + instanceLock->getFile().getFullPathName()
+                 + " but does not answer; starting anyway");
+            instanceLock = nullptr;
+            return true;
+        }
+
+        case InstanceLock::State::unavailable:
+            say (instanceLock->getProblem() + "; starting without checking for another instance");
+            instanceLock = nullptr;
+            return true;
+    }
+
+    return true;
 }
 
 void Application::shutdown()
 {
-    if (! initialised)
-    {
-        // The framework calls shutdown() without initialise() when its
-        // instance lock belongs to a running instance. Tell that one, whose
-        // window then comes to the front; whether it listened changes nothing
-        // for this launch, which ends here either way.
-        InstanceHandover::sendToRunningInstance (getApplicationName(), getCommandLineParameters(), kHandoverWaitMs);
-        return;
-    }
-
     instanceHandover = nullptr;
     mainWindow = nullptr;
+    instanceLock = nullptr;
     // Last: a second quit signal while the window closes is absorbed here
     // instead of ending the process halfway through its shutdown.
     quitSignals = nullptr;
