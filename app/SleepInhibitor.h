@@ -17,7 +17,8 @@ public:
 
     /** Takes the lock unless it is held already. Message thread; waits for the system's
         answer (a moment, at most a couple of seconds). False when the system refused or
-        offers none; the caller carries on either way. */
+        offers none; the caller carries on either way, and further calls do not ask the
+        system again until release(). */
     virtual bool acquire() = 0;
 
     /** Lets go of the lock if it is held. Message thread. The destructor does it too. */

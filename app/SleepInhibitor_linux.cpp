@@ -54,8 +54,12 @@ public:
 
     bool acquire() override
     {
-        if (fd >= 0)
-            return true;
+        // One try per hold: the screen asks on every refresh during a write, and a
+        // logind that refused (or does not answer) is not asked again until then.
+        if (tried)
+            return fd >= 0;
+
+        tried = true;
 
         sd_bus* bus = nullptr;
         sd_bus_message* call = nullptr;
@@ -103,6 +107,7 @@ public:
             ::close (fd);
 
         fd = -1;
+        tried = false;
     }
 
     bool isHeld() const noexcept override { return fd >= 0; }
@@ -110,6 +115,7 @@ public:
 private:
     const std::string who, why;
     int fd = -1;
+    bool tried = false;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (LogindSleepInhibitor)
 };

@@ -214,6 +214,9 @@ TEST (SleepInhibitor, WithoutABusOrLogindItCarriesOnAndSaysSoOnce)
         ASSERT_TRUE (busWithoutLogind.busReady);
         const auto inhibitor = SleepInhibitor::create ("TRBKelo7UpdateProgram", kWhy);
         EXPECT_FALSE (inhibitor->acquire());
+        EXPECT_FALSE (inhibitor->acquire());
+        inhibitor->release();
+        EXPECT_FALSE (inhibitor->acquire());
     }
 
     const auto said = juce::String (testing::internal::GetCapturedStderr());
