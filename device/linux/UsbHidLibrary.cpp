@@ -320,9 +320,11 @@ bool UsbHidLibrary::admit (const PresentNode& node, int openAttempts)
     if (replacedNumber >= 0)
         postNotice (Notice::removed, replacedNumber);
 
-    if (number < 0)
-        return listed;
+    return (number >= 0 && openController (node.path, number, openAttempts)) || listed;
+}
 
+bool UsbHidLibrary::openController (const std::string& path, int32_t number, int openAttempts)
+{
     std::unique_ptr<UsbHidConnection> opened;
 
     for (int attempt = 0; attempt < openAttempts; ++attempt)
@@ -330,7 +332,7 @@ bool UsbHidLibrary::admit (const PresentNode& node, int openAttempts)
         if (attempt > 0 && sleepUnlessStopping (kHotplugOpenRetryMs))
             break;
 
-        opened = UsbHidConnection::open (node.path, number, *this);
+        opened = UsbHidConnection::open (path, number, *this);
 
         if (opened != nullptr)
             break;
@@ -343,7 +345,8 @@ bool UsbHidLibrary::admit (const PresentNode& node, int openAttempts)
         const std::lock_guard<std::mutex> state (lock);
         auto* entry = findLocked (number);
 
-        if (opened != nullptr && entry != nullptr && entry->connection == nullptr && running)
+        // The entry may have gone meanwhile (removed, or replaced by another device).
+        if (opened != nullptr && entry != nullptr && entry->path == path && entry->connection == nullptr && running)
         {
             entry->connection = std::move (opened);
             taken = true;
@@ -357,23 +360,24 @@ bool UsbHidLibrary::admit (const PresentNode& node, int openAttempts)
     // Opened twice by a race (or stopped meanwhile): the spare closes here,
     // outside the lock its reader may be waiting for.
     unused.reset();
-    return listed || taken;
+    return taken;
 }
 
-bool UsbHidLibrary::awaitsOpening (const std::string& path)
+int32_t UsbHidLibrary::controllerAwaitingOpen (const std::string& path)
 {
     const std::lock_guard<std::mutex> state (lock);
     const auto found = std::find_if (entries.begin(), entries.end(), [&] (const Entry& entry)
                                      { return entry.path == path; });
-    return found != entries.end() && found->typeCode != HID_TYPE_OTHER && found->connection == nullptr;
+    const bool waiting = found != entries.end() && found->typeCode != HID_TYPE_OTHER && found->connection == nullptr;
+    return waiting ? found->number : -1;
 }
 
-void UsbHidLibrary::openInBackground (const PresentNode& node)
+void UsbHidLibrary::openInBackground (const std::string& path, int32_t number)
 {
     auto done = std::make_shared<std::atomic<bool>> (false);
-    std::thread opener ([this, node, done]
+    std::thread opener ([this, path, number, done]
                         {
-                            admit (node, kHotplugOpenAttempts);
+                            openController (path, number, kHotplugOpenAttempts);
                             // Told once the controller is open (or given up on), so that
                             // the receiver finds it usable.
                             postNotice (Notice::arrived, 0);
@@ -564,9 +568,9 @@ void UsbHidLibrary::hidrawAdded (const std::string& nodeName)
 
         // udev may still be setting the node's permissions: the opener tries
         // again for a while, and this thread goes on to the next event.
-        if (awaitsOpening (node.path))
+        if (const auto number = controllerAwaitingOpen (node.path); number >= 0)
         {
-            openInBackground (node);
+            openInBackground (node.path, number);
             return;
         }
     }

@@ -113,8 +113,9 @@ private:
 
     static std::vector<PresentNode> listPresentNodes();
     bool admit (const PresentNode& node, int openAttempts);
-    bool awaitsOpening (const std::string& path);
-    void openInBackground (const PresentNode& node);
+    bool openController (const std::string& path, int32_t number, int openAttempts);
+    int32_t controllerAwaitingOpen (const std::string& path);
+    void openInBackground (const std::string& path, int32_t number);
     void joinFinishedOpeners (bool all);
     bool sleepUnlessStopping (int milliseconds);
     void scanLoop();
