@@ -57,11 +57,12 @@ bool Application::becomeTheInstance()
     switch (instanceLock->getState())
     {
         case InstanceLock::State::held:
-            instanceHandover = std::make_unique<InstanceHandover> (instanceLock->getHandoverName(),
-                                                                   [this] (const juce::String& commandLine)
-                                                                   { anotherInstanceStarted (commandLine); });
+            if (instanceLock->getHandoverName().isNotEmpty())
+                instanceHandover = std::make_unique<InstanceHandover> (instanceLock->getHandoverName(),
+                                                                       [this] (const juce::String& commandLine)
+                                                                       { anotherInstanceStarted (commandLine); });
 
-            if (! instanceHandover->isListening())
+            if (instanceHandover == nullptr || ! instanceHandover->isListening())
                 say ("later launches cannot reach this one; each of them will start on its own");
 
             return true;
