@@ -15,16 +15,18 @@ class SleepInhibitor
 public:
     virtual ~SleepInhibitor() = default;
 
-    /** Takes the lock unless it is held already. Message thread; waits for the system's
-        answer (a moment, at most a couple of seconds). False when the system refused or
-        offers none; the caller carries on either way, and further calls do not ask the
-        system again until release(). */
-    virtual bool acquire() = 0;
+    /** Asks for the lock unless it is held or asked for already, and returns at once; the
+        system's answer comes on a thread of the inhibitor's own (isHeld() then turns true).
+        Message thread. When the system refuses or offers none, the caller carries on, and
+        further calls do not ask again until release(). */
+    virtual void acquire() = 0;
 
-    /** Lets go of the lock if it is held. Message thread. The destructor does it too. */
+    /** Lets go of the lock if it is held, and of one still being asked for as soon as it
+        comes. Message thread. The destructor does it too. */
     virtual void release() = 0;
 
-    virtual bool isHeld() const noexcept = 0;
+    /** True once the system has granted the lock, until release(). Any thread. */
+    virtual bool isHeld() const = 0;
 
     /** The platform's lock. who names the program and why says what it does, as the
         system shows them to a user who tries to sleep or shut down meanwhile. */

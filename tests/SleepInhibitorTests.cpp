@@ -175,9 +175,10 @@ TEST (SleepInhibitor, IsTakenFromLogindOnceAndEndsWhenReleased)
     ASSERT_EQ (logind.inhibitors(), 0);
 
     const auto inhibitor = SleepInhibitor::create ("TRBKelo7UpdateProgram", kWhy);
-    EXPECT_TRUE (inhibitor->acquire());
-    EXPECT_TRUE (inhibitor->acquire());
-    EXPECT_TRUE (inhibitor->isHeld());
+    inhibitor->acquire();
+    inhibitor->acquire();
+    ASSERT_TRUE (runUntil ([&]
+                           { return inhibitor->isHeld(); }));
     EXPECT_EQ (logind.inhibitors(), 1);
 
     // What logind is asked for: sleep, shutdown and idle, blocked, by the updater.
@@ -193,8 +194,8 @@ TEST (SleepInhibitor, IsTakenFromLogindOnceAndEndsWhenReleased)
     EXPECT_TRUE (logind.waitForInhibitors (0));
 
     // Taken again after a release; the destructor lets go as well.
-    EXPECT_TRUE (inhibitor->acquire());
-    EXPECT_EQ (logind.inhibitors(), 1);
+    inhibitor->acquire();
+    EXPECT_TRUE (logind.waitForInhibitors (1));
     const_cast<std::unique_ptr<SleepInhibitor>&> (inhibitor).reset();
     EXPECT_TRUE (logind.waitForInhibitors (0));
 }
@@ -206,17 +207,16 @@ TEST (SleepInhibitor, WithoutABusOrLogindItCarriesOnAndSaysSoOnce)
     {
         const SystemBusAddress nowhere ("unix:path=/nonexistent/trb-no-bus");
         const auto inhibitor = SleepInhibitor::create ("TRBKelo7UpdateProgram", kWhy);
-        EXPECT_FALSE (inhibitor->acquire());
-        EXPECT_FALSE (inhibitor->isHeld());
+        inhibitor->acquire();
     }
     {
         MockLogind busWithoutLogind (false);
         ASSERT_TRUE (busWithoutLogind.busReady);
         const auto inhibitor = SleepInhibitor::create ("TRBKelo7UpdateProgram", kWhy);
-        EXPECT_FALSE (inhibitor->acquire());
-        EXPECT_FALSE (inhibitor->acquire());
+        inhibitor->acquire();
+        inhibitor->acquire();
         inhibitor->release();
-        EXPECT_FALSE (inhibitor->acquire());
+        inhibitor->acquire();
     }
 
     const auto said = juce::String (testing::internal::GetCapturedStderr());
