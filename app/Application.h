@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/InstanceHandover.h"
+#include "app/InstanceLock.h"
 #include "app/MainWindow.h"
 #include "app/QuitSignalWatcher.h"
 
@@ -9,33 +10,37 @@
 #include <memory>
 
 /** The framework's application object: names the program, keeps it to one
-    running instance per machine, creates the main window at start-up and
+    running instance per user, creates the main window at start-up and
     deletes it at shutdown. Everything here runs on the message thread.
 
-    A later launch finds the framework's instance lock taken, hands its command
-    line to this instance (InstanceHandover) and ends; this instance then brings
-    its window to the front. SIGTERM and SIGINT reach systemRequestedQuit(),
-    which quits at once, as any quit request from the system does.
+    A later launch of the same user finds the instance lock (InstanceLock)
+    taken, hands its command line to this instance (InstanceHandover) and ends;
+    this instance then brings its window to the front. A launch that can
+    neither take the lock nor reach the instance holding it starts all the
+    same and says why on stderr. SIGTERM, SIGINT and SIGHUP reach
+    systemRequestedQuit(), which quits at once, as any quit request from the
+    system does.
 */
 class Application final : public juce::JUCEApplication
 {
 public:
     Application() = default;
 
-    /** "TRBKelo7UpdateProgram": the framework keys its instance lock on it, and
-        the hand-over between launches is named after it. */
+    /** "TRBKelo7UpdateProgram": the instance lock and the hand-over between
+        launches are named after it. */
     const juce::String getApplicationName() override;
     const juce::String getApplicationVersion() override;
     bool moreThanOneInstanceAllowed() override;
 
-    /** Creates the main window and starts listening for later launches and
-        for the system's quit signals. A path on the command line is where the
-        update file is looked for first. */
+    /** Starts listening for the system's quit signals, then either becomes the
+        user's instance (creates the main window, listens for later launches) or
+        hands the command line to the running instance and quits. A path on the
+        command line is where the update file is looked for first. */
     void initialise (const juce::String& commandLine) override;
 
-    /** Sets the exit status from the update's status (app/ExitStatus.h) and deletes
-        the main window, and with it the main component. In a launch that found
-        another instance running, hands the command line over. */
+    /** Sets the exit status from the update's status (app/ExitStatus.h), deletes
+        the main window, and with it the main component, and lets go of the
+        instance lock. */
     void shutdown() override;
 
     /** Brings the main window to the front with the keyboard focus, if it
@@ -43,10 +48,13 @@ public:
     void anotherInstanceStarted (const juce::String& commandLine) override;
 
 private:
+    // False when the running instance took this launch's command line.
+    bool becomeTheInstance();
+
     std::unique_ptr<QuitSignalWatcher> quitSignals;
+    std::unique_ptr<InstanceLock> instanceLock;
     std::unique_ptr<MainWindow> mainWindow;
     std::unique_ptr<InstanceHandover> instanceHandover;
-    bool initialised = false;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (Application)
 };

@@ -8,11 +8,12 @@
 /** Hands a later launch's command line to the instance of the application that
     already runs, for the same user.
 
-    The framework keeps the program to one instance with a lock, but on Linux it
-    cannot tell the running instance that another launch happened. The running
-    instance therefore keeps a listening endpoint named after the application
-    and the user; a later launch that finds the lock taken sends its command
-    line there and ends, and the running instance is told on its message thread.
+    The instance lock (InstanceLock) keeps the program to one instance per
+    user, but cannot tell the running instance that another launch happened.
+    The running instance therefore keeps a listening endpoint under the name
+    the lock file gives; a later launch that finds the lock taken sends its
+    command line there and ends, and the running instance is told on its
+    message thread.
 */
 class InstanceHandover final
 {

@@ -6,11 +6,11 @@
 #include <memory>
 
 /** Turns the system's requests to end the program into a call on the message
-    thread. On Linux these are SIGTERM (session end, shutdown, `kill`) and SIGINT
-    (Ctrl+C in a terminal); the framework would otherwise end the program on
-    SIGTERM without shutting it down, and notice SIGINT only at its next event.
+    thread. On Linux these are SIGTERM (session end, shutdown, `kill`), SIGINT
+    (Ctrl+C in a terminal) and SIGHUP (the terminal it was started from closed);
+    by default each of them would end the program at once, skipping its shutdown.
 
-    Only one watcher may exist at a time; it takes the two signals over while it
+    Only one watcher may exist at a time; it takes the three signals over while it
     lives and gives them back to their previous handlers when it is destroyed.
 */
 class QuitSignalWatcher final

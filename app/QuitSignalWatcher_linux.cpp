@@ -1,10 +1,11 @@
-// SIGTERM and SIGINT on Linux: the handler writes one byte into a pipe (the
+// SIGTERM, SIGINT and SIGHUP on Linux: the handler writes one byte into a pipe (the
 // only thing it does, and async-signal-safe); the pipe's read end is watched by
 // the framework's own event loop, which runs the callback on the message
 // thread. No thread of our own, nothing shared but the pipe.
 
 #include "app/QuitSignalWatcher.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -15,7 +16,7 @@
 
 namespace
 {
-constexpr std::array<int, 2> kQuitSignals { SIGTERM, SIGINT };
+constexpr std::array<int, 3> kQuitSignals { SIGTERM, SIGINT, SIGHUP };
 
 // The pipe's write end, read by the signal handler. A lock-free atomic is safe
 // to read in a handler.
@@ -82,7 +83,11 @@ public:
         }
     }
 
-    bool isWatching() const noexcept { return installed[0] && installed[1]; }
+    bool isWatching() const noexcept
+    {
+        return std::all_of (installed.begin(), installed.end(), [] (bool done)
+                            { return done; });
+    }
 
 private:
     void drainAndNotify (int fd)

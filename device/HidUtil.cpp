@@ -3,6 +3,8 @@
 #include "device/HidCtrl.h"
 #include "device/NoticeReceiver.h"
 
+#include <cstdio>
+
 HidUtil* activeHidUtil = nullptr;
 
 namespace
@@ -44,7 +46,16 @@ bool HidUtil::start (HidCtrl* newOwner)
 
     HID_Initialize (instance);
     HID_SetCallback (window, WM_HID_INPUT, WM_HID_ARRIVED, WM_HID_REMOVED);
-    HID_Start();
+
+    // The library runs on without its watch for devices (it may look for them
+    // itself, later than usual): worth a word to whoever reads the log, once.
+    static std::atomic<bool> startFailureTold { false };
+
+    if (HID_Start() == 0 && ! startFailureTold.exchange (true))
+        std::fputs ("The device library could not start watching for devices; a controller plugged in "
+                    "or removed from now on may be noticed late (HID_Start failed)\n",
+                    stderr);
+
     return true;
 }
 

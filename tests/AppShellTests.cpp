@@ -1,4 +1,5 @@
 #include "app/InstanceHandover.h"
+#include "app/InstanceLock.h"
 #include "app/QuitSignalWatcher.h"
 #include "resources/WarningIcon.h"
 
@@ -9,6 +10,9 @@
 #include <future>
 #include <thread>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
@@ -214,12 +218,154 @@ TEST (InstanceHandover, AnOversizedCommandLineIsDroppedAndTheEndpointKeepsListen
 //==============================================================================
 namespace
 {
+// A user id that is not the test's own, for the files of "another user".
+constexpr uid_t kOtherUser = 65534;
+
+// A fresh directory that only this user may write to, gone after the test.
+struct PrivateFolder
+{
+    PrivateFolder()
+    {
+        folder.createDirectory();
+        ::chmod (folder.getFullPathName().toRawUTF8(), 0700);
+    }
+    ~PrivateFolder()
+    {
+        folder.setReadOnly (false, true);
+        folder.deleteRecursively();
+    }
+
+    juce::File folder = juce::File::getSpecialLocation (juce::File::tempDirectory)
+                            .getNonexistentChildFile ("trb-lock-test", "", false);
+};
+
+// True when nobody holds a lock on file; probes by taking it and letting go.
+bool isUnlocked (const juce::File& file)
+{
+    const int fd = ::open (file.getFullPathName().toRawUTF8(), O_RDWR | O_CLOEXEC);
+    const bool free = fd >= 0 && ::flock (fd, LOCK_EX | LOCK_NB) == 0;
+
+    if (fd >= 0)
+        ::close (fd);
+
+    return free;
+}
+} // namespace
+
+TEST (InstanceLock, TheFirstLaunchHoldsItAndLaterOnesFindItsEndpointUntilItEnds)
+{
+    PrivateFolder place;
+    const auto name = uniqueApplicationName();
+    juce::String firstEndpoint;
+
+    {
+        InstanceLock first (name, { place.folder });
+        ASSERT_EQ (first.getState(), InstanceLock::State::held) << first.getProblem();
+        EXPECT_EQ (first.getFile().getParentDirectory(), place.folder);
+        firstEndpoint = first.getHandoverName();
+        EXPECT_TRUE (firstEndpoint.startsWith (name + "."));
+
+        InstanceLock second (name, { place.folder });
+        EXPECT_EQ (second.getState(), InstanceLock::State::heldElsewhere);
+        EXPECT_EQ (second.readHandoverName (0), firstEndpoint);
+
+        // A file that does not hold an endpoint name is not followed anywhere.
+        {
+            juce::FileOutputStream out (first.getFile());
+            ASSERT_TRUE (out.setPosition (0) && out.truncate().wasOk());
+            out.writeText ("elsewhere\n", false, false, nullptr);
+        }
+
+        EXPECT_EQ (second.readHandoverName (0), "");
+    }
+
+    // The lock ends with its holder, and the next instance gets a name of its own.
+    InstanceLock next (name, { place.folder });
+    ASSERT_EQ (next.getState(), InstanceLock::State::held);
+    EXPECT_NE (next.getHandoverName(), firstEndpoint);
+    EXPECT_EQ (InstanceLock (name, { place.folder }).readHandoverName (0), next.getHandoverName());
+}
+
+TEST (InstanceLock, PassesOverPlacesOthersCouldWriteToAndSaysWhyWhenNoneIsLeft)
+{
+    PrivateFolder root;
+    const auto name = uniqueApplicationName();
+
+    const auto writable = root.folder.getChildFile ("writable");
+    writable.createDirectory();
+    ::chmod (writable.getFullPathName().toRawUTF8(), 01777);
+
+    const auto link = root.folder.getChildFile ("link");
+    const auto target = root.folder.getChildFile ("target");
+    target.createDirectory();
+    ::chmod (target.getFullPathName().toRawUTF8(), 0700);
+    ASSERT_TRUE (target.createSymbolicLink (link, true));
+
+    const auto plainFile = root.folder.getChildFile ("file");
+    plainFile.create();
+
+    const auto missing = root.folder.getChildFile ("missing");
+    const juce::Array<juce::File> unusable { writable, link, plainFile, missing };
+
+    const InstanceLock none (name, unusable);
+    EXPECT_EQ (none.getState(), InstanceLock::State::unavailable);
+
+    for (const auto& place : unusable)
+        EXPECT_TRUE (none.getProblem().contains (place.getFullPathName())) << none.getProblem();
+
+    auto withPrivate = unusable;
+    withPrivate.add (root.folder);
+    const InstanceLock lock (name, withPrivate);
+    ASSERT_EQ (lock.getState(), InstanceLock::State::held);
+    EXPECT_EQ (lock.getFile().getParentDirectory(), root.folder);
+    EXPECT_FALSE (writable.getChildFile (name + ".lock").exists());
+}
+
+TEST (InstanceLock, AnotherUsersLockedFileNeitherStopsALaunchNorSwitchesTheRuleOff)
+{
+    if (::getuid() != 0)
+        GTEST_SKIP() << "needs root, to act as another user";
+
+    PrivateFolder spoiled, spare;
+    const auto name = uniqueApplicationName();
+
+    // Another user's lock file, locked by a process of that user, in the place
+    // tried first (where only root could have put it).
+    const auto foreign = spoiled.folder.getChildFile (name + ".lock");
+    foreign.replaceWithText ("elsewhere\n");
+    ASSERT_EQ (::chown (foreign.getFullPathName().toRawUTF8(), kOtherUser, kOtherUser), 0);
+    ::chmod (spoiled.folder.getFullPathName().toRawUTF8(), 0755);
+
+    juce::ChildProcess holder;
+    ASSERT_TRUE (holder.start (juce::StringArray { "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "/usr/bin/python3", "-c",
+                                                   "import fcntl, sys, time\n"
+                                                   "f = open(sys.argv[1])\n"
+                                                   "fcntl.flock(f, fcntl.LOCK_EX)\n"
+                                                   "time.sleep(600)\n",
+                                                   foreign.getFullPathName() },
+                               0));
+    ASSERT_TRUE (dispatchUntil ([&]
+                                { return ! isUnlocked (foreign); }));
+
+    const InstanceLock first (name, { spoiled.folder, spare.folder });
+    const InstanceLock second (name, { spoiled.folder, spare.folder });
+    holder.kill();
+
+    EXPECT_EQ (first.getState(), InstanceLock::State::held);
+    EXPECT_EQ (first.getFile().getParentDirectory(), spare.folder);
+    EXPECT_EQ (second.getState(), InstanceLock::State::heldElsewhere);
+    EXPECT_EQ (second.readHandoverName (0), first.getHandoverName());
+}
+
+//==============================================================================
+namespace
+{
 extern "C" void ignoreSignal (int) { }
 } // namespace
 
-TEST (QuitSignalWatcher, TermAndInterruptEachReachTheMessageThread)
+TEST (QuitSignalWatcher, TermInterruptAndHangUpEachReachTheMessageThread)
 {
-    for (const auto signalNumber : { SIGTERM, SIGINT })
+    for (const auto signalNumber : { SIGTERM, SIGINT, SIGHUP })
     {
         int calls = 0;
         bool onMessageThread = false;
@@ -247,9 +393,10 @@ TEST (QuitSignalWatcher, GivesTheSignalsBackToTheirPreviousHandlers)
     sigemptyset (&custom.sa_mask);
     struct sigaction savedTerm
     {
-    }, savedInt {};
+    }, savedInt {}, savedHangUp {};
     ASSERT_EQ (sigaction (SIGTERM, &custom, &savedTerm), 0);
     ASSERT_EQ (sigaction (SIGINT, &custom, &savedInt), 0);
+    ASSERT_EQ (sigaction (SIGHUP, &custom, &savedHangUp), 0);
 
     {
         QuitSignalWatcher watcher ([] {});
@@ -260,7 +407,7 @@ TEST (QuitSignalWatcher, GivesTheSignalsBackToTheirPreviousHandlers)
         EXPECT_NE (during.sa_handler, ignoreSignal);
     }
 
-    for (const auto signalNumber : { SIGTERM, SIGINT })
+    for (const auto signalNumber : { SIGTERM, SIGINT, SIGHUP })
     {
         struct sigaction after
         {
@@ -271,4 +418,5 @@ TEST (QuitSignalWatcher, GivesTheSignalsBackToTheirPreviousHandlers)
 
     sigaction (SIGTERM, &savedTerm, nullptr);
     sigaction (SIGINT, &savedInt, nullptr);
+    sigaction (SIGHUP, &savedHangUp, nullptr);
 }

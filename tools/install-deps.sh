@@ -11,6 +11,7 @@ packages=(
     libfreetype-dev libfontconfig-dev libpng-dev libjpeg-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     libhidapi-dev libudev-dev umockdev libumockdev-dev
+    libsystemd-dev dbus python3-dbusmock
     xvfb xauth x11-utils xdotool imagemagick python3
     fonts-ipafont-gothic fonts-nanum fonts-arphic-uming fonts-dejavu-core
 )

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/SleepInhibitor.h"
 #include "device/HidCtrl.h"
 #include "text/TxtLoader.h"
 #include "ui/AlineButton.h"
@@ -244,6 +245,10 @@ private:
     double busySinceMs = -1.0; // the current block's first busy reply, or none yet; worker only
 
     std::unique_ptr<HidCtrl> ctrl;
+
+    // Held while the controller is written (from Start to the completion or an error screen).
+    const std::unique_ptr<SleepInhibitor> sleepInhibitor = SleepInhibitor::create ("TRBKelo7UpdateProgram",
+                                                                                   "A firmware update of the TRB-Kelo7 is in progress");
 
     std::array<uint8_t, kReportSize> outReport {};
     juce::CriticalSection replyLock; // guards inReport and awaitingReply

@@ -81,6 +81,11 @@ void MainComponent::updateDisplay()
     const auto statusValue = status.get();
     const auto screen = screenFor (statusValue);
 
+    if (statusValue >= ST_PREPARE && statusValue < ST_COMPLETE)
+        sleepInhibitor->acquire();
+    else
+        sleepInhibitor->release();
+
     // The worker asks for a refresh on every pass; an unchanged screen keeps its
     // layout instead of being laid out again a thousand times a second.
     const DisplayKey key { statusValue, catalogue->getLanguage(), getWidth(), getHeight(), screen.heading + screen.body + screen.single + screen.errorText };

@@ -75,16 +75,6 @@ void UdevHotplugMonitor::stop()
     wakeFd = -1;
 }
 
-bool UdevHotplugMonitor::sleepUnlessStopping (int milliseconds)
-{
-    if (stopping.load())
-        return true;
-
-    pollfd wake { wakeFd, POLLIN, 0 };
-    ::poll (&wake, 1, milliseconds);
-    return stopping.load();
-}
-
 void UdevHotplugMonitor::run()
 {
     pollfd watched[2] = { { udev_monitor_get_fd (monitor), POLLIN, 0 }, { wakeFd, POLLIN, 0 } };

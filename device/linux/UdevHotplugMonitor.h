@@ -42,10 +42,6 @@ public:
         call any number of times. Never call it on the monitor thread. */
     void stop();
 
-    /** Sleeps up to milliseconds on the monitor thread, waking early when stop() is called.
-        True when stop() has been called. For listeners that wait within an event. */
-    bool sleepUnlessStopping (int milliseconds);
-
 private:
     void run();
     void handleOneEvent();

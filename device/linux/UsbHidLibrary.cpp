@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 
 #include <fcntl.h>
@@ -18,6 +19,9 @@ namespace
 // an open that fails then is tried again for up to two seconds.
 constexpr int kHotplugOpenAttempts = 20;
 constexpr int kHotplugOpenRetryMs = 100;
+
+// Without udev, how often the nodes are scanned for arrivals and removals.
+constexpr int kScanIntervalMs = 1000;
 
 std::string nodeNameOf (const std::string& path)
 {
@@ -78,12 +82,26 @@ bool UsbHidLibrary::start()
         running = true;
     }
 
+    {
+        const std::lock_guard<std::mutex> stopGuard (stopLock);
+        stopRequested = false;
+    }
+
     // The monitor starts first so that a device plugged in during the scan
     // below is not missed; admitting a node twice is harmless.
-    const bool watching = monitor.start (*this);
+    const bool watching = ! udevRefusedForTesting && monitor.start (*this);
+
+    lastScan.clear();
 
     for (const auto& node : listPresentNodes())
+    {
         admit (node, 1);
+        lastScan.push_back (node.path);
+    }
+
+    if (! watching)
+        scanner = std::thread ([this]
+                               { scanLoop(); });
 
     return watching;
 }
@@ -101,7 +119,19 @@ void UsbHidLibrary::stop()
         running = false;
     }
 
+    {
+        const std::lock_guard<std::mutex> stopGuard (stopLock);
+        stopRequested = true;
+    }
+
+    stopWake.notify_all();
     monitor.stop();
+
+    if (scanner.joinable())
+        scanner.join();
+
+    // After the monitor: it is the one that starts openers.
+    joinFinishedOpeners (true);
 
     std::vector<std::shared_ptr<UsbHidConnection>> open;
 
@@ -275,18 +305,31 @@ std::vector<UsbHidLibrary::PresentNode> UsbHidLibrary::listPresentNodes()
     return nodes;
 }
 
-void UsbHidLibrary::admit (const PresentNode& node, int openAttempts)
+bool UsbHidLibrary::admit (const PresentNode& node, int openAttempts)
 {
-    int32_t number = -1;
+    int32_t number = -1, replacedNumber = -1;
+    bool listed = false;
+    std::shared_ptr<UsbHidConnection> replaced;
 
     {
         const std::lock_guard<std::mutex> state (lock);
 
         if (! running)
-            return;
+            return false;
 
         auto known = std::find_if (entries.begin(), entries.end(), [&] (const Entry& entry)
                                    { return entry.path == node.path; });
+
+        // The node shows another device than before: the old one went while its
+        // removal went unheard (the kernel gives a freed node to the next device).
+        // It is told removed, and the new one is taken up as the stranger it is.
+        if (known != entries.end() && (known->typeCode != node.typeCode || known->releaseNumber != node.releaseNumber))
+        {
+            replacedNumber = known->number;
+            replaced = std::move (known->connection);
+            entries.erase (known);
+            known = entries.end();
+        }
 
         if (known == entries.end())
         {
@@ -298,44 +341,158 @@ void UsbHidLibrary::admit (const PresentNode& node, int openAttempts)
             entry.releaseNumber = node.releaseNumber;
             entries.push_back (std::move (entry));
             known = entries.end() - 1;
+            listed = true;
         }
 
         // Only a known controller is ever opened; every other device is
         // merely listed and never read or written.
-        if (known->typeCode == HID_TYPE_OTHER || known->connection != nullptr)
-            return;
-
-        number = known->number;
+        if (known->typeCode != HID_TYPE_OTHER && known->connection == nullptr)
+            number = known->number;
     }
 
+    if (replaced != nullptr)
+    {
+        replaced->shutOff();
+        replaced->stopReading();
+    }
+
+    if (replacedNumber >= 0)
+        postNotice (Notice::removed, replacedNumber);
+
+    return (number >= 0 && openController (node.path, number, openAttempts)) || listed;
+}
+
+bool UsbHidLibrary::openController (const std::string& path, int32_t number, int openAttempts)
+{
     std::unique_ptr<UsbHidConnection> opened;
 
     for (int attempt = 0; attempt < openAttempts; ++attempt)
     {
-        if (attempt > 0 && monitor.sleepUnlessStopping (kHotplugOpenRetryMs))
+        if (attempt > 0 && sleepUnlessStopping (kHotplugOpenRetryMs))
             break;
 
-        opened = UsbHidConnection::open (node.path, number, *this);
+        opened = UsbHidConnection::open (path, number, *this);
 
         if (opened != nullptr)
             break;
     }
 
     std::shared_ptr<UsbHidConnection> unused;
+    bool taken = false;
 
     {
         const std::lock_guard<std::mutex> state (lock);
         auto* entry = findLocked (number);
 
-        if (entry != nullptr && entry->connection == nullptr && running)
+        // The entry may have gone meanwhile (removed, or replaced by another device).
+        if (opened != nullptr && entry != nullptr && entry->path == path && entry->connection == nullptr && running)
+        {
             entry->connection = std::move (opened);
+            taken = true;
+        }
         else
+        {
             unused = std::move (opened);
+        }
     }
 
     // Opened twice by a race (or stopped meanwhile): the spare closes here,
     // outside the lock its reader may be waiting for.
     unused.reset();
+    return taken;
+}
+
+int32_t UsbHidLibrary::controllerAwaitingOpen (const std::string& path)
+{
+    const std::lock_guard<std::mutex> state (lock);
+    const auto found = std::find_if (entries.begin(), entries.end(), [&] (const Entry& entry)
+                                     { return entry.path == path; });
+    const bool waiting = found != entries.end() && found->typeCode != HID_TYPE_OTHER && found->connection == nullptr;
+    return waiting ? found->number : -1;
+}
+
+void UsbHidLibrary::openInBackground (const std::string& path, int32_t number)
+{
+    auto done = std::make_shared<std::atomic<bool>> (false);
+    std::thread opener ([this, path, number, done]
+                        {
+                            openController (path, number, kHotplugOpenAttempts);
+                            // Told once the controller is open (or given up on), so that
+                            // the receiver finds it usable.
+                            postNotice (Notice::arrived, 0);
+                            done->store (true); });
+
+    const std::lock_guard<std::mutex> guard (openersLock);
+    openers.push_back ({ std::move (opener), std::move (done) });
+}
+
+void UsbHidLibrary::joinFinishedOpeners (bool all)
+{
+    std::vector<std::thread> finished;
+
+    {
+        const std::lock_guard<std::mutex> guard (openersLock);
+
+        for (auto it = openers.begin(); it != openers.end();)
+        {
+            if (all || it->done->load())
+            {
+                finished.push_back (std::move (it->thread));
+                it = openers.erase (it);
+            }
+            else
+            {
+                ++it;
+            }
+        }
+    }
+
+    for (auto& thread : finished)
+        thread.join();
+}
+
+bool UsbHidLibrary::sleepUnlessStopping (int milliseconds)
+{
+    std::unique_lock<std::mutex> guard (stopLock);
+    return stopWake.wait_for (guard, std::chrono::milliseconds (milliseconds), [this]
+                              { return stopRequested; });
+}
+
+void UsbHidLibrary::scanLoop()
+{
+    while (! sleepUnlessStopping (kScanIntervalMs))
+        scanOnce();
+}
+
+void UsbHidLibrary::scanOnce()
+{
+    dropClosedConnections();
+    const auto present = listPresentNodes();
+    bool arrived = false;
+
+    // What changed since the last scan stands for udev's events: a node new
+    // since then has arrived (even if an enumeration took it up meanwhile), one
+    // gone since then was removed. A controller not opened yet is tried again.
+    for (const auto& node : present)
+    {
+        const bool isNew = std::find (lastScan.begin(), lastScan.end(), node.path) == lastScan.end();
+        arrived = admit (node, 1) || isNew || arrived;
+    }
+
+    for (const auto& path : lastScan)
+    {
+        if (std::none_of (present.begin(), present.end(), [&] (const PresentNode& node)
+                          { return node.path == path; }))
+            hidrawRemoved (nodeNameOf (path));
+    }
+
+    lastScan.clear();
+
+    for (const auto& node : present)
+        lastScan.push_back (node.path);
+
+    if (arrived)
+        postNotice (Notice::arrived, 0);
 }
 
 void UsbHidLibrary::dropClosedConnections()
@@ -439,10 +596,23 @@ void UsbHidLibrary::readFailed (int32_t deviceNumber)
 void UsbHidLibrary::hidrawAdded (const std::string& nodeName)
 {
     dropClosedConnections();
+    joinFinishedOpeners (false);
 
     for (const auto& node : listPresentNodes())
-        if (node.nodeName == nodeName)
-            admit (node, kHotplugOpenAttempts);
+    {
+        if (node.nodeName != nodeName)
+            continue;
+
+        admit (node, 0);
+
+        // udev may still be setting the node's permissions: the opener tries
+        // again for a while, and this thread goes on to the next event.
+        if (const auto number = controllerAwaitingOpen (node.path); number >= 0)
+        {
+            openInBackground (node.path, number);
+            return;
+        }
+    }
 
     postNotice (Notice::arrived, 0);
 }

@@ -3,10 +3,13 @@
 #include "device/linux/UdevHotplugMonitor.h"
 #include "device/linux/UsbHidConnection.h"
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 /**
@@ -14,15 +17,22 @@
 
     Every hidraw node present gets a device number when it is first seen; the
     number stays while the node stays and is never given out again in this
-    process. Nodes whose USB identity matches a known controller are opened
-    (one reader thread each); all others are only listed. udev's add and
-    remove events become the arrival and removal notices, a reader's input
-    becomes an input notice, and every notice goes to the window named by
-    setCallback through trbPostNotice.
+    process. A node that shows another USB identity than before (its device
+    was replaced while a removal went unheard) counts as a new device: the old
+    one is told removed and the new one gets a new number. Nodes whose USB
+    identity matches a known controller are opened (one reader thread each);
+    all others are only listed. udev's add and remove events become the
+    arrival and removal notices; without udev, a scan of the nodes once a
+    second does. A reader's input becomes an input notice, and every notice
+    goes to the window named by setCallback through trbPostNotice.
+
+    A controller heard of while its node is not usable yet is opened on a
+    thread of its own, which tries again for a while, so that other devices'
+    events are not held up meanwhile.
 
     Thread use is that of the ten functions: write() on the update worker,
-    everything else on the message thread; the reader and monitor threads
-    are this class's own and are all joined by stop().
+    everything else on the message thread; the reader, opener, monitor and
+    scan threads are this class's own and are all joined by stop().
 */
 class UsbHidLibrary final : private UsbHidConnection::Listener, private UdevHotplugMonitor::Listener
 {
@@ -43,8 +53,12 @@ public:
     void setCallback (void* window, uint32_t input, uint32_t arrived, uint32_t removed);
 
     /** Starts the udev monitor and takes up the devices already present (one open attempt
-        each). True when the monitor runs; without it present devices still work. */
+        each). True when the monitor runs; without it present devices still work, and a
+        scan once a second finds arrivals and removals instead. */
     bool start();
+
+    /** Tests: start() acts as though udev could not be reached. Before start(). */
+    void setUdevRefusedForTesting (bool refused) { udevRefusedForTesting = refused; }
 
     /** Ends the monitor and every reader and closes every device; no notice is posted after it
         returns. Numbers are not reused after a restart. Safe to call any number of times. */
@@ -106,7 +120,14 @@ private:
     };
 
     static std::vector<PresentNode> listPresentNodes();
-    void admit (const PresentNode& node, int openAttempts);
+    bool admit (const PresentNode& node, int openAttempts);
+    bool openController (const std::string& path, int32_t number, int openAttempts);
+    int32_t controllerAwaitingOpen (const std::string& path);
+    void openInBackground (const std::string& path, int32_t number);
+    void joinFinishedOpeners (bool all);
+    bool sleepUnlessStopping (int milliseconds);
+    void scanLoop();
+    void scanOnce();
     void dropClosedConnections();
     void postNotice (Notice notice, int32_t number);
     int32_t takeNumberLocked();
@@ -126,9 +147,25 @@ private:
     void* window = nullptr; // guarded by lock
     uint32_t inputMessage = 0, arrivedMessage = 0, removedMessage = 0; // guarded by lock
 
+    struct Opener
+    {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+
+    std::mutex openersLock;
+    std::vector<Opener> openers; // guarded by openersLock
+
+    std::mutex stopLock;
+    std::condition_variable stopWake;
+    bool stopRequested = false; // guarded by stopLock
+
     std::mutex lifecycle; // serialises start/stop/finalise
     bool hidapiReady = false;
+    bool udevRefusedForTesting = false;
     UdevHotplugMonitor monitor;
+    std::thread scanner;
+    std::vector<std::string> lastScan; // the scan thread's, once started
 
     UsbHidLibrary (const UsbHidLibrary&) = delete;
     UsbHidLibrary& operator= (const UsbHidLibrary&) = delete;

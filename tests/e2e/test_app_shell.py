@@ -5,8 +5,11 @@ in TRB_PROGRAM. By hand:
     TRB_PROGRAM=build/normal/.../TRBKelo7UpdateDemo python3 -m unittest -v test_app_shell
 """
 
+import fcntl
 import os
 import signal
+import subprocess
+import sys
 import time
 import unittest
 
@@ -20,6 +23,31 @@ APP_TITLE_ENGLISH = "Updater Program"
 ENGLISH = {"LC_ALL": "en_US.UTF-8", "LC_MESSAGES": "", "LANG": "en_US.UTF-8"}
 # The exit status of a run that ended before any write (app/ExitStatus.h).
 EXIT_LEFT_BEFORE_WRITE = 4
+# The lock file the framework used to take for the whole machine.
+OLD_MACHINE_LOCK = "/var/tmp/juceAppLock_TRBKelo7UpdateProgram"
+OTHER_USER = 65534
+
+# A process that takes a lock file (argv[1], with lockf, as the framework did,
+# or flock, as the program does), optionally writes an endpoint name into it,
+# binds an abstract socket (argv[3]) and listens there without ever answering.
+SILENT_HOLDER = r"""
+import fcntl, socket, sys, time
+lock_path, endpoint, address, kind = sys.argv[1:5]
+handle = open(lock_path, "a+")
+if kind == "flock":
+    fcntl.flock(handle, fcntl.LOCK_EX)
+else:
+    fcntl.lockf(handle, fcntl.LOCK_EX)
+if endpoint:
+    handle.truncate(0)
+    handle.write(endpoint + "\n")
+    handle.flush()
+listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+listener.bind("\0" + address)
+listener.listen(4)
+print("ready", flush=True)
+time.sleep(600)
+"""
 
 
 class AppShellEndToEnd(unittest.TestCase):
@@ -86,15 +114,54 @@ class AppShellEndToEnd(unittest.TestCase):
         self.assertEqual([w.id for w in first.windows()], [window.id])
         self.end(first)
 
+    def hold_silently(self, lock_path, endpoint, address, kind, user=None):
+        # The system's interpreter: another user may not reach this one's.
+        python = "/usr/bin/python3" if user is not None else sys.executable
+        holder = subprocess.Popen([python, "-c", SILENT_HOLDER, lock_path, endpoint, address, kind],
+                                  stdout=subprocess.PIPE, text=True, user=user)
+        self.addCleanup(holder.wait)
+        self.addCleanup(holder.kill)
+        self.assertEqual(holder.stdout.readline().strip(), "ready")
+
+    def test_a_launch_starts_anyway_when_the_lock_holder_does_not_answer(self):
+        endpoint = "TRBKelo7UpdateProgram.0123456789abcdef"
+        self.hold_silently(self.server.instance_lock_file, endpoint,
+                           f"{endpoint}.instance.{os.getuid()}", "flock")
+
+        program, window = self.start()
+        self.assertIn("does not answer; starting anyway", program.output())
+        self.end(program)
+
+    def test_another_users_lock_and_socket_neither_stop_a_launch_nor_switch_the_rule_off(self):
+        if os.getuid() != 0:
+            self.skipTest("needs root, to act as another user")
+        # What another user could do: hold the framework's old machine-wide
+        # lock file, and squat the hand-over's old well-known socket name.
+        if os.path.exists(OLD_MACHINE_LOCK):
+            os.chmod(OLD_MACHINE_LOCK, 0o666)
+        self.hold_silently(OLD_MACHINE_LOCK, "", f"TRBKelo7UpdateProgram.instance.{os.getuid()}", "lockf",
+                           user=OTHER_USER)
+
+        first, window = self.start()
+        self.server.focus(self.server.root_window())
+        second = self.server.start(PROGRAM)
+        self.addCleanup(second.stop)
+        self.assertEqual(second.wait(15), 0, second.output())
+        trb_x11.wait_until(lambda: self.server.focused_window() == window.id, 10,
+                           what="the running window to take the focus")
+        self.assertEqual([w.id for w in first.windows()], [window.id])
+        self.end(first)
+
     def test_a_quit_signal_ends_the_program_through_its_shutdown(self):
-        for number in (signal.SIGTERM, signal.SIGINT):
+        for number in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
             with self.subTest(signal=number.name):
                 program, window = self.start()
                 program.signal(number)
                 # The program's own status after shutdown(); a signal's
                 # default action would end the process with -number instead.
                 self.assertEqual(program.wait(30), EXIT_LEFT_BEFORE_WRITE, program.output())
-                trb_x11.wait_until(trb_x11.framework_lock_is_free, 5, what="the instance lock")
+                # The next launch is the instance again, not handed over to the one gone.
+                fcntl.flock(open(self.server.instance_lock_file), fcntl.LOCK_EX | fcntl.LOCK_NB)
 
 
 if __name__ == "__main__":

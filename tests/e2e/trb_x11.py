@@ -6,9 +6,12 @@ geometry, title and properties, press keys, click, take screenshots and read
 pixels. Only the Python standard library and the command-line tools Xvfb,
 xdotool, xprop, xwininfo and ImageMagick's import are used.
 
-The program's single-instance lock is machine-wide, so every test that starts
-it must hold `program_lock()` (CTest's RESOURCE_LOCK covers one ctest run;
-this lock also covers test runs from other checkouts on the same machine).
+The program keeps one instance per user with a lock in $XDG_RUNTIME_DIR; each
+XServer gives the programs started on it a runtime directory of its own, so
+tests never meet each other's instances. Every test that starts the program
+still holds `program_lock()` (CTest's RESOURCE_LOCK covers one ctest run; this
+lock also covers test runs from other checkouts on the same machine), because
+builds from before the per-user lock took one lock file for the whole machine.
 """
 
 import contextlib
@@ -17,6 +20,7 @@ import ctypes.util
 import fcntl
 import os
 import re
+import shutil
 import signal
 import subprocess
 import tempfile
@@ -117,8 +121,12 @@ class XServer:
         self.width, self.height = width, height
         self.process = None
         self.display = None
+        # The programs started on this server keep their per-user instance
+        # lock here, apart from every other test's.
+        self.runtime_dir = None
 
     def __enter__(self):
+        self.runtime_dir = tempfile.mkdtemp(prefix="trb-e2e-runtime-")
         read_end, write_end = os.pipe()
         self.process = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_end), "-screen", "0",
@@ -182,13 +190,20 @@ class XServer:
         except subprocess.TimeoutExpired:
             self.process.kill()
             self.process.wait()
+        shutil.rmtree(self.runtime_dir, ignore_errors=True)
 
     @property
     def env(self):
         env = dict(os.environ)
         env["DISPLAY"] = self.display
+        env["XDG_RUNTIME_DIR"] = self.runtime_dir
         env.pop("XAUTHORITY", None)
         return env
+
+    @property
+    def instance_lock_file(self):
+        """The lock file of the programs started on this server."""
+        return os.path.join(self.runtime_dir, "TRBKelo7UpdateProgram.lock")
 
     def tool(self, *args, check=True):
         """Runs an X tool on this display and returns its standard output."""

@@ -24,15 +24,19 @@ constexpr int kFrameIn = 65; // report ID + report, as the host writes it
 constexpr int kReportSize = 64;
 constexpr int kServePollMs = 20;
 
-gboolean handleIoctl (UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
+std::string hex4 (unsigned value);
+}
+
+//==============================================================================
+int EmulatedHidDevice::handleIoctl (UMockdevIoctlBase*, UMockdevIoctlClient* client, void* data)
 {
-    auto* opens = static_cast<std::atomic<int>*> (data);
+    auto* device = static_cast<EmulatedHidDevice*> (data);
 
     // hidapi's open asks for the report descriptor's size and gives up when
     // that fails; it is the one call every open makes.
     if (umockdev_ioctl_client_get_request (client) == HIDIOCGRDESCSIZE)
     {
-        opens->fetch_add (1);
+        device->opens.fetch_add (1);
         GError* error = nullptr;
         UMockdevIoctlData* size = umockdev_ioctl_data_resolve (umockdev_ioctl_client_get_arg (client), 0, sizeof (int), &error);
         int none = 0;
@@ -52,6 +56,8 @@ gboolean handleIoctl (UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer 
     return TRUE;
 }
 
+namespace
+{
 std::string hex4 (unsigned value)
 {
     char text[8];
@@ -96,7 +102,7 @@ void EmulatedHidDevice::hangUp()
 void EmulatedHidDevice::startServing (int fd, bool answer)
 {
     deviceFd = fd;
-    answering = answer;
+    answering.store (answer);
     thread = std::thread ([this]
                           { serve(); });
 }
@@ -148,7 +154,7 @@ void EmulatedHidDevice::serve()
             if (requestHook)
                 requestHook (number);
 
-            if (answering)
+            if (answering.load())
                 outcome = controller.handleRequest (frame + 1, kReportSize);
         }
 
@@ -173,6 +179,13 @@ EmulatedHidBus::~EmulatedHidBus()
 {
     devices.clear();
     g_object_unref (testbed);
+}
+
+void EmulatedHidBus::changeProductUnheard (EmulatedHidDevice& device, const std::string& product, bool answer)
+{
+    umockdev_testbed_set_attribute (testbed, ("/sys" + device.usbPath).c_str(), "product", product.c_str());
+    device.answering.store (answer);
+    announce (device);
 }
 
 EmulatedHidDevice& EmulatedHidBus::plugIn (const EmulatedUsbIdentity& identity, bool answer)
@@ -231,7 +244,7 @@ EmulatedHidDevice& EmulatedHidBus::plugIn (const EmulatedUsbIdentity& identity, 
     // hidapi's open needs its ioctl answered, and a program that hears the
     // add may open the node at once: the handler goes in first.
     device->ioctlHandler = umockdev_ioctl_base_new();
-    g_signal_connect (device->ioctlHandler, "handle-ioctl", G_CALLBACK (handleIoctl), &device->opens);
+    g_signal_connect (device->ioctlHandler, "handle-ioctl", G_CALLBACK (EmulatedHidDevice::handleIoctl), device.get());
 
     if (! umockdev_testbed_attach_ioctl (testbed, devnode.c_str(), device->ioctlHandler, &error))
         throw std::runtime_error (error != nullptr ? error->message : "attach_ioctl failed");

@@ -57,6 +57,7 @@ private:
     friend class EmulatedHidBus;
 
     EmulatedHidDevice() = default;
+    static int handleIoctl (UMockdevIoctlBase*, struct _UMockdevIoctlClient* client, void* device);
     void startServing (int fd, bool answer);
     void stopServing();
     void serve();
@@ -73,7 +74,7 @@ private:
     std::function<void (int)> requestHook;
 
     int deviceFd = -1;
-    bool answering = true;
+    std::atomic<bool> answering { true };
     std::atomic<bool> stopping { false };
     std::thread thread;
 };
@@ -92,6 +93,11 @@ public:
 
     /** Plugs in a device; with answer, a controller answers on its node. udev hears an add. */
     EmulatedHidDevice& plugIn (const EmulatedUsbIdentity& identity, bool answer = true);
+
+    /** Another device takes over the node of one plugged in, whose removal went unheard
+        (the kernel gives a freed node to the next device): the node's USB product string
+        becomes product, a controller answers on it or not, and udev hears an add. */
+    void changeProductUnheard (EmulatedHidDevice& device, const std::string& product, bool answer);
 
     /** Takes the device's /dev node away, or puts it back. While it is away, opening it fails
         as it does before udev has made the node usable; the device stays in sysfs. */

@@ -1,5 +1,7 @@
 #include "device/NoticeReceiver.h"
 #include "device/TrbKelo7Hid.h"
+#include "device/linux/UsbHidIdentity.h"
+#include "device/linux/UsbHidLibrary.h"
 #include "tests/usb/EmulatedHidBus.h"
 #include "tests/usb/UpdateDriver.h"
 #include "tests/usb/WorkerLoop.h"
@@ -57,6 +59,7 @@ protected:
     void TearDown() override
     {
         stopLibrary();
+        UsbHidLibrary::instance().setUdevRefusedForTesting (false);
         destroyNoticeReceiver (window);
         bus.reset();
         current = nullptr;
@@ -484,6 +487,135 @@ TEST_F (UsbDeviceLibrary, AReplugGetsANewNumberAndWorksAgain)
     EXPECT_TRUE (reply.has_value());
     EXPECT_EQ (second.requestCount(), 1);
     EXPECT_EQ (countNotices (WM_HID_REMOVED), 1);
+}
+
+TEST_F (UsbDeviceLibrary, ANodeTakenOverByAnotherDeviceUnheardIsANewDeviceWithItsOwnIdentity)
+{
+    struct Case
+    {
+        const char* what;
+        bool oldIsController;
+    };
+
+    // A controller not opened yet that a keyboard replaces (the keyboard must
+    // not be taken for a controller), and a keyboard that a controller replaces
+    // (the controller must not hide behind the keyboard's identity).
+    for (const auto& c : { Case { "controller replaced by a keyboard", true }, Case { "keyboard replaced by a controller", false } })
+    {
+        SCOPED_TRACE (c.what);
+        bus.reset();
+        bus = std::make_unique<EmulatedHidBus>();
+        notices.clear();
+
+        EmulatedUsbIdentity identity;
+        identity.product = c.oldIsController ? "TRB-Kelo7" : "USB Keyboard";
+        auto& device = bus->plugIn (identity, c.oldIsController);
+
+        if (c.oldIsController)
+            bus->hideNode (device, true);
+
+        startLibrary();
+        const auto before = enumerate();
+        ASSERT_EQ (before.size(), 1u);
+        ASSERT_NE (HID_GetDeviceType (before[0]), HID_TYPE_TRBKELO7);
+
+        if (c.oldIsController)
+            bus->hideNode (device, false);
+
+        bus->changeProductUnheard (device, c.oldIsController ? "USB Keyboard" : "TRB-Kelo7", ! c.oldIsController);
+        ASSERT_TRUE (pumpUntil ([&]
+                                { return countNotices (WM_HID_ARRIVED) == 1; }));
+
+        const auto after = enumerate();
+        ASSERT_EQ (after.size(), 1u);
+        EXPECT_NE (after[0], before[0]);
+        EXPECT_EQ (countNotices (WM_HID_REMOVED, before[0]), 1);
+        EXPECT_EQ (HID_GetDeviceType (before[0]), -1);
+
+        if (c.oldIsController)
+        {
+            EXPECT_EQ (HID_GetDeviceType (after[0]), HID_TYPE_OTHER);
+            EXPECT_EQ (device.openCount(), 0);
+        }
+        else
+        {
+            EXPECT_EQ (HID_GetDeviceType (after[0]), HID_TYPE_TRBKELO7);
+            std::optional<Report> reply;
+            runOnWorker ([&]
+                         { reply = exchange (after[0], UpdateDriver::statusQuery()); });
+            EXPECT_TRUE (reply.has_value());
+        }
+
+        stopLibrary();
+    }
+}
+
+TEST_F (UsbDeviceLibrary, AControllerSlowToOpenHoldsUpNoOtherArrival)
+{
+    auto& slow = bus->plugIn (EmulatedUsbIdentity());
+    bus->hideNode (slow, true);
+    startLibrary();
+
+    // Both are heard of together; the first cannot be opened yet and is tried again.
+    bus->announce (slow);
+    auto& fast = bus->plugIn (EmulatedUsbIdentity());
+    ASSERT_TRUE (pumpUntil ([&]
+                            { return fast.openCount() == 2; }));
+
+    // Had the retries held the second one up, they would all be over by now and
+    // nothing would open the first one any more: it opens on its own here.
+    bus->hideNode (slow, false);
+    ASSERT_TRUE (pumpUntil ([&]
+                            { return slow.openCount() == 2; }));
+    ASSERT_TRUE (pumpUntil ([&]
+                            { return countNotices (WM_HID_ARRIVED) == 2; }));
+
+    const auto numbers = enumerate();
+    ASSERT_EQ (numbers.size(), 2u);
+
+    for (const auto number : numbers)
+    {
+        EXPECT_EQ (HID_GetDeviceType (number), HID_TYPE_TRBKELO7);
+        std::optional<Report> reply;
+        runOnWorker ([&]
+                     { reply = exchange (number, UpdateDriver::statusQuery()); });
+        EXPECT_TRUE (reply.has_value());
+    }
+}
+
+TEST_F (UsbDeviceLibrary, WithoutUdevArrivalsAndRemovalsAreFoundByScanning)
+{
+    UsbHidLibrary::instance().setUdevRefusedForTesting (true);
+    HID_Initialize (noticeModuleHandle());
+    HID_SetCallback (window, WM_HID_INPUT, WM_HID_ARRIVED, WM_HID_REMOVED);
+    EXPECT_EQ (HID_Start(), 0);
+    EXPECT_TRUE (enumerate().empty());
+
+    auto& controller = bus->plugIn (EmulatedUsbIdentity());
+    auto& keyboard = bus->plugIn (foreignKeyboard(), false);
+    ASSERT_TRUE (pumpUntil ([&]
+                            { return countNotices (WM_HID_ARRIVED) >= 1; }));
+    ASSERT_TRUE (pumpUntil ([&]
+                            { return enumerate().size() == 2; }));
+
+    const auto numbers = enumerate();
+    EXPECT_EQ (HID_GetDeviceType (numbers[0]), HID_TYPE_TRBKELO7);
+    EXPECT_EQ (HID_GetDeviceType (numbers[1]), HID_TYPE_OTHER);
+    std::optional<Report> reply;
+    runOnWorker ([&]
+                 { reply = exchange (numbers[0], UpdateDriver::statusQuery()); });
+    EXPECT_TRUE (reply.has_value());
+
+    // The keyboard has no reader to notice it going: only the scan can tell.
+    bus->unplug (keyboard);
+    ASSERT_TRUE (pumpUntil ([&]
+                            { return countNotices (WM_HID_REMOVED, numbers[1]) == 1; }));
+    bus->unplug (controller);
+    ASSERT_TRUE (pumpUntil ([&]
+                            { return countNotices (WM_HID_REMOVED, numbers[0]) == 1; }));
+    pumpFor (1500);
+    EXPECT_EQ (countNotices (WM_HID_REMOVED), 2);
+    EXPECT_TRUE (enumerate().empty());
 }
 
 TEST_F (UsbDeviceLibrary, PostsNothingOnceStopHasReturned)

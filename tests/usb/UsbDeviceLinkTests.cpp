@@ -1,4 +1,5 @@
 #include "device/HidCtrl.h"
+#include "device/linux/UsbHidLibrary.h"
 #include "tests/usb/EmulatedHidBus.h"
 #include "tests/usb/UpdateDriver.h"
 #include "tests/usb/WorkerLoop.h"
@@ -146,4 +147,39 @@ TEST (UsbDeviceLink, CarriesAWholeUpdateIntoTheControllersFlash)
     controller.withController ([&] (ControllerModel& model)
                                { EXPECT_TRUE (model.flash() == image); });
     ctrl.close();
+}
+
+TEST (UsbDeviceLink, WithoutUdevItSaysSoOnceAndStillTakesUpALaterController)
+{
+    EmulatedHidBus bus;
+    UsbHidLibrary::instance().setUdevRefusedForTesting (true);
+    testing::internal::CaptureStderr();
+
+    // Opened twice, as when the program's window is made again: told the first time only.
+    HidCtrl ctrl;
+    ReplyListener listener (ctrl);
+    EXPECT_FALSE (ctrl.open (&listener));
+    ctrl.close();
+    EXPECT_FALSE (ctrl.open (&listener));
+    const auto said = juce::String (testing::internal::GetCapturedStderr());
+
+    auto& controller = bus.plugIn (EmulatedUsbIdentity());
+    const bool arrived = pumpUntil ([&]
+                                    { return listener.arrivals == 1; });
+    const auto connected = ctrl.connected.load();
+    std::optional<Report> reply;
+
+    if (arrived)
+        runOnWorker ([&]
+                     { reply = listener.exchange (UpdateDriver::statusQuery()); });
+
+    ctrl.close();
+    UsbHidLibrary::instance().setUdevRefusedForTesting (false);
+
+    EXPECT_EQ (juce::StringArray::fromLines (said.trim()).size(), 1) << said;
+    EXPECT_TRUE (said.contains ("HID_Start failed")) << said;
+    ASSERT_TRUE (arrived);
+    EXPECT_EQ (connected, 1);
+    EXPECT_TRUE (reply.has_value());
+    EXPECT_EQ (controller.requestCount(), 1);
 }

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <juce_core/juce_core.h>
+
+/** Decides which launch of the program is the running instance for one user.
+
+    The instance holds a lock on a file in a directory that only this user can
+    write to, so another user's files can neither take the lock first nor make
+    it unusable. The file also names the endpoint on which the instance listens
+    for later launches (a fresh random name per instance), so a later launch
+    reaches that instance and no process squatting a well-known name.
+
+    The lock ends with the object, or with the process however it ends.
+*/
+class InstanceLock final
+{
+public:
+    enum class State
+    {
+        held, // this object holds the lock: this launch is the instance
+        heldElsewhere, // another process of this user holds it
+        unavailable // no private directory or lock file could be used
+    };
+
+    /** Tries each directory of places in turn (defaultPlaces() when empty) and takes the
+        lock in the first usable one, without waiting. A directory counts only when it is
+        a real directory (no symbolic link) owned by this user that no one else may write
+        to; a missing place under /tmp is created so. Any thread. */
+    explicit InstanceLock (const juce::String& applicationName, juce::Array<juce::File> places = {});
+
+    /** Lets go of the lock. */
+    ~InstanceLock();
+
+    State getState() const noexcept { return state; }
+
+    /** The lock file in use; empty when unavailable. */
+    juce::File getFile() const { return file; }
+
+    /** Why no lock could be taken (unavailable), in words for a message on stderr. */
+    juce::String getProblem() const { return problem; }
+
+    /** Held: the endpoint name this instance is to listen on, as written in the file. */
+    juce::String getHandoverName() const { return handoverName; }
+
+    /** Held elsewhere: the endpoint name the holder wrote into the file. The holder writes
+        it right after taking the lock; this waits up to waitMs for it. Empty when none
+        came or what came is not such a name. Any thread; blocks. */
+    juce::String readHandoverName (int waitMs) const;
+
+    /** The places tried by default: $XDG_RUNTIME_DIR, /run/user/<uid>, /tmp/<name>-<uid>
+        and the user's home directory. */
+    static juce::Array<juce::File> defaultPlaces (const juce::String& applicationName);
+
+private:
+    bool tryPlace (const juce::File& place, const juce::String& applicationName);
+
+    State state = State::unavailable;
+    juce::File file;
+    juce::String problem, handoverName, namePrefix;
+    int fd = -1;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (InstanceLock)
+};

@@ -1,0 +1,199 @@
+// The instance lock on Linux: flock() on "<name>.lock" in a directory private
+// to the user. flock() locks belong to the open file and vanish with the
+// process, so a crashed instance leaves no stale lock behind.
+
+#include "app/InstanceLock.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+constexpr mode_t kPrivateDirectoryMode = 0700;
+constexpr mode_t kLockFileMode = 0600;
+// Group or others may write: then they could put a file of their own there.
+constexpr mode_t kWritableByOthers = S_IWGRP | S_IWOTH;
+constexpr size_t kRandomBytes = 16;
+constexpr int kMaxNameBytes = 200;
+constexpr int kReadRetryMs = 20;
+constexpr const char* kSharedTemporary = "/tmp";
+
+bool isPrivateDirectory (const juce::File& place, juce::String& why)
+{
+    struct stat info
+    {
+    };
+
+    if (::lstat (place.getFullPathName().toRawUTF8(), &info) != 0)
+        why = "it cannot be read (" + juce::String (std::strerror (errno)) + ")";
+    else if (! S_ISDIR (info.st_mode))
+        why = "it is not a directory";
+    else if (info.st_uid != ::getuid())
+        why = "it belongs to user id " + juce::String ((int) info.st_uid);
+    else if ((info.st_mode & kWritableByOthers) != 0)
+        why = "others may write to it";
+    else
+        return true;
+
+    return false;
+}
+
+juce::String randomHex()
+{
+    unsigned char bytes[kRandomBytes] {};
+
+    if (::getrandom (bytes, sizeof (bytes), 0) != (ssize_t) sizeof (bytes))
+    {
+        // Without the kernel's randomness the name is still unique per process;
+        // guessing it only lets another user fail a hand-over, which then starts anyway.
+        juce::Random random;
+        random.setSeedRandomly();
+
+        for (auto& b : bytes)
+            b = (unsigned char) random.nextInt (256);
+    }
+
+    return juce::String::toHexString (bytes, (int) sizeof (bytes), 0);
+}
+} // namespace
+
+InstanceLock::InstanceLock (const juce::String& applicationName, juce::Array<juce::File> places)
+    : namePrefix (applicationName + ".")
+{
+    if (places.isEmpty())
+        places = defaultPlaces (applicationName);
+
+    juce::StringArray refused;
+
+    for (const auto& place : places)
+    {
+        juce::String why;
+
+        // The shared temporary directory's place is made private on first use; if
+        // someone else made it first, it is refused below and the next place follows.
+        if (place.getParentDirectory() == juce::File (kSharedTemporary))
+            ::mkdir (place.getFullPathName().toRawUTF8(), kPrivateDirectoryMode);
+
+        if (isPrivateDirectory (place, why) && tryPlace (place, applicationName))
+            return;
+
+        refused.add (place.getFullPathName() + ": " + (why.isNotEmpty() ? why : problem));
+    }
+
+    problem = "no private place for the instance lock (" + refused.joinIntoString ("; ") + ")";
+}
+
+InstanceLock::~InstanceLock()
+{
+    if (fd >= 0)
+        ::close (fd);
+}
+
+bool InstanceLock::tryPlace (const juce::File& place, const juce::String& applicationName)
+{
+    const auto candidate = place.getChildFile (applicationName + ".lock");
+    const int opened = ::open (candidate.getFullPathName().toRawUTF8(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kLockFileMode);
+
+    if (opened < 0)
+    {
+        problem = "the lock file cannot be opened (" + juce::String (std::strerror (errno)) + ")";
+        return false;
+    }
+
+    struct stat info
+    {
+    };
+
+    // Only root could have put someone else's file into a private directory;
+    // a file that is not this user's own is not trusted either way.
+    if (::fstat (opened, &info) != 0 || ! S_ISREG (info.st_mode) || info.st_uid != ::getuid())
+    {
+        ::close (opened);
+        problem = "the lock file is not this user's own regular file";
+        return false;
+    }
+
+    if (::flock (opened, LOCK_EX | LOCK_NB) == 0)
+    {
+        handoverName = namePrefix + randomHex();
+        const auto text = handoverName + "\n";
+
+        if (::ftruncate (opened, 0) != 0
+            || ::pwrite (opened, text.toRawUTF8(), text.getNumBytesAsUTF8(), 0) != (ssize_t) text.getNumBytesAsUTF8())
+        {
+            // Later launches cannot find this one, but it still is the instance.
+            handoverName.clear();
+        }
+
+        state = State::held;
+    }
+    else if (errno == EWOULDBLOCK)
+    {
+        state = State::heldElsewhere;
+    }
+    else
+    {
+        ::close (opened);
+        problem = "the lock file cannot be locked (" + juce::String (std::strerror (errno)) + ")";
+        return false;
+    }
+
+    fd = opened;
+    file = candidate;
+    return true;
+}
+
+juce::String InstanceLock::readHandoverName (int waitMs) const
+{
+    if (state != State::heldElsewhere)
+        return {};
+
+    const auto giveUpAt = juce::Time::getMillisecondCounter() + (juce::uint32) juce::jmax (0, waitMs);
+
+    for (;;)
+    {
+        char buffer[kMaxNameBytes + 1] {};
+        const auto length = ::pread (fd, buffer, kMaxNameBytes, 0);
+
+        if (length > 0 && buffer[length - 1] == '\n')
+        {
+            const auto name = juce::String::fromUTF8 (buffer, (int) length - 1);
+            const auto suffix = name.fromFirstOccurrenceOf (namePrefix, false, false);
+            const bool wellFormed = name.startsWith (namePrefix) && suffix.isNotEmpty()
+                                    && suffix.containsOnly ("0123456789abcdef");
+            return wellFormed ? name : juce::String();
+        }
+
+        if (juce::Time::getMillisecondCounter() >= giveUpAt)
+            return {};
+
+        juce::Thread::sleep (kReadRetryMs);
+    }
+}
+
+juce::Array<juce::File> InstanceLock::defaultPlaces (const juce::String& applicationName)
+{
+    juce::Array<juce::File> places;
+    const auto uid = juce::String ((int) ::getuid());
+
+    if (const char* runtime = std::getenv ("XDG_RUNTIME_DIR"); runtime != nullptr && juce::File::isAbsolutePath (runtime))
+        places.add (juce::File (runtime));
+
+    places.addIfNotAlreadyThere (juce::File ("/run/user/" + uid));
+
+    places.add (juce::File (kSharedTemporary).getChildFile (applicationName + "-" + uid));
+
+    if (const auto* account = ::getpwuid (::getuid()); account != nullptr && account->pw_dir != nullptr
+                                                       && juce::File::isAbsolutePath (account->pw_dir))
+        places.add (juce::File (account->pw_dir));
+
+    return places;
+}

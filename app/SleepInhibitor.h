@@ -1,0 +1,34 @@
+#pragma once
+
+#include <juce_core/juce_core.h>
+
+#include <memory>
+
+/** Keeps the system from sleeping, shutting down or going idle while it is held,
+    for work that must not be cut off halfway (writing the controller).
+
+    Where the system offers no such lock the program carries on without it: the
+    first failure in a process is told once on stderr, nothing more.
+*/
+class SleepInhibitor
+{
+public:
+    virtual ~SleepInhibitor() = default;
+
+    /** Asks for the lock unless it is held or asked for already, and returns at once; the
+        system's answer comes on a thread of the inhibitor's own (isHeld() then turns true).
+        Message thread. When the system refuses or offers none, the caller carries on, and
+        further calls do not ask again until release(). */
+    virtual void acquire() = 0;
+
+    /** Lets go of the lock if it is held, and of one still being asked for as soon as it
+        comes. Message thread. The destructor does it too. */
+    virtual void release() = 0;
+
+    /** True once the system has granted the lock, until release(). Any thread. */
+    virtual bool isHeld() const = 0;
+
+    /** The platform's lock. who names the program and why says what it does, as the
+        system shows them to a user who tries to sleep or shut down meanwhile. */
+    static std::unique_ptr<SleepInhibitor> create (const juce::String& who, const juce::String& why);
+};

@@ -1,0 +1,281 @@
+#include "app/SleepInhibitor.h"
+#include "device/HidUtil.h"
+#include "device/simulated/SimulatedController.h"
+#include "tests/MessageLoop.h"
+#include "tools/UpdateImageBuilder.h"
+#include "ui/MainComponent.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+/*
+    The sleep lock against a stand-in for systemd-logind: python-dbusmock's
+    logind template on a bus of the test's own, which the program reaches as its
+    system bus (DBUS_SYSTEM_BUS_ADDRESS). The stand-in lists the inhibitors it
+    handed out and drops each one when its descriptor is closed.
+*/
+
+namespace
+{
+constexpr int kWaitMs = 20000;
+const juce::String kWhy { "A firmware update of the TRB-Kelo7 is in progress" };
+
+bool runUntil (const std::function<bool()>& condition, int timeoutMs = kWaitMs)
+{
+    return testing_support::runUntil (condition, timeoutMs);
+}
+
+// Points the system bus at address for one test and puts it back after.
+struct SystemBusAddress
+{
+    explicit SystemBusAddress (const juce::String& address)
+    {
+        if (const char* old = std::getenv ("DBUS_SYSTEM_BUS_ADDRESS"))
+            previous = old;
+
+        ::setenv ("DBUS_SYSTEM_BUS_ADDRESS", address.toRawUTF8(), 1);
+    }
+
+    ~SystemBusAddress()
+    {
+        if (previous.isNotEmpty())
+            ::setenv ("DBUS_SYSTEM_BUS_ADDRESS", previous.toRawUTF8(), 1);
+        else
+            ::unsetenv ("DBUS_SYSTEM_BUS_ADDRESS");
+    }
+
+    juce::String previous;
+};
+
+class MockLogind
+{
+public:
+    explicit MockLogind (bool withLogind = true)
+    {
+        folder.createDirectory();
+        const auto socket = folder.getChildFile ("bus");
+        address = std::make_unique<SystemBusAddress> ("unix:path=" + socket.getFullPathName());
+
+        busDaemon.start (juce::StringArray { "dbus-daemon", "--session", "--nofork", "--nopidfile",
+                                             "--address=unix:path=" + socket.getFullPathName() },
+                         0);
+        busReady = runUntil ([&]
+                             { return socket.exists(); });
+
+        if (withLogind && busReady)
+        {
+            logind.start (juce::StringArray { "/usr/bin/python3", "-m", "dbusmock", "--system", "--template", "logind" }, 0);
+            busReady = runUntil ([this]
+                                 { return inhibitors() >= 0; });
+        }
+    }
+
+    ~MockLogind()
+    {
+        logind.kill();
+        busDaemon.kill();
+        logind.waitForProcessToFinish (kWaitMs);
+        busDaemon.waitForProcessToFinish (kWaitMs);
+        folder.deleteRecursively();
+    }
+
+    /** The stand-in's list of inhibitors as dbus-send prints it; empty when it cannot be asked. */
+    static juce::String listInhibitors()
+    {
+        juce::ChildProcess ask;
+
+        if (! ask.start (juce::StringArray { "dbus-send", "--system", "--print-reply", "--dest=org.freedesktop.login1",
+                                             "/org/freedesktop/login1", "org.freedesktop.login1.Manager.ListInhibitors" }))
+            return {};
+
+        const auto output = ask.readAllProcessOutput();
+        return output.startsWith ("method return") ? output : juce::String();
+    }
+
+    /** How many inhibitors the stand-in holds for the update (-1: it cannot be asked). */
+    static int inhibitors()
+    {
+        const auto list = listInhibitors();
+
+        if (list.isEmpty())
+            return -1;
+
+        int count = 0;
+
+        for (const auto& line : juce::StringArray::fromLines (list))
+            count += line.trim() == "string \"" + kWhy + "\"" ? 1 : 0;
+
+        return count;
+    }
+
+    bool waitForInhibitors (int count)
+    {
+        return runUntil ([&]
+                         { return inhibitors() == count; });
+    }
+
+    bool busReady = false;
+
+private:
+    juce::File folder = juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("trb-bus", "", false);
+    std::unique_ptr<SystemBusAddress> address;
+    juce::ChildProcess busDaemon, logind;
+};
+
+// The main component on the simulated controller, held in the poll of the first
+// block, so that the write is under way for as long as the test wants.
+struct WriteUnderWay
+{
+    WriteUnderWay()
+    {
+        folder.createDirectory();
+        const auto image = makeUpdateImage ("1.05", 0x20261209, 3);
+        folder.getChildFile ("trbkelo7__v105.bin").replaceWithData (image.data(), image.size());
+
+        SimulatedScenario scenario;
+        scenario.busyCount = -1;
+        SimulatedController::instance().reset (scenario);
+        component = std::make_unique<MainComponent>();
+        component->setReplyTimeoutMs (500);
+        component->setUpdateFileFolder (folder);
+        component->setSize (406, 154);
+    }
+
+    ~WriteUnderWay()
+    {
+        component.reset();
+        SimulatedController::instance().waitUntilIdle (1000);
+        folder.deleteRecursively();
+    }
+
+    bool start()
+    {
+        auto& c = *component;
+        c.buttonClicked (&c.getOkButton());
+
+        if (! runUntil ([&c]
+                        { return c.getStatus() == ST_READY; }))
+            return false;
+
+        c.buttonClicked (&c.getOkButton());
+        return runUntil ([&c]
+                         { return c.getStatus() == ST_BLOCK_WAIT; });
+    }
+
+    juce::File folder = juce::File::createTempFile ("trb-sleep");
+    std::unique_ptr<MainComponent> component;
+};
+} // namespace
+
+TEST (SleepInhibitor, IsTakenFromLogindOnceAndEndsWhenReleased)
+{
+    MockLogind logind;
+    ASSERT_TRUE (logind.busReady);
+    ASSERT_EQ (logind.inhibitors(), 0);
+
+    const auto inhibitor = SleepInhibitor::create ("TRBKelo7UpdateProgram", kWhy);
+    inhibitor->acquire();
+    inhibitor->acquire();
+    ASSERT_TRUE (runUntil ([&]
+                           { return inhibitor->isHeld(); }));
+    EXPECT_EQ (logind.inhibitors(), 1);
+
+    // What logind is asked for: sleep, shutdown and idle, blocked, by the updater.
+    const auto entry = juce::StringArray::fromLines (MockLogind::listInhibitors());
+    const auto why = entry.indexOf ("         string \"" + kWhy + "\"");
+    ASSERT_GE (why, 2);
+    EXPECT_EQ (entry[why - 2].trim(), "string \"sleep:shutdown:idle\"");
+    EXPECT_EQ (entry[why - 1].trim(), "string \"TRBKelo7UpdateProgram\"");
+    EXPECT_EQ (entry[why + 1].trim(), "string \"block\"");
+
+    inhibitor->release();
+    EXPECT_FALSE (inhibitor->isHeld());
+    EXPECT_TRUE (logind.waitForInhibitors (0));
+
+    // Taken again after a release; the destructor lets go as well.
+    inhibitor->acquire();
+    EXPECT_TRUE (logind.waitForInhibitors (1));
+    const_cast<std::unique_ptr<SleepInhibitor>&> (inhibitor).reset();
+    EXPECT_TRUE (logind.waitForInhibitors (0));
+}
+
+TEST (SleepInhibitor, WithoutABusOrLogindItCarriesOnAndSaysSoOnce)
+{
+    testing::internal::CaptureStderr();
+
+    {
+        const SystemBusAddress nowhere ("unix:path=/nonexistent/trb-no-bus");
+        const auto inhibitor = SleepInhibitor::create ("TRBKelo7UpdateProgram", kWhy);
+        inhibitor->acquire();
+    }
+    {
+        MockLogind busWithoutLogind (false);
+        ASSERT_TRUE (busWithoutLogind.busReady);
+        const auto inhibitor = SleepInhibitor::create ("TRBKelo7UpdateProgram", kWhy);
+        inhibitor->acquire();
+        inhibitor->acquire();
+        inhibitor->release();
+        inhibitor->acquire();
+    }
+
+    const auto said = juce::String (testing::internal::GetCapturedStderr());
+    EXPECT_EQ (juce::StringArray::fromLines (said.trim()).size(), 1) << said;
+    EXPECT_TRUE (said.contains ("sleeping")) << said;
+}
+
+TEST (MainComponentSleepLock, IsHeldFromStartUntilTheCompletionScreen)
+{
+    MockLogind logind;
+    ASSERT_TRUE (logind.busReady);
+    WriteUnderWay update;
+    auto& c = *update.component;
+
+    c.buttonClicked (&c.getOkButton());
+    ASSERT_TRUE (runUntil ([&c]
+                           { return c.getStatus() == ST_READY; }));
+    c.handleAsyncUpdate();
+    EXPECT_EQ (logind.inhibitors(), 0) << "not before Start";
+
+    c.buttonClicked (&c.getOkButton());
+    ASSERT_TRUE (runUntil ([&c]
+                           { return c.getStatus() == ST_BLOCK_WAIT; }));
+    EXPECT_TRUE (logind.waitForInhibitors (1));
+
+    SimulatedController::instance().setBusyCount (0);
+    ASSERT_TRUE (runUntil ([&c]
+                           { return c.getStatus() == ST_COMPLETE && ! c.isThreadRunning(); }));
+    c.handleAsyncUpdate();
+    EXPECT_TRUE (logind.waitForInhibitors (0));
+}
+
+TEST (MainComponentSleepLock, EndsAtAnErrorScreenAndWhenTheProgramQuitsMidWrite)
+{
+    MockLogind logind;
+    ASSERT_TRUE (logind.busReady);
+
+    {
+        WriteUnderWay update;
+        ASSERT_TRUE (update.start());
+        ASSERT_TRUE (logind.waitForInhibitors (1));
+
+        auto& c = *update.component;
+        const auto device = activeHidUtil != nullptr ? activeHidUtil->deviceNo.load() : -1;
+        ASSERT_GE (device, 0);
+        SimulatedController::instance().remove (device);
+        ASSERT_TRUE (runUntil ([&c]
+                               { return c.getStatus() == ERR_DEVICE_REMOVED; }));
+        c.handleAsyncUpdate();
+        EXPECT_TRUE (logind.waitForInhibitors (0));
+    }
+
+    // A quit request from the system during the write ends the program at once:
+    // the window, and with it the component, goes at shutdown.
+    {
+        WriteUnderWay update;
+        ASSERT_TRUE (update.start());
+        ASSERT_TRUE (logind.waitForInhibitors (1));
+        update.component.reset();
+        EXPECT_TRUE (logind.waitForInhibitors (0));
+    }
+}
