@@ -42,7 +42,6 @@ struct Screens
 
         SimulatedController::instance().reset (scenario);
         component = std::make_unique<MainComponent>();
-        component->setReplyTimeoutMs (500);
         component->setUpdateFileFolder (folder);
         component->setSize (406, 154);
     }
@@ -267,7 +266,6 @@ TEST (MainComponent, CloseStopsTheWorkerInEveryStatusItCanBePressedIn)
         scenario.faults.push_back ({ ControllerModel::RequestKind::statusQuery, 1, ControllerModel::ScriptedFault::Action::noReply, 0, 0, 0 });
         Screens screens (scenario);
         auto& c = *screens.component;
-        c.setReplyTimeoutMs (kReplyTimeoutMs);
         screens.pressOk();
         ASSERT_TRUE (c.isThreadRunning());
         c.buttonClicked (&c.getCancelButton());

@@ -341,7 +341,7 @@ protected:
     // Drains the device thread, then the notices it posted (a marker notice comes out last).
     void settle()
     {
-        ASSERT_TRUE (sim.waitUntilIdle (5000));
+        ASSERT_TRUE (sim.waitUntilIdle (testsupport::kNoticeWaitMs));
         trbPostNotice (window, 0, 0, 0);
         EXPECT_TRUE (runUntil ([]
                                { return ! noticesHeard.empty() && noticesHeard.back().message == 0; }));

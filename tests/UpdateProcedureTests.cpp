@@ -275,7 +275,7 @@ TEST (UpdateProcedure, ARemovalBeforeTheCheckLeavesTheStatusAndTheCheckFindsNoCo
 {
     UpdateRun run (quickScenario(), makeUpdateImage ("1.05", kFileStamp));
     UpdateRun::sim().remove (UpdateRun::sim().firstController());
-    settle (20);
+    UpdateRun::deliverEverythingPending();
     EXPECT_EQ (run.status(), ST_INITIAL);
 
     run.component->startCheck (run.folder.folder);
@@ -298,9 +298,9 @@ TEST (UpdateProcedure, ARemovalOnTheReadyScreenEndsInDeviceRemovedAndStaysThereA
     EXPECT_EQ (run.status(), ERR_DEVICE_REMOVED);
 
     UpdateRun::sim().plugIn (device);
-    settle (50);
+    UpdateRun::deliverEverythingPending();
     run.component->startUpdate();
-    settle (50);
+    UpdateRun::deliverEverythingPending();
 
     EXPECT_EQ (run.status(), ERR_DEVICE_REMOVED);
     EXPECT_FALSE (run.workerRunning());
@@ -314,7 +314,7 @@ TEST (UpdateProcedure, ARemovalAfterTheUpdateCompletedChangesNothing)
     ASSERT_EQ (run.status(), ST_COMPLETE);
 
     UpdateRun::sim().remove (UpdateRun::sim().firstController());
-    settle (50);
+    UpdateRun::deliverEverythingPending();
     EXPECT_EQ (run.status(), ST_COMPLETE);
 }
 
@@ -328,7 +328,7 @@ TEST (UpdateProcedure, ARemovalAfterAnErrorKeepsTheError)
     const auto writesBefore = UpdateRun::sim().writeCalls().size();
 
     UpdateRun::sim().remove (UpdateRun::sim().firstController());
-    settle (50);
+    UpdateRun::deliverEverythingPending();
     EXPECT_EQ (run.status(), ERR_REFUSED_2);
     EXPECT_EQ (UpdateRun::sim().writeCalls().size(), writesBefore);
 }
@@ -338,13 +338,13 @@ TEST (UpdateProcedure, ARemovalAfterAnErrorKeepsTheError)
 
 TEST (UpdateProcedure, AReportThatArrivesWhileNoRequestWaitsIsNotTakenAsTheNextReply)
 {
-    UpdateRun run (quickScenario(), makeUpdateImage ("1.05", kFileStamp));
+    // The real reply to the prepare request comes well after the worker judged
+    // whatever it found waiting.
+    auto scenario = quickScenario();
+    scenario.faults.push_back ({ Kind::prepare, 1, Action::lateReply, 0, 0, 1000 });
+    UpdateRun run (scenario, makeUpdateImage ("1.05", kFileStamp));
     ASSERT_TRUE (run.checkController());
     ASSERT_EQ (run.status(), ST_READY);
-
-    // The real reply to the prepare request then comes well after the worker judged
-    // whatever it found waiting.
-    UpdateRun::sim().setLatencyMs (5);
 
     // A refusal that, taken as the prepare request's reply, would end the update.
     const uint8_t stale[kReportSize] = { CMD_MAIN, REPLY_REFUSED, REASON_PROTOCOL };
@@ -354,10 +354,6 @@ TEST (UpdateProcedure, AReportThatArrivesWhileNoRequestWaitsIsNotTakenAsTheNextR
                            { return UpdateRun::sim().callCount (SimulatedController::Function::input) > inputsBefore; }));
 
     run.component->startUpdate();
-    ASSERT_TRUE (runUntil ([]
-                           { return UpdateRun::received (Kind::prepare) == 1; }));
-    UpdateRun::sim().setLatencyMs (0);
-
     ASSERT_TRUE (runUntil ([&]
                            { return ! run.workerRunning(); }));
     EXPECT_EQ (run.status(), ST_COMPLETE);
