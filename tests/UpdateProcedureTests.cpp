@@ -249,6 +249,79 @@ TEST (UpdateProcedure, EqualStampsWriteTheExtraRegionAndTheHeadOfTheInfoRegionOn
     EXPECT_TRUE (slice (flash, main.deviceAddress, main.length) == slice (flashBefore, main.deviceAddress, main.length));
 }
 
+namespace
+{
+// The data bytes the controller has received so far: 62 per data piece, and the
+// announced count for the piece after a last-piece announcement. Reads only the
+// requests that came since the last call.
+struct ReceivedDataBytes
+{
+    int64_t count()
+    {
+        UpdateRun::sim().withModel ([this] (ControllerModel& model)
+                                    {
+                                        const auto& log = model.requests();
+
+                                        for (; next < log.size(); ++next)
+                                        {
+                                            if (log[next].kind == Kind::lastPiece)
+                                                announced = log[next].bytes[kOffsetReason];
+                                            else if (log[next].kind == Kind::dataPiece)
+                                            {
+                                                bytes += announced > 0 ? announced : kPieceSize;
+                                                announced = 0;
+                                            }
+                                        } });
+        return bytes;
+    }
+
+    size_t next = 0;
+    int announced = 0;
+    int64_t bytes = 0;
+};
+} // namespace
+
+// The bar shows the share of the bytes sent so far all through the write, not
+// only that it moves forward and ends full.
+TEST (UpdateProcedure, TheProgressFollowsTheBytesSentWithinOnePiece)
+{
+    const auto image = makeUpdateImage ("1.05", kFileStamp, 5);
+    UpdateRun run (quickScenario(), image);
+    ASSERT_TRUE (run.checkController());
+    ASSERT_EQ (run.status(), ST_READY);
+    const auto total = (double) run.component->getTotalBytes();
+
+    // The worker publishes the progress of the bytes before a piece, then sends the
+    // piece; the controller's count read before and after the progress brackets
+    // the count at the moment the progress was read.
+    constexpr double kRounding = 0.5;
+    ReceivedDataBytes received;
+    int samplesDuringTheWrite = 0, outsideThePiece = 0;
+    std::string firstOutside;
+
+    ASSERT_TRUE (run.writeUpdate ([&]
+                                  {
+                                      const auto before = received.count();
+                                      const auto sent = run.component->getWorkerProgress() * total;
+                                      const auto after = received.count();
+
+                                      if (before > 0 && after < (int64_t) total)
+                                          ++samplesDuringTheWrite;
+
+                                      if (sent > (double) after + kRounding || sent < (double) (before - kPieceSize) - kRounding)
+                                      {
+                                          if (outsideThePiece++ == 0)
+                                              firstOutside = "progress " + std::to_string (sent) + " bytes while the controller had "
+                                                             + std::to_string (before) + ".." + std::to_string (after);
+                                      } }));
+
+    EXPECT_EQ (run.status(), ST_COMPLETE);
+    EXPECT_EQ (outsideThePiece, 0) << "first: " << firstOutside;
+    EXPECT_GT (samplesDuringTheWrite, 1000);
+    EXPECT_EQ (received.count(), (int64_t) total);
+    EXPECT_EQ (run.component->getWorkerProgress(), 1.0);
+}
+
 TEST (UpdateProcedure, AControllerWithAnErasedVersionTextReportsVersionZero)
 {
     auto scenario = quickScenario();
