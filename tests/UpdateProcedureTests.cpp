@@ -187,11 +187,10 @@ TEST (UpdateProcedure, AFullUpdateWritesAllThreeRegionsByteForByte)
     EXPECT_GT (progress.samples, 1000);
     EXPECT_EQ (run.component->getWorkerProgress(), 1.0);
     EXPECT_TRUE (runUntil ([&]
-                           { return run.component->getProgress() == 1.0; },
-                           5000))
+                           { return run.component->getProgress() == 1.0; }))
         << "the value the progress bar reads never reached 1.0";
 
-    ASSERT_TRUE (UpdateRun::sim().waitUntilIdle (5000));
+    ASSERT_TRUE (UpdateRun::sim().waitUntilIdle (kHangMs));
     const auto requests = UpdateRun::sim().receivedRequests();
     expectPrepare (requests, CMD_MAIN, 0x1D0000, 0x10000);
     EXPECT_EQ (expectBlocks (requests, kFullUpdateBlocks, image), (int) kFullUpdateBlocks.size());
@@ -229,7 +228,7 @@ TEST (UpdateProcedure, EqualStampsWriteTheExtraRegionAndTheHeadOfTheInfoRegionOn
     EXPECT_FALSE (progress.decreased);
     EXPECT_EQ (run.component->getWorkerProgress(), 1.0);
 
-    ASSERT_TRUE (UpdateRun::sim().waitUntilIdle (5000));
+    ASSERT_TRUE (UpdateRun::sim().waitUntilIdle (kHangMs));
     const auto requests = UpdateRun::sim().receivedRequests();
     expectPrepare (requests, CMD_EXTRA, 0x1D0000, 0x1000);
     EXPECT_EQ (expectBlocks (requests, kPartialUpdateBlocks, image), 3 * (int) kPartialUpdateBlocks.size());
@@ -463,7 +462,7 @@ TEST_P (DuplicatedReply, IsNotTakenAsTheReplyToTheNextRequest)
 
     ASSERT_TRUE (run.runToTheEnd());
     EXPECT_EQ (run.status(), ST_COMPLETE);
-    ASSERT_TRUE (UpdateRun::sim().waitUntilIdle (5000));
+    ASSERT_TRUE (UpdateRun::sim().waitUntilIdle (kHangMs));
     EXPECT_EQ (requestsOfKind (UpdateRun::sim().receivedRequests(), Kind::finish).size(), 1u);
 
     const auto flash = UpdateRun::sim().flash();
