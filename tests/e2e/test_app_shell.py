@@ -40,7 +40,7 @@ class AppShellEndToEnd(unittest.TestCase):
         its shutdown; in the sanitizer builds a report would show here as a
         non-zero exit code."""
         program.signal(signal.SIGTERM)
-        self.assertEqual(program.wait(30), 0, program.output())
+        self.assertEqual(program.wait(), 0, program.output())
 
     def test_window_is_a_centred_fixed_406_by_154_window_on_top(self):
         program, window = self.start()
@@ -76,9 +76,9 @@ class AppShellEndToEnd(unittest.TestCase):
 
         second = self.server.start(PROGRAM)
         self.addCleanup(second.stop)
-        self.assertEqual(second.wait(15), 0, second.output())
+        self.assertEqual(second.wait(), 0, second.output())
 
-        trb_x11.wait_until(lambda: self.server.focused_window() == window.id, 10,
+        trb_x11.wait_until(lambda: self.server.focused_window() == window.id, trb_x11.PATIENCE,
                            what="the running window to take the focus")
         self.assertIsNone(first.process.poll(), "the running instance must go on")
         self.assertEqual([w.id for w in first.windows()], [window.id])
@@ -91,8 +91,8 @@ class AppShellEndToEnd(unittest.TestCase):
                 program.signal(number)
                 # 0 is the framework's return after shutdown(); a signal's
                 # default action would end the process with -number instead.
-                self.assertEqual(program.wait(30), 0, program.output())
-                trb_x11.wait_until(trb_x11.framework_lock_is_free, 5, what="the instance lock")
+                self.assertEqual(program.wait(), 0, program.output())
+                trb_x11.wait_until(trb_x11.framework_lock_is_free, trb_x11.PATIENCE, what="the instance lock")
 
 
 if __name__ == "__main__":
