@@ -11,7 +11,7 @@ packages=(
     libfreetype-dev libfontconfig-dev libpng-dev libjpeg-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     libhidapi-dev libudev-dev umockdev libumockdev-dev
-    xvfb xauth x11-utils xdotool imagemagick python3
+    xvfb xauth x11-utils xdotool imagemagick python3 stress-ng
     fonts-ipafont-gothic fonts-nanum fonts-arphic-uming fonts-dejavu-core
 )
 
