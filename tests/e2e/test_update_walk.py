@@ -117,7 +117,8 @@ class Walk:
     def wait_for_screen(self, condition, what, timeout=trb_x11.PATIENCE):
         def found():
             if self.program.process.poll() is not None:
-                raise trb_x11.HarnessError(f"program ended while waiting for {what}:\n{self.program.output()}")
+                raise trb_x11.HarnessError(f"program ended ({self.program.process.returncode}) while waiting for "
+                                           f"{what}:\n{self.program.output()}")
             screen = self.screen()
             return screen if screen and condition(screen) else None
         return trb_x11.wait_until(found, timeout, 0.01, what)
