@@ -24,9 +24,10 @@ juce::String uniqueApplicationName()
     return "TRBShellTest." + juce::String (::getpid()) + "." + juce::String (++counter);
 }
 
-// Runs the message loop until done() holds or timeoutMs passed.
+// Runs the message loop until done() holds or timeoutMs passed; the default is
+// generous for a sanitizer build on a busy machine.
 template <typename Predicate>
-bool dispatchUntil (Predicate done, int timeoutMs = 5000)
+bool dispatchUntil (Predicate done, int timeoutMs = 60000)
 {
     const auto giveUpAt = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
 
@@ -145,7 +146,7 @@ TEST (InstanceHandover, ALaunchWithNoRunningInstanceGivesUpAfterItsWait)
 TEST (InstanceHandover, ALaunchReachesAnInstanceThatIsStillStarting)
 {
     const auto name = uniqueApplicationName();
-    auto sent = sendInBackground (name, "late", 5000);
+    auto sent = sendInBackground (name, "late", 60000);
     juce::Thread::sleep (150);
 
     juce::String received;

@@ -180,8 +180,12 @@ inline bool haveDisplay()
     return display != nullptr && *display != 0;
 }
 
+/** The longest a test waits for the window system or the program: generous for a
+    sanitizer build on a busy machine, since a wait that ends early only costs time. */
+inline constexpr int kWindowWaitMs = 30000;
+
 /** Runs the message loop until the condition holds, for at most the time given. */
-inline bool waitFor (const std::function<bool()>& condition, int timeoutMs = 3000)
+inline bool waitFor (const std::function<bool()>& condition, int timeoutMs = kWindowWaitMs)
 {
     const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
 

@@ -453,7 +453,11 @@ TEST (ButtonOnScreen, HeldReturnKeepsTheButtonDownAndClicksOnRelease)
                       { return false; },
                       300);
     EXPECT_EQ (clicks, 1);
-    EXPECT_TRUE (isWhite (paintButton (button).image.getPixelAt (0, 10))) << "up again";
+
+    // The click shows the button down for a moment (the framework's timer ends it).
+    EXPECT_TRUE (guitest::waitFor ([&button]
+                                   { return isWhite (paintButton (button).image.getPixelAt (0, 10)); }))
+        << "up again";
 
     window.removeFromDesktop();
 }

@@ -39,4 +39,22 @@ inline bool runUntil (const std::function<bool()>& condition, int timeoutMs)
 
     return true;
 }
+
+/** Runs the message loop until condition holds, for as long as the work it waits for
+    moves on: gives up only when progress() has not changed for stallMs. A long piece
+    of work (a whole update) takes what it takes on a slow machine; one that hangs
+    still ends the wait. */
+inline bool runWhileProgressing (const std::function<bool()>& condition, const std::function<int64_t()>& progress, int stallMs)
+{
+    for (;;)
+    {
+        const auto before = progress();
+
+        if (runUntil (condition, stallMs))
+            return true;
+
+        if (progress() == before)
+            return false;
+    }
+}
 } // namespace testing_support

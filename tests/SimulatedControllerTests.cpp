@@ -373,7 +373,7 @@ protected:
     // Drains the device thread, then the notices it posted (a marker notice comes out last).
     void settle()
     {
-        ASSERT_TRUE (sim.waitUntilIdle (5000));
+        ASSERT_TRUE (sim.waitUntilIdle (testsupport::kNoticeWaitMs));
         trbPostNotice (window, 0, 0, 0);
         EXPECT_TRUE (runUntil ([]
                                { return ! noticesHeard.empty() && noticesHeard.back().message == 0; }));
@@ -469,8 +469,11 @@ TEST_F (SimulatedLibrary, PlacesAtMostTheRoomGivenAndNothingWhenNoReportIsPendin
 
 TEST_F (SimulatedLibrary, AScriptedRemovalTakesTheDeviceOffTheBusUntilItIsPluggedInAgain)
 {
+    // Plugged in again well after the test has looked at the removed device, however
+    // slowly the test runs.
+    constexpr int kReplugAfterMs = 3000;
     const auto device = sim.firstController();
-    sim.addFault ({ Kind::infoQuery, 1, Fault::Action::remove, 0, 0, 30 });
+    sim.addFault ({ Kind::infoQuery, 1, Fault::Action::remove, 0, 0, kReplugAfterMs });
     const auto info = request (CMD_CONTROL, SUB_INFO);
 
     ASSERT_NE (HID_Write (device, info.data(), 64), 0);

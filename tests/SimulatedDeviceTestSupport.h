@@ -13,7 +13,9 @@
 // the message thread, so it has to turn the message loop itself while it waits.
 namespace testsupport
 {
-inline constexpr int kNoticeWaitMs = 5000;
+// Generous for a sanitizer build on a busy machine; a wait ends as soon as what it
+// waits for has happened.
+inline constexpr int kNoticeWaitMs = 60000;
 
 /** Runs the message loop until condition holds; false when timeoutMs passed first. */
 inline bool runUntil (const std::function<bool()>& condition, int timeoutMs = kNoticeWaitMs)
@@ -39,10 +41,10 @@ inline intptr_t markerProcedure (void*, uint32_t, uintptr_t, intptr_t)
     return 0;
 }
 
-/** Lets everything the simulator has done so far reach the receivers: its device thread
-    is drained first, then a marker notice posted behind its notices is waited for (the
-    message queue is first in, first out). Events timed later (late replies, plug-ins
-    after a delay) are not waited for. */
+/** Lets everything the simulator has done or still has on its way reach the receivers:
+    its device thread is drained first (late replies and plug-ins after a delay
+    included, up to kNoticeWaitMs ahead), then a marker notice posted behind its
+    notices is waited for (the message queue is first in, first out). */
 inline void settleSimulator()
 {
     ASSERT_TRUE (SimulatedController::instance().waitUntilIdle (kNoticeWaitMs));

@@ -187,11 +187,10 @@ TEST (UpdateProcedure, AFullUpdateWritesAllThreeRegionsByteForByte)
     EXPECT_GT (progress.samples, 1000);
     EXPECT_EQ (run.component->getWorkerProgress(), 1.0);
     EXPECT_TRUE (runUntil ([&]
-                           { return run.component->getProgress() == 1.0; },
-                           5000))
+                           { return run.component->getProgress() == 1.0; }))
         << "the value the progress bar reads never reached 1.0";
 
-    ASSERT_TRUE (UpdateRun::sim().waitUntilIdle (5000));
+    ASSERT_TRUE (UpdateRun::sim().waitUntilIdle (kHangMs));
     const auto requests = UpdateRun::sim().receivedRequests();
     expectPrepare (requests, CMD_MAIN, 0x1D0000, 0x10000);
     EXPECT_EQ (expectBlocks (requests, kFullUpdateBlocks, image), (int) kFullUpdateBlocks.size());
@@ -229,7 +228,7 @@ TEST (UpdateProcedure, EqualStampsWriteTheExtraRegionAndTheHeadOfTheInfoRegionOn
     EXPECT_FALSE (progress.decreased);
     EXPECT_EQ (run.component->getWorkerProgress(), 1.0);
 
-    ASSERT_TRUE (UpdateRun::sim().waitUntilIdle (5000));
+    ASSERT_TRUE (UpdateRun::sim().waitUntilIdle (kHangMs));
     const auto requests = UpdateRun::sim().receivedRequests();
     expectPrepare (requests, CMD_EXTRA, 0x1D0000, 0x1000);
     EXPECT_EQ (expectBlocks (requests, kPartialUpdateBlocks, image), 3 * (int) kPartialUpdateBlocks.size());
@@ -247,6 +246,79 @@ TEST (UpdateProcedure, EqualStampsWriteTheExtraRegionAndTheHeadOfTheInfoRegionOn
                  == slice (flashBefore, info.deviceAddress + 0x1000, info.length - 0x1000));
     const auto& main = kRegions[REGION_MAIN];
     EXPECT_TRUE (slice (flash, main.deviceAddress, main.length) == slice (flashBefore, main.deviceAddress, main.length));
+}
+
+namespace
+{
+// The data bytes the controller has received so far: 62 per data piece, and the
+// announced count for the piece after a last-piece announcement. Reads only the
+// requests that came since the last call.
+struct ReceivedDataBytes
+{
+    int64_t count()
+    {
+        UpdateRun::sim().withModel ([this] (ControllerModel& model)
+                                    {
+                                        const auto& log = model.requests();
+
+                                        for (; next < log.size(); ++next)
+                                        {
+                                            if (log[next].kind == Kind::lastPiece)
+                                                announced = log[next].bytes[kOffsetReason];
+                                            else if (log[next].kind == Kind::dataPiece)
+                                            {
+                                                bytes += announced > 0 ? announced : kPieceSize;
+                                                announced = 0;
+                                            }
+                                        } });
+        return bytes;
+    }
+
+    size_t next = 0;
+    int announced = 0;
+    int64_t bytes = 0;
+};
+} // namespace
+
+// The bar shows the share of the bytes sent so far all through the write, not
+// only that it moves forward and ends full.
+TEST (UpdateProcedure, TheProgressFollowsTheBytesSentWithinOnePiece)
+{
+    const auto image = makeUpdateImage ("1.05", kFileStamp, 5);
+    UpdateRun run (quickScenario(), image);
+    ASSERT_TRUE (run.checkController());
+    ASSERT_EQ (run.status(), ST_READY);
+    const auto total = (double) run.component->getTotalBytes();
+
+    // The worker publishes the progress of the bytes before a piece, then sends the
+    // piece; the controller's count read before and after the progress brackets
+    // the count at the moment the progress was read.
+    constexpr double kRounding = 0.5;
+    ReceivedDataBytes received;
+    int samplesDuringTheWrite = 0, outsideThePiece = 0;
+    std::string firstOutside;
+
+    ASSERT_TRUE (run.writeUpdate ([&]
+                                  {
+                                      const auto before = received.count();
+                                      const auto sent = run.component->getWorkerProgress() * total;
+                                      const auto after = received.count();
+
+                                      if (before > 0 && after < (int64_t) total)
+                                          ++samplesDuringTheWrite;
+
+                                      if (sent > (double) after + kRounding || sent < (double) (before - kPieceSize) - kRounding)
+                                      {
+                                          if (outsideThePiece++ == 0)
+                                              firstOutside = "progress " + std::to_string (sent) + " bytes while the controller had "
+                                                             + std::to_string (before) + ".." + std::to_string (after);
+                                      } }));
+
+    EXPECT_EQ (run.status(), ST_COMPLETE);
+    EXPECT_EQ (outsideThePiece, 0) << "first: " << firstOutside;
+    EXPECT_GT (samplesDuringTheWrite, 1000);
+    EXPECT_EQ (received.count(), (int64_t) total);
+    EXPECT_EQ (run.component->getWorkerProgress(), 1.0);
 }
 
 TEST (UpdateProcedure, AControllerWithAnErasedVersionTextReportsVersionZero)
@@ -275,7 +347,7 @@ TEST (UpdateProcedure, ARemovalBeforeTheCheckLeavesTheStatusAndTheCheckFindsNoCo
 {
     UpdateRun run (quickScenario(), makeUpdateImage ("1.05", kFileStamp));
     UpdateRun::sim().remove (UpdateRun::sim().firstController());
-    settle (20);
+    UpdateRun::deliverEverythingPending();
     EXPECT_EQ (run.status(), ST_INITIAL);
 
     run.component->startCheck (run.folder.folder);
@@ -298,9 +370,9 @@ TEST (UpdateProcedure, ARemovalOnTheReadyScreenEndsInDeviceRemovedAndStaysThereA
     EXPECT_EQ (run.status(), ERR_DEVICE_REMOVED);
 
     UpdateRun::sim().plugIn (device);
-    settle (50);
+    UpdateRun::deliverEverythingPending();
     run.component->startUpdate();
-    settle (50);
+    UpdateRun::deliverEverythingPending();
 
     EXPECT_EQ (run.status(), ERR_DEVICE_REMOVED);
     EXPECT_FALSE (run.workerRunning());
@@ -314,7 +386,7 @@ TEST (UpdateProcedure, ARemovalAfterTheUpdateCompletedChangesNothing)
     ASSERT_EQ (run.status(), ST_COMPLETE);
 
     UpdateRun::sim().remove (UpdateRun::sim().firstController());
-    settle (50);
+    UpdateRun::deliverEverythingPending();
     EXPECT_EQ (run.status(), ST_COMPLETE);
 }
 
@@ -328,7 +400,7 @@ TEST (UpdateProcedure, ARemovalAfterAnErrorKeepsTheError)
     const auto writesBefore = UpdateRun::sim().writeCalls().size();
 
     UpdateRun::sim().remove (UpdateRun::sim().firstController());
-    settle (50);
+    UpdateRun::deliverEverythingPending();
     EXPECT_EQ (run.status(), ERR_REFUSED_2);
     EXPECT_EQ (UpdateRun::sim().writeCalls().size(), writesBefore);
 }
@@ -338,13 +410,13 @@ TEST (UpdateProcedure, ARemovalAfterAnErrorKeepsTheError)
 
 TEST (UpdateProcedure, AReportThatArrivesWhileNoRequestWaitsIsNotTakenAsTheNextReply)
 {
-    UpdateRun run (quickScenario(), makeUpdateImage ("1.05", kFileStamp));
+    // The real reply to the prepare request comes well after the worker judged
+    // whatever it found waiting.
+    auto scenario = quickScenario();
+    scenario.faults.push_back ({ Kind::prepare, 1, Action::lateReply, 0, 0, 1000 });
+    UpdateRun run (scenario, makeUpdateImage ("1.05", kFileStamp));
     ASSERT_TRUE (run.checkController());
     ASSERT_EQ (run.status(), ST_READY);
-
-    // The real reply to the prepare request then comes well after the worker judged
-    // whatever it found waiting.
-    UpdateRun::sim().setLatencyMs (5);
 
     // A refusal that, taken as the prepare request's reply, would end the update.
     const uint8_t stale[kReportSize] = { CMD_MAIN, REPLY_REFUSED, REASON_PROTOCOL };
@@ -354,10 +426,6 @@ TEST (UpdateProcedure, AReportThatArrivesWhileNoRequestWaitsIsNotTakenAsTheNextR
                            { return UpdateRun::sim().callCount (SimulatedController::Function::input) > inputsBefore; }));
 
     run.component->startUpdate();
-    ASSERT_TRUE (runUntil ([]
-                           { return UpdateRun::received (Kind::prepare) == 1; }));
-    UpdateRun::sim().setLatencyMs (0);
-
     ASSERT_TRUE (runUntil ([&]
                            { return ! run.workerRunning(); }));
     EXPECT_EQ (run.status(), ST_COMPLETE);
@@ -394,7 +462,7 @@ TEST_P (DuplicatedReply, IsNotTakenAsTheReplyToTheNextRequest)
 
     ASSERT_TRUE (run.runToTheEnd());
     EXPECT_EQ (run.status(), ST_COMPLETE);
-    ASSERT_TRUE (UpdateRun::sim().waitUntilIdle (5000));
+    ASSERT_TRUE (UpdateRun::sim().waitUntilIdle (kHangMs));
     EXPECT_EQ (requestsOfKind (UpdateRun::sim().receivedRequests(), Kind::finish).size(), 1u);
 
     const auto flash = UpdateRun::sim().flash();

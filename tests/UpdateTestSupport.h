@@ -2,6 +2,7 @@
 
 #include "device/simulated/SimulatedController.h"
 #include "tests/MessageLoop.h"
+#include "tests/SimulatedDeviceTestSupport.h"
 #include "tools/UpdateImageBuilder.h"
 #include "ui/MainComponent.h"
 
@@ -17,14 +18,27 @@ namespace update_test
 using Kind = ControllerModel::RequestKind;
 using Action = ControllerModel::ScriptedFault::Action;
 
-// Long enough for any run of the suite, also under the sanitizers; a run that
-// takes this long has hung.
+// Long enough for any wait of the suite, also under the sanitizers on a busy
+// machine; a wait that takes this long, or a run in which the controller hears
+// nothing for this long, has hung.
 constexpr int kHangMs = 60000;
 
 // The stamp of every test file; the simulated controller's default differs.
 constexpr uint32_t kFileStamp = 0x20261209;
 
-inline bool runUntil (const std::function<bool()>& condition, int timeoutMs = kHangMs)
+/** Runs the message loop until condition holds, for as long as the controller keeps
+    receiving requests: a whole update may take minutes under a sanitizer on a busy
+    machine. Gives up when the controller has heard nothing for kHangMs. */
+inline bool runUntil (const std::function<bool()>& condition)
+{
+    return testing_support::runWhileProgressing (
+        condition, []
+        { return (int64_t) SimulatedController::instance().callCount (SimulatedController::Function::write); },
+        kHangMs);
+}
+
+/** The same, giving up after timeoutMs whatever happens. */
+inline bool runUntil (const std::function<bool()>& condition, int timeoutMs)
 {
     return testing_support::runUntil (condition, timeoutMs);
 }
@@ -56,9 +70,10 @@ struct UpdateFolder
 /** One main component on a freshly reset simulated controller. */
 struct UpdateRun
 {
-    UpdateRun (const SimulatedScenario& scenario, const std::vector<uint8_t>& fileImage, int replyTimeoutMs = 1000)
+    UpdateRun (const SimulatedScenario& scenario, const std::vector<uint8_t>& fileImage, int timeoutMs = kReplyTimeoutMs)
         : image (fileImage)
         , folder (fileImage)
+        , replyTimeoutMs (timeoutMs)
     {
         sim().reset (scenario);
         component = std::make_unique<MainComponent>();
@@ -72,6 +87,24 @@ struct UpdateRun
     }
 
     static SimulatedController& sim() { return SimulatedController::instance(); }
+
+    /** Gives the occurrence-th request of a kind (counted from 1, as the simulator counts
+        them) a reply time-out of its own; every other request keeps the wait it had. For
+        the request whose time-out is under test: a healthy exchange on a slow machine must
+        never run out of a time-out shortened for another one. Before the worker starts. */
+    void timeOutQuickly (Kind kind, int occurrence, int timeoutMs)
+    {
+        component->setReplyTimeoutRule ([kind, occurrence, timeoutMs, otherMs = replyTimeoutMs, seen = 0] (const uint8_t* request) mutable
+                                        {
+                                            if (ControllerModel::kindOf (request) == kind && ++seen == occurrence)
+                                                return timeoutMs;
+
+                                            return otherMs; });
+    }
+
+    /** Lets whatever the simulator still has on its way (late replies, plug-ins after a
+        delay) happen, and every notice it posted reach the component. */
+    static void deliverEverythingPending() { testsupport::settleSimulator(); }
 
     int32_t status() const { return component->getStatus(); }
     bool workerRunning() const { return component->isThreadRunning(); }
@@ -121,6 +154,7 @@ struct UpdateRun
 
     std::vector<uint8_t> image;
     UpdateFolder folder;
+    int replyTimeoutMs; // every request's wait for its reply, unless timeOutQuickly() says otherwise
     std::unique_ptr<MainComponent> component;
 };
 

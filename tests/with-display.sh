@@ -35,7 +35,8 @@ start_server() # FILE-FOR-DISPLAY-NUMBER LOG -> prints the pid
     setsid Xvfb -displayfd 3 "${screen[@]}" 3>"$number_file" >"$log" 2>&1 </dev/null &
     local pid=$!
 
-    for _ in $(seq 100); do
+    # Up to a minute: Xvfb starts slowly on a busy machine.
+    for _ in $(seq 600); do
         if [ -s "$number_file" ]; then
             name_window_manager_atoms ":$(tr -d '[:space:]' <"$number_file")"
             echo "$pid"

@@ -12,7 +12,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     libhidapi-dev libudev-dev umockdev libumockdev-dev
     libsystemd-dev dbus python3-dbusmock
-    xvfb xauth x11-utils xdotool imagemagick python3
+    xvfb xauth x11-utils xdotool imagemagick python3 stress-ng
     fonts-ipafont-gothic fonts-nanum fonts-arphic-uming fonts-dejavu-core
 )
 

@@ -48,6 +48,20 @@ namespace
 constexpr int kWaitUntilWoken = -1;
 constexpr double kNotBusy = -1.0;
 constexpr double kProgressSteps = 1000.0;
+
+// The bytes sent before the current block: the regions written before this one and
+// this region's earlier blocks. Counted, not summed up from the published progress,
+// so the progress neither drifts from the bytes sent nor overshoots 1.0.
+int64_t bytesBeforeBlock (const std::array<UpdateRegion, kRegionCount>& regions, int32_t regionIndex, int32_t blockStart) noexcept
+{
+    int64_t bytes = blockStart;
+
+    for (int32_t i = 0; i < regionIndex; ++i)
+        if (regions[(size_t) i].state == REGION_WRITE)
+            bytes += regions[(size_t) i].length;
+
+    return bytes;
+}
 } // namespace
 
 uint32_t MainComponent::byteSum (const uint8_t* bytes, size_t count) noexcept
@@ -379,12 +393,12 @@ void MainComponent::transferBlock()
         return;
     }
 
-    const auto base = workerProgress.load();
+    const auto before = bytesBeforeBlock (regions, regionIndex, blockStart);
     const auto total = (double) totalBytes;
 
     for (int offset = 0; offset < blockLength; offset += kPieceSize)
     {
-        publishProgress (base + offset / total);
+        publishProgress ((double) (before + offset) / total);
         clearRequest (region.command, SUB_DATA);
 
         if (offset + kPieceSize < blockLength)

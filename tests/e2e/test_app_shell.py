@@ -70,7 +70,7 @@ class AppShellEndToEnd(unittest.TestCase):
         its shutdown; in the sanitizer builds a report would show here as a
         non-zero exit code."""
         program.signal(signal.SIGTERM)
-        self.assertEqual(program.wait(30), EXIT_LEFT_BEFORE_WRITE, program.output())
+        self.assertEqual(program.wait(), EXIT_LEFT_BEFORE_WRITE, program.output())
 
     def test_window_is_a_centred_fixed_406_by_154_window_on_top(self):
         program, window = self.start()
@@ -106,9 +106,9 @@ class AppShellEndToEnd(unittest.TestCase):
 
         second = self.server.start(PROGRAM)
         self.addCleanup(second.stop)
-        self.assertEqual(second.wait(15), 0, second.output())
+        self.assertEqual(second.wait(), 0, second.output())
 
-        trb_x11.wait_until(lambda: self.server.focused_window() == window.id, 10,
+        trb_x11.wait_until(lambda: self.server.focused_window() == window.id, trb_x11.PATIENCE,
                            what="the running window to take the focus")
         self.assertIsNone(first.process.poll(), "the running instance must go on")
         self.assertEqual([w.id for w in first.windows()], [window.id])
@@ -147,7 +147,7 @@ class AppShellEndToEnd(unittest.TestCase):
         second = self.server.start(PROGRAM)
         self.addCleanup(second.stop)
         self.assertEqual(second.wait(15), 0, second.output())
-        trb_x11.wait_until(lambda: self.server.focused_window() == window.id, 10,
+        trb_x11.wait_until(lambda: self.server.focused_window() == window.id, trb_x11.PATIENCE,
                            what="the running window to take the focus")
         self.assertEqual([w.id for w in first.windows()], [window.id])
         self.end(first)
@@ -159,7 +159,7 @@ class AppShellEndToEnd(unittest.TestCase):
                 program.signal(number)
                 # The program's own status after shutdown(); a signal's
                 # default action would end the process with -number instead.
-                self.assertEqual(program.wait(30), EXIT_LEFT_BEFORE_WRITE, program.output())
+                self.assertEqual(program.wait(), EXIT_LEFT_BEFORE_WRITE, program.output())
                 # The next launch is the instance again, not handed over to the one gone.
                 fcntl.flock(open(self.server.instance_lock_file), fcntl.LOCK_EX | fcntl.LOCK_NB)
 

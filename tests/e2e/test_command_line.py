@@ -35,7 +35,7 @@ def run_alone(*args, display=None):
         env["DISPLAY"] = display
     if os.environ.get("TRB_PROGRAM_PRELOAD"):
         env["LD_PRELOAD"] = os.environ["TRB_PROGRAM_PRELOAD"]
-    return subprocess.run([PROGRAM, *args], env=env, capture_output=True, text=True, timeout=60)
+    return subprocess.run([PROGRAM, *args], env=env, capture_output=True, text=True, timeout=trb_x11.PATIENCE)
 
 
 def unused_display():
@@ -166,7 +166,7 @@ class CommandLineEndToEnd(unittest.TestCase):
         self.press(walk, "ok", ST_READY)
         walk.wait_for_screen(lambda s: ST_BLOCK_HEADER <= s["status"] <= ST_BLOCK_WAIT, "the progress screen")
         walk.program.signal()
-        self.assertEqual(walk.program.wait(30), EXIT_WRITE_INTERRUPTED, walk.program.output())
+        self.assertEqual(walk.program.wait(), EXIT_WRITE_INTERRUPTED, walk.program.output())
         self.assertIn("write started", walk.program.output().splitlines())
         self.assertEqual(self.log_line(walk, "exit status"),
                          "exit status 5: ended during the write; run the update again")

@@ -50,12 +50,12 @@ class SleepLockEndToEnd(unittest.TestCase):
         os.environ["DBUS_SYSTEM_BUS_ADDRESS"] = address
         self.addCleanup(lambda: os.environ.__setitem__("DBUS_SYSTEM_BUS_ADDRESS", previous) if previous
                         else os.environ.pop("DBUS_SYSTEM_BUS_ADDRESS", None))
-        trb_x11.wait_until(lambda: os.path.exists(os.path.join(folder, "bus")), 10, what="the private bus")
+        trb_x11.wait_until(lambda: os.path.exists(os.path.join(folder, "bus")), trb_x11.PATIENCE, what="the private bus")
         logind = subprocess.Popen([SYSTEM_PYTHON, "-m", "dbusmock", "--system", "--template", "logind"],
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.addCleanup(logind.wait)
         self.addCleanup(logind.kill)
-        trb_x11.wait_until(lambda: self.inhibitors() is not None, 20, what="the stand-in for logind")
+        trb_x11.wait_until(lambda: self.inhibitors() is not None, trb_x11.PATIENCE, what="the stand-in for logind")
 
     @staticmethod
     def inhibitors():
@@ -78,11 +78,11 @@ class SleepLockEndToEnd(unittest.TestCase):
         walk.wait_for_focus_frame(RIGHT_SLOT, "Start's focus frame")
         walk.window.key("Return")
         walk.wait_for_status(ST_BLOCK_WAIT, "the write")
-        trb_x11.wait_until(lambda: self.inhibitors() == 1, 20, what="the sleep lock")
+        trb_x11.wait_until(lambda: self.inhibitors() == 1, trb_x11.PATIENCE, what="the sleep lock")
 
         walk.program.signal(signal.SIGTERM)
-        self.assertEqual(walk.program.wait(30), 0, walk.program.output())
-        trb_x11.wait_until(lambda: self.inhibitors() == 0, 20, what="the sleep lock to end")
+        self.assertEqual(walk.program.wait(), 0, walk.program.output())
+        trb_x11.wait_until(lambda: self.inhibitors() == 0, trb_x11.PATIENCE, what="the sleep lock to end")
 
 
 if __name__ == "__main__":

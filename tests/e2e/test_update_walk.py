@@ -14,6 +14,7 @@ TRB_MAKE_UPDATE_FILE. By hand, from tests/e2e:
         python3 -m unittest -v test_update_walk
 """
 
+import itertools
 import json
 import os
 import shutil
@@ -37,10 +38,11 @@ ERR_FILE_CONTENT, ERR_NOT_CONNECTED, ERR_DEVICE_REMOVED = 0x0E04, 0x0E21, 0x0E37
 # Exit statuses (app/ExitStatus.h).
 EXIT_UPDATED, EXIT_UPDATE_FAILED, EXIT_LEFT_BEFORE_WRITE = 0, 3, 4
 
-# A quick controller: no answer latency and two busy polls per block, so that
-# each block lasts a few 100 ms polls and a picture of the progress screen can
-# be taken well before the end, even on a loaded machine.
-QUICK = "latency_ms=0\nbusy_count=2\n"
+# A quick controller: no answer latency, and six busy polls per block, so that
+# each block lasts at least 0.6 s of the updater's own 100 ms poll pauses and a
+# picture of the progress screen taken after the fifth of the ten blocks comes
+# seconds before the end, however slow the machine (the pauses do not shrink).
+QUICK = "latency_ms=0\nbusy_count=6\n"
 FILE_VERSION, FILE_STAMP, FILE_CONTENT = "1.05", "20261209", "seed:105"
 FILE_NAME = "trbkelo7__v105.bin"
 # (offset, length) of the regions written: the same addresses in file and flash.
@@ -66,6 +68,11 @@ def is_ink(p):
 
 def is_frame_grey(p):
     return p[0] == p[1] == p[2] and 128 <= p[0] < 220
+
+
+def is_list_highlight(p):
+    """The fill behind the language list's highlighted entry."""
+    return p == (0x00, 0x00, 0x40)
 
 
 class Walk:
@@ -113,10 +120,11 @@ class Walk:
         screens = [e for e in self.entries() if e["event"] == "screen" and e["width"] == WINDOW_SIZE[0]]
         return screens[-1] if screens else None
 
-    def wait_for_screen(self, condition, what, timeout=30):
+    def wait_for_screen(self, condition, what, timeout=trb_x11.PATIENCE):
         def found():
             if self.program.process.poll() is not None:
-                raise trb_x11.HarnessError(f"program ended while waiting for {what}:\n{self.program.output()}")
+                raise trb_x11.HarnessError(f"program ended ({self.program.process.returncode}) while waiting for "
+                                           f"{what}:\n{self.program.output()}")
             screen = self.screen()
             return screen if screen and condition(screen) else None
         return trb_x11.wait_until(found, timeout, 0.01, what)
@@ -142,14 +150,14 @@ class Walk:
         def framed():
             row = y + FOCUS_FRAME_ROW
             return self.pixels().count(is_frame_grey, x + 10, row, x + w - 10, row + 1) > w // 2
-        trb_x11.wait_until(framed, 10, 0.05, what)
+        trb_x11.wait_until(framed, trb_x11.PATIENCE, 0.05, what)
 
     def popup(self):
         """The language list's window, once it is open."""
         def find():
             others = [w for w in self.program.windows() if w.id != self.window.id]
             return others[0] if others else None
-        return trb_x11.wait_until(find, 10, what="the language list")
+        return trb_x11.wait_until(find, trb_x11.PATIENCE, what="the language list")
 
     def choose_language(self, index):
         """Opens the language box with a click and clicks the entry."""
@@ -158,16 +166,26 @@ class Walk:
         x, y, w, h = box["bounds"]
         self.window.click(x + w // 2, y + h // 2)
         popup = self.popup()
+        shown_at = time.monotonic()
         width, height = popup.size()
         # The list's entries stand one under another inside a thin border.
         border = 2
         entry = (height - 2 * border) / box["items"]
-        # The list takes a click only once the pointer has moved over an entry
-        # and rested there a moment, as a hand would.
         x, y = width // 2, int(border + entry * index + entry / 2)
-        self.server.tool("xdotool", "mousemove", "--window", str(popup.id), str(x), str(y - 2))
-        self.server.tool("xdotool", "mousemove", "--window", str(popup.id), str(x), str(y))
-        time.sleep(0.3)
+
+        # The list takes a click on the entry it shows highlighted, which it does
+        # once it has followed the pointer there: the pointer moves over the entry
+        # (again, until the list has seen it) and the click waits for the highlight.
+        wiggle = itertools.cycle((0, 1))
+
+        def highlighted():
+            self.server.tool("xdotool", "mousemove", "--window", str(popup.id), str(x), str(y - next(wiggle)))
+            row = popup.pixels().count(is_list_highlight, 0, y, width, y + 1)
+            return row > width // 2
+        trb_x11.wait_until(highlighted, trb_x11.PATIENCE, 0.1, f"entry {index} of the language list to be highlighted")
+        # A release within a quarter second of the list's opening is not taken
+        # as a choice.
+        time.sleep(max(0.0, shown_at + 0.3 - time.monotonic()))
         popup.click(x, y)
         return self.wait_for_screen(lambda s: s["language"] == index, f"language {index}")
 
@@ -218,7 +236,7 @@ class UpdateWalkEndToEnd(unittest.TestCase):
         return x, y, x + w, y + h
 
     def assert_ends_with(self, walk, exit_status):
-        self.assertEqual(walk.program.wait(30), exit_status, walk.program.output())
+        self.assertEqual(walk.program.wait(), exit_status, walk.program.output())
 
     def assert_log(self, walk, expected):
         """The support log's lines (stderr) that start with one of the expected
@@ -237,7 +255,7 @@ class UpdateWalkEndToEnd(unittest.TestCase):
                 self.assertEqual(screen["language"], index)
                 self.assertEqual(screen["controls"]["language"]["text"], box_text)
                 self.assertEqual(screen["title"], title)
-                trb_x11.wait_until(lambda: walk.window.title() == title, 5, what="the window's title")
+                trb_x11.wait_until(lambda: walk.window.title() == title, trb_x11.PATIENCE, what="the window's title")
                 walk.program.signal()
                 self.assert_ends_with(walk, EXIT_LEFT_BEFORE_WRITE)
 
@@ -265,7 +283,8 @@ class UpdateWalkEndToEnd(unittest.TestCase):
         self.assertEqual(screen["title"], "アップデートプログラム")
         self.assertEqual(screen["controls"]["ok"]["caption"], "OK")
         self.assertEqual(screen["controls"]["cancel"]["caption"], "キャンセル")
-        trb_x11.wait_until(lambda: window.title() == "アップデートプログラム", 5, what="the Japanese title")
+        trb_x11.wait_until(lambda: window.title() == "アップデートプログラム", trb_x11.PATIENCE,
+                           what="the Japanese title")
         walk.wait_for_focus_frame(RIGHT_SLOT, "OK's focus frame after the language change")
         walk.screenshot("language-japanese")
         screen = walk.choose_language(LANGUAGE_ENGLISH)
@@ -291,10 +310,8 @@ class UpdateWalkEndToEnd(unittest.TestCase):
         self.assert_controls(screen, {"progress": None})
         self.assert_no_icon(walk.pixels())
         # The picture a little way in, with some progress to show.
-        # Each block waits at least two 100 ms polls, so the fifth of the
-        # twelve blocks comes seconds before the end.
         trb_x11.wait_until(lambda: sum(1 for e in walk.entries() if e.get("status") == ST_BLOCK_HEADER) >= 5,
-                           30, 0.01, what="some blocks written")
+                           trb_x11.PATIENCE, 0.01, what="some blocks written")
         walk.screenshot("progress")
         self.assertNotEqual(walk.screen()["status"], ST_COMPLETE, "the picture must show the progress screen")
 

@@ -49,6 +49,16 @@ WINDOW_MANAGER_ATOMS = [
 
 MOTIF_FUNC_MOVE = 4
 
+# The longest a test waits for the program (a window, a screen, the end of an
+# update) or for a tool: generous for a sanitizer build on a busy machine, since
+# every wait ends as soon as what it waits for has happened. A wait this long
+# means the program hung.
+PATIENCE = 300
+
+# How long a test waits for another program that holds the machine-wide lock
+# (an end-to-end test of another build tree or checkout, perhaps a slow one).
+LOCK_PATIENCE = 1200
+
 
 class HarnessError(AssertionError):
     pass
@@ -67,13 +77,13 @@ def wait_until(condition, timeout, interval=0.05, what="condition"):
 
 
 @contextlib.contextmanager
-def program_lock(timeout=300):
+def program_lock(timeout=LOCK_PATIENCE):
     """Serialises the tests that start the program, machine-wide, and waits
     until no other instance holds the framework's lock."""
     with open(HARNESS_LOCK_FILE, "a") as harness:
         wait_until(lambda: _try_lock(harness), timeout, 0.2, "the end-to-end test lock")
         try:
-            wait_until(framework_lock_is_free, 30, 0.1, "a running updater to end")
+            wait_until(framework_lock_is_free, PATIENCE, 0.1, "a running updater to end")
             yield
         finally:
             fcntl.flock(harness, fcntl.LOCK_UN)
@@ -207,7 +217,7 @@ class XServer:
 
     def tool(self, *args, check=True):
         """Runs an X tool on this display and returns its standard output."""
-        result = subprocess.run(list(args), env=self.env, capture_output=True, text=True, timeout=30)
+        result = subprocess.run(list(args), env=self.env, capture_output=True, text=True, timeout=PATIENCE)
         if check and result.returncode != 0:
             raise HarnessError(f"{args[0]} failed ({result.returncode}): {result.stderr.strip()}")
         return result.stdout
@@ -261,7 +271,7 @@ class Window:
 
     def exists(self):
         return subprocess.run(["xwininfo", "-id", str(self.id)], env=self.server.env,
-                              capture_output=True, timeout=30).returncode == 0
+                              capture_output=True, timeout=PATIENCE).returncode == 0
 
     def _require(self):
         # ImageMagick's import waits for a window that is gone instead of failing.
@@ -277,7 +287,7 @@ class Window:
         self._require()
         width, height = self.size()
         raw = subprocess.run(["import", "-window", str(self.id), "-depth", "8", "rgb:-"],
-                             env=self.server.env, capture_output=True, timeout=30, check=True).stdout
+                             env=self.server.env, capture_output=True, timeout=PATIENCE, check=True).stdout
         if len(raw) != width * height * 3:
             raise HarnessError("screenshot has an unexpected size")
         return Pixels(width, height, raw)
@@ -319,7 +329,7 @@ class Program:
         out = self.server.tool("xdotool", "search", "--onlyvisible", "--pid", str(self.pid), check=False)
         return [Window(self.server, int(w)) for w in out.split()]
 
-    def wait_for_window(self, timeout=30):
+    def wait_for_window(self, timeout=PATIENCE):
         def find():
             if self.process.poll() is not None:
                 raise HarnessError(f"program ended with {self.process.returncode} before "
@@ -331,7 +341,7 @@ class Program:
     def signal(self, number=signal.SIGTERM):
         self.process.send_signal(number)
 
-    def wait(self, timeout=30):
+    def wait(self, timeout=PATIENCE):
         return self.process.wait(timeout)
 
     def output(self):

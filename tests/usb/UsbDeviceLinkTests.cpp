@@ -20,7 +20,8 @@ namespace
 {
 using Report = UpdateDriver::Report;
 
-constexpr int kReplyWaitMs = 3000;
+// As long as the updater itself waits for a reply.
+constexpr int kReplyWaitMs = kReplyTimeoutMs;
 
 // The main component's part, reduced to what these tests need: each reply
 // that HidCtrl forwards is handed to the waiting worker.
@@ -135,14 +136,11 @@ TEST (UsbDeviceLink, CarriesAWholeUpdateIntoTheControllersFlash)
 
     // The finish request has no reply: wait until the controller has it.
     int finishes = 0;
-
-    for (int i = 0; i < 5000 && finishes == 0; ++i)
-    {
-        std::this_thread::sleep_for (std::chrono::milliseconds (1));
-        controller.withController ([&] (ControllerModel& model)
-                                   { finishes = model.finishCount(); });
-    }
-
+    EXPECT_TRUE (pumpUntil ([&]
+                            {
+                                controller.withController ([&] (ControllerModel& model)
+                                                           { finishes = model.finishCount(); });
+                                return finishes > 0; }));
     EXPECT_EQ (finishes, 1);
     controller.withController ([&] (ControllerModel& model)
                                { EXPECT_TRUE (model.flash() == image); });

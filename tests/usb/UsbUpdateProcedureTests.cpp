@@ -13,7 +13,17 @@
 
 namespace
 {
+// Long enough for any wait also under the sanitizers on a busy machine. A whole
+// update is waited for as long as the controller keeps receiving requests.
 constexpr int kWaitMs = 60000;
+
+bool runWhileTheControllerHears (EmulatedHidDevice& controller, const std::function<bool()>& condition)
+{
+    return testing_support::runWhileProgressing (
+        condition, [&controller]
+        { return (int64_t) controller.requestCount(); },
+        kWaitMs);
+}
 
 // A folder with one update file in it, removed when the test ends.
 struct UpdateFolder
@@ -58,9 +68,8 @@ TEST (UsbUpdateProcedure, AFullUpdateWritesAllThreeRegionsByteForByte)
     ASSERT_EQ (component->getStatus(), ST_READY);
 
     component->startUpdate();
-    ASSERT_TRUE (pumpUntil ([&]
-                            { return ! component->isThreadRunning(); },
-                            kWaitMs));
+    ASSERT_TRUE (runWhileTheControllerHears (controller, [&]
+                                             { return ! component->isThreadRunning(); }));
     EXPECT_EQ (component->getStatus(), ST_COMPLETE);
 
     // The finish request has no reply; it has reached the controller when the

@@ -12,8 +12,9 @@
     while a thread of the test plays the update worker.
 */
 
-/** Runs the message loop until done() holds or timeoutMs have passed; true when done. */
-inline bool pumpUntil (const std::function<bool()>& done, int timeoutMs = 5000)
+/** Runs the message loop until done() holds or timeoutMs have passed; true when done.
+    The default is generous for a sanitizer build on a busy machine. */
+inline bool pumpUntil (const std::function<bool()>& done, int timeoutMs = 60000)
 {
     return testing_support::runUntil (done, timeoutMs);
 }
