@@ -1,4 +1,5 @@
 #include "app/Application.h"
+#include "app/DesktopScale.h"
 
 namespace
 {
@@ -35,6 +36,8 @@ void Application::initialise (const juce::String&)
     // through shutdown().
     quitSignals = std::make_unique<QuitSignalWatcher> ([this]
                                                        { systemRequestedQuit(); });
+    // Before the window exists, so that it is created at the desktop's scale.
+    DesktopScale::applyToDesktop();
     mainWindow = std::make_unique<MainWindow>();
     instanceHandover = std::make_unique<InstanceHandover> (getApplicationName(),
                                                            [this] (const juce::String& commandLine)
