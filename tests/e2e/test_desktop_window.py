@@ -10,6 +10,7 @@ import json
 import os
 import signal
 import tempfile
+import time
 import unittest
 
 import trb_x11
@@ -20,6 +21,18 @@ DESKTOP_ENTRY = os.path.join(ROOT, "packaging", "trbkelo7-updater.desktop")
 ENGLISH = {"LC_ALL": "en_US.UTF-8", "LC_MESSAGES": "", "LANG": "en_US.UTF-8"}
 WINDOW_SIZE = (406, 154)
 ICON_SIZE = 128
+
+
+def voluntary_switches(pid):
+    """How often the program's threads have gone to sleep so far."""
+    total = 0
+    for task in os.listdir(f"/proc/{pid}/task"):
+        try:
+            with open(f"/proc/{pid}/task/{task}/status") as f:
+                total += next(int(line.split()[1]) for line in f if line.startswith("voluntary_ctxt_switches"))
+        except (OSError, StopIteration):
+            pass
+    return total
 
 
 def startup_wm_class():
@@ -108,6 +121,25 @@ class DesktopWindowEndToEnd(unittest.TestCase):
                 # The texts, laid out in the layout's units, are the same.
                 for field in ("heading", "body", "title"):
                     self.assertEqual(screen[field], screen_1x[field], field)
+
+    def test_a_window_that_has_gone_quiet_still_paints_the_next_screen(self):
+        program, window, screen = self.launch()
+        before = window.pixels().raw
+
+        # The window stops its frame clock once nothing is left to paint: wait
+        # until the program wakes less than 30 times a second (the framework's
+        # timer thread looks in ten times a second; the clock ran at 100).
+        def quiet():
+            first = voluntary_switches(program.pid)
+            time.sleep(0.5)
+            return voluntary_switches(program.pid) - first < 15
+        trb_x11.wait_until(quiet, 30, 0, "the program to go quiet")
+
+        # "OK" leads to the next screen (an error screen here: no update file).
+        x, y, w, h = screen["controls"]["ok"]["bounds"]
+        window.click(x + w // 2, y + h // 2)
+        trb_x11.wait_until(lambda: window.pixels().raw != before, 10, 0.05, "the next screen to be painted")
+        self.end(program)
 
 
 if __name__ == "__main__":
