@@ -1,6 +1,7 @@
 #include "app/Application.h"
 
 #include "app/CommandLine.h"
+#include "app/DesktopScale.h"
 #include "app/ExitStatus.h"
 #include "app/ProgramIdentity.h"
 #include "ui/MainComponent.h"
@@ -47,6 +48,8 @@ void Application::initialise (const juce::String&)
         return;
     }
 
+    // Before the window exists, so that it is created at the desktop's scale.
+    DesktopScale::applyToDesktop();
     mainWindow = std::make_unique<MainWindow>();
     // main() has already turned away a command line it does not understand.
     const auto parsed = CommandLine::parse (getCommandLineParameterArray());

@@ -1,4 +1,5 @@
 #include "app/MainWindow.h"
+#include "resources/AppIcon.h"
 #include "ui/MainComponent.h"
 
 namespace
@@ -10,6 +11,9 @@ constexpr int kContentWidth = 404;
 constexpr int kContentHeight = 126;
 // The window is centred with a one-pixel frame on every side of its content.
 constexpr int kFrameAllowance = 2;
+// The icon's size in the window's icon property: large enough for a window
+// switcher on a high-density screen, which scales it down where it needs less.
+constexpr int kWindowIconSize = 128;
 
 } // namespace
 
@@ -34,3 +38,16 @@ MainWindow::MainWindow()
 }
 
 MainWindow::~MainWindow() = default;
+
+juce::ComponentPeer* MainWindow::createNewPeer (int styleFlags, void* nativeWindowToAttachTo)
+{
+    auto* peer = juce::DocumentWindow::createNewPeer (styleFlags, nativeWindowToAttachTo);
+
+    if (! icon.isValid())
+        icon = renderAppIcon (kWindowIconSize);
+
+    if (peer != nullptr && icon.isValid())
+        peer->setIcon (icon);
+
+    return peer;
+}

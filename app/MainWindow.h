@@ -25,9 +25,18 @@ public:
     /** The window's content. Message thread. */
     MainComponent& getMainComponent() noexcept { return *mainComponent; }
 
+    /** Creates the native window as the base class does and gives it the
+        program's icon, which the desktop shows in its task list and window
+        switcher. The framework creates the native window anew whenever its
+        style changes (the native title bar does), so the icon goes to each
+        one. Message thread. */
+    juce::ComponentPeer* createNewPeer (int styleFlags, void* nativeWindowToAttachTo) override;
+
 private:
     // Created by the constructor and owned by the window as its content.
     MainComponent* mainComponent = nullptr;
+    // Drawn once from the built-in SVG and handed to every native window.
+    juce::Image icon;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainWindow)
 };

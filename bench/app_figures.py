@@ -7,10 +7,10 @@ Starts the real demo program in a private Xvfb (tests/e2e/trb_x11.py) and prints
 - launch to first paint: from just before the process starts to the window's
   first paint (the program's screen log, TRB_SCREEN_LOG, stamps it with the
   monotonic clock), and to the window being found mapped by xdotool;
-- CPU while the ready screen waits for "Start": the program's user+system time
-  over a few seconds, as a share of one core (the update worker asks for a
-  display refresh every millisecond meanwhile), and the X server's share, which
-  shows whether the program keeps repainting;
+- CPU while the ready screen waits for "Start": the program's run time over
+  ten seconds (all threads, in nanoseconds), as a share of one core, the X
+  server's share, which shows whether the program keeps repainting, and how
+  often each of the program's threads was woken meanwhile;
 - memory during a full update on the simulated controller: the largest resident
   set (VmHWM) and the resident set sampled while the update runs.
 Without a path it takes build/normal's demo.
@@ -35,7 +35,27 @@ ST_READY, ST_COMPLETE = 1, 7
 ENGLISH = {"LC_ALL": "en_US.UTF-8", "LC_MESSAGES": "", "LANG": "en_US.UTF-8"}
 # The demo's own pace: a USB frame of latency and two busy polls per block.
 SCENARIO = "latency_ms=1\nbusy_count=2\n"
-CPU_SECONDS = 5.0
+CPU_SECONDS = 10.0
+
+
+def thread_figures(pid):
+    """Run time in ns summed over the process's threads (schedstat counts in
+    nanoseconds, where utime/stime count 10 ms ticks), and per thread name
+    the voluntary context switches: how often each thread went to sleep, so
+    the number of times something woke it."""
+    run_ns, switches = 0, {}
+    for task in os.listdir(f"/proc/{pid}/task"):
+        try:
+            with open(f"/proc/{pid}/task/{task}/schedstat") as f:
+                run_ns += int(f.read().split()[0])
+            with open(f"/proc/{pid}/task/{task}/comm") as f:
+                name = f.read().strip()
+            with open(f"/proc/{pid}/task/{task}/status") as f:
+                count = next(int(line.split()[1]) for line in f if line.startswith("voluntary_ctxt_switches"))
+            switches[f"{name}/{task}"] = count
+        except (OSError, StopIteration):
+            pass
+    return run_ns, switches
 
 
 def cpu_ticks(pid):
@@ -123,12 +143,13 @@ def ready_cpu(server, program, folder):
         run.wait_for(lambda e: e.get("status") == ST_READY, what="the ready screen")
         time.sleep(0.5)
         pid, xpid = run.program.pid, server.process.pid
-        t0, p0, x0 = time.monotonic(), cpu_ticks(pid), cpu_ticks(xpid)
+        t0, (p0, w0), x0 = time.monotonic(), thread_figures(pid), cpu_ticks(xpid)
         time.sleep(CPU_SECONDS)
-        t1, p1, x1 = time.monotonic(), cpu_ticks(pid), cpu_ticks(xpid)
+        t1, (p1, w1), x1 = time.monotonic(), thread_figures(pid), cpu_ticks(xpid)
         seconds = t1 - t0
-        return (100.0 * (p1 - p0) / TICKS_PER_SECOND / seconds,
-                100.0 * (x1 - x0) / TICKS_PER_SECOND / seconds, seconds)
+        wakeups = {name: (w1[name] - w0.get(name, 0)) / seconds for name in w1}
+        return (100.0 * (p1 - p0) / 1e9 / seconds,
+                100.0 * (x1 - x0) / TICKS_PER_SECOND / seconds, seconds, wakeups)
     finally:
         run.end()
 
@@ -176,9 +197,11 @@ def main():
             print(f"launch to window mapped: median {statistics.median(mapped):6.1f} ms  "
                   f"(found by polling xdotool, so coarser)")
 
-            program_cpu, server_cpu, seconds = ready_cpu(server, program, folder)
+            program_cpu, server_cpu, seconds, wakeups = ready_cpu(server, program, folder)
             print(f"ready screen, waiting:   program {program_cpu:5.2f} % of one core, "
                   f"X server {server_cpu:5.2f} % (over {seconds:.1f} s)")
+            busy = sorted(((rate, name) for name, rate in wakeups.items() if rate >= 0.5), reverse=True)
+            print("  wake-ups per second:   " + (", ".join(f"{name} {rate:.0f}" for rate, name in busy) or "none"))
 
             before, ready, during, peak, duration = update_memory(server, program, folder)
             print(f"memory:                  VmRSS {before / 1024:.1f} MiB at start, {ready / 1024:.1f} MiB ready, "

@@ -4,6 +4,10 @@
 # include paths and definitions are then re-exported so every consumer sees the
 # same configuration.
 
+# The GUI module with its frame clock running only while there is something
+# to paint.
+include(JuceIdleFrameClock)
+
 add_library(trb_juce STATIC)
 
 target_link_libraries(trb_juce

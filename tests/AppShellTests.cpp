@@ -1,6 +1,8 @@
+#include "app/DesktopScale.h"
 #include "app/InstanceHandover.h"
 #include "app/InstanceLock.h"
 #include "app/QuitSignalWatcher.h"
+#include "resources/AppIcon.h"
 #include "resources/WarningIcon.h"
 
 #include <gtest/gtest.h>
@@ -103,6 +105,78 @@ TEST (WarningIcon, IsDecodedOnceAndThenTakenFromTheCache)
 
     // Images that share their pixel data compare equal.
     EXPECT_TRUE (first == second);
+}
+
+//==============================================================================
+TEST (AppIcon, DrawsTheBuiltInSvgIntoASquareWithATransparentCorner)
+{
+    const auto icon = renderAppIcon (128);
+
+    ASSERT_TRUE (icon.isValid());
+    EXPECT_EQ (icon.getWidth(), 128);
+    EXPECT_EQ (icon.getHeight(), 128);
+    // The controller's body fills the lower middle; above the arrow's head
+    // at the left edge there is nothing.
+    EXPECT_EQ (icon.getPixelAt (64, 100).getAlpha(), 255);
+    EXPECT_EQ (icon.getPixelAt (2, 2).getAlpha(), 0);
+    // The arrow is green.
+    const auto arrow = icon.getPixelAt (64, 20);
+    EXPECT_GT (arrow.getGreen(), arrow.getRed());
+    EXPECT_GT (arrow.getGreen(), arrow.getBlue());
+
+    EXPECT_FALSE (renderAppIcon (0).isValid());
+}
+
+//==============================================================================
+TEST (DesktopScale, ReadsGdkScaleFirstThenXftDpiAndIgnoresWhatIsNoScreen)
+{
+    struct Case
+    {
+        const char* gdkScale;
+        const char* xftDpi;
+        std::optional<double> expected;
+    };
+
+    const Case cases[] = {
+        { nullptr, nullptr, std::nullopt },
+        { nullptr, "96", 1.0 },
+        { nullptr, "192", 2.0 },
+        { nullptr, "144", 1.5 },
+        { nullptr, " 192\n", 2.0 },
+        { "2", nullptr, 2.0 },
+        { "2", "96", 2.0 }, // GDK_SCALE wins over Xft.dpi
+        { "1", "192", 1.0 }, // also when it asks for less
+        { "1.5", "192", 2.0 }, // GTK takes whole numbers only; the resource stands
+        { "", "192", 2.0 },
+        { "abc", nullptr, std::nullopt },
+        { "0", nullptr, std::nullopt },
+        { "-2", nullptr, std::nullopt },
+        { "99999999999999999999", nullptr, std::nullopt },
+        { "9", nullptr, std::nullopt },
+        { nullptr, "0", std::nullopt },
+        { nullptr, "-96", std::nullopt },
+        { nullptr, "nan", std::nullopt },
+        { nullptr, "inf", std::nullopt },
+        { nullptr, "192dpi", std::nullopt },
+        { nullptr, "10", std::nullopt },
+        { nullptr, "9600", std::nullopt },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (juce::String ("GDK_SCALE=") + (c.gdkScale != nullptr ? c.gdkScale : "(unset)")
+                      + " Xft.dpi=" + (c.xftDpi != nullptr ? c.xftDpi : "(unset)"));
+        EXPECT_EQ (DesktopScale::fromSettings (c.gdkScale, c.xftDpi), c.expected);
+    }
+}
+
+TEST (DesktopScale, TheGlobalFactorTopsUpWhatTheFrameworkAlreadyScales)
+{
+    EXPECT_DOUBLE_EQ (DesktopScale::globalFactorFor (2.0, 1.0), 2.0);
+    // The framework found the 2x screen itself: nothing to add, no 4x window.
+    EXPECT_DOUBLE_EQ (DesktopScale::globalFactorFor (2.0, 2.0), 1.0);
+    EXPECT_DOUBLE_EQ (DesktopScale::globalFactorFor (1.0, 2.0), 0.5);
+    EXPECT_DOUBLE_EQ (DesktopScale::globalFactorFor (1.5, 0.0), 1.5);
 }
 
 //==============================================================================

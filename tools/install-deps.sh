@@ -1,20 +1,51 @@
 #!/usr/bin/env bash
-# Installs, from Debian's packages, what building, testing and running the
-# updater needs. Idempotent: it asks apt only for packages that are missing and
-# says nothing when everything is there.
+# Installs, from Debian's packages, what building and running the updater
+# needs, in one of three sets:
+#
+#   install-deps.sh demo      building and running the demo (tools/demo.sh)
+#   install-deps.sh package   that, plus building the Debian package (tools/package.sh)
+#   install-deps.sh [test]    everything: the tests, the validators, the benchmarks
+#
+# Idempotent: it asks apt only for packages that are missing and says nothing
+# when everything is there; otherwise apt's progress shows.
 set -euo pipefail
 
-packages=(
-    build-essential cmake pkg-config ccache clang
+# Building the program and the demo, and what the demo shows: the framework,
+# the X libraries it loads, the USB library's headers (the build configures it
+# always) and the fonts of the languages beyond Latin and Cyrillic.
+demo_packages=(
+    build-essential cmake pkg-config ccache
     juce-modules-source
     libx11-dev libxrandr-dev libxinerama-dev libxcursor-dev libxext-dev libxcomposite-dev
     libfreetype-dev libfontconfig-dev libpng-dev libjpeg-dev
-    libgtest-dev libgmock-dev libbenchmark-dev
-    libhidapi-dev libudev-dev umockdev libumockdev-dev
-    libsystemd-dev dbus python3-dbusmock
-    xvfb xauth x11-utils xdotool imagemagick python3 stress-ng
+    libhidapi-dev libudev-dev libsystemd-dev
     fonts-ipafont-gothic fonts-nanum fonts-arphic-uming fonts-dejavu-core
 )
+
+# Building the Debian package: dpkg-shlibdeps and dpkg-deb.
+package_packages=(
+    dpkg-dev
+)
+
+# The test suite: GoogleTest, Google Benchmark, umockdev for the USB library,
+# the private X server and the tools that drive windows in it, a private
+# D-Bus with a stand-in for logind, a CPU hog for runs under load, clang for
+# the fuzzers, and Debian's validators of the package.
+test_packages=(
+    clang
+    libgtest-dev libgmock-dev libbenchmark-dev
+    umockdev libumockdev-dev
+    dbus python3-dbusmock
+    xvfb xauth x11-utils xdotool imagemagick python3 stress-ng
+    desktop-file-utils appstream lintian
+)
+
+case "${1:-test}" in
+    demo)    packages=("${demo_packages[@]}") ;;
+    package) packages=("${demo_packages[@]}" "${package_packages[@]}") ;;
+    test)    packages=("${demo_packages[@]}" "${package_packages[@]}" "${test_packages[@]}") ;;
+    *) echo "usage: $0 [demo|package|test]" >&2; exit 2 ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do
@@ -25,9 +56,9 @@ done
 
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-echo "Installing: ${missing[*]}"
+echo "Installing ${#missing[@]} packages from Debian (with what they need): ${missing[*]}"
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+$SUDO apt-get update
+$SUDO apt-get install -y --no-install-recommends "${missing[@]}"

@@ -107,10 +107,19 @@ void MainComponent::updateDisplay()
 
 void MainComponent::logScreen (int32_t statusValue, const Screen& screen)
 {
-    const auto place = [] (juce::Component& c)
+    // Places are in the window's pixels, where a test clicks: on a scaled
+    // desktop they grow with the scale while the layout's units stay put.
+    // Before the window is on the desktop, the main display's scale stands in.
+    const auto* peer = getPeer();
+    const auto* display = juce::Desktop::getInstance().getDisplays().getPrimaryDisplay();
+    const auto scale = peer != nullptr ? peer->getPlatformScaleFactor() * (double) getDesktopScaleFactor()
+                                       : (display != nullptr ? display->scale : 1.0);
+    const auto pixels = [scale] (int units)
+    { return juce::roundToInt (units * scale); };
+    const auto place = [&pixels] (juce::Component& c)
     {
         const auto b = c.getBounds();
-        return juce::Array<juce::var> { b.getX(), b.getY(), b.getWidth(), b.getHeight() };
+        return juce::Array<juce::var> { pixels (b.getX()), pixels (b.getY()), pixels (b.getWidth()), pixels (b.getHeight()) };
     };
 
     auto* controls = new juce::DynamicObject();
@@ -146,8 +155,9 @@ void MainComponent::logScreen (int32_t statusValue, const Screen& screen)
     entry->setProperty ("status", statusValue);
     entry->setProperty ("language", TxtLoader::getInstance()->getLanguage());
     entry->setProperty ("title", getParentComponent() != nullptr ? getParentComponent()->getName() : juce::String());
-    entry->setProperty ("width", getWidth());
-    entry->setProperty ("height", getHeight());
+    entry->setProperty ("width", pixels (getWidth()));
+    entry->setProperty ("height", pixels (getHeight()));
+    entry->setProperty ("scale", scale);
     entry->setProperty ("heading", screen.heading);
     entry->setProperty ("body", screen.body);
     entry->setProperty ("single", screen.single);

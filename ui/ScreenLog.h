@@ -9,7 +9,8 @@
     When the environment variable TRB_SCREEN_LOG names a file, each new screen
     appends one JSON line to it (see MainComponent::updateDisplay: the status, the
     language, the window's title, the texts and the visible controls with their
-    captions and places), and the window's first paint appends a line with the
+    captions and places, in the window's pixels, and the scale from layout
+    units to those pixels), and the window's first paint appends a line with the
     event "painted". Every line carries "ms", the monotonic clock (CLOCK_MONOTONIC)
     in milliseconds, so that another process can time it.
 

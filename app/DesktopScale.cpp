@@ -1,0 +1,90 @@
+#include "app/DesktopScale.h"
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace
+{
+// The resolution at which an X desktop draws at scale 1.
+constexpr double kBaseDpi = 96.0;
+// No desktop draws at more than 8 times or less than half: anything outside
+// is a mistaken setting, not a screen.
+constexpr double kSmallestScale = 0.5;
+constexpr double kLargestScale = 8.0;
+
+std::optional<double> parseNumber (const char* text, bool wholeOnly)
+{
+    if (text == nullptr)
+        return std::nullopt;
+
+    while (*text == ' ' || *text == '\t')
+        ++text;
+
+    if (*text == 0)
+        return std::nullopt;
+
+    char* end = nullptr;
+    errno = 0;
+    const auto value = wholeOnly ? (double) std::strtol (text, &end, 10) : std::strtod (text, &end);
+
+    while (end != nullptr && (*end == ' ' || *end == '\t' || *end == '\n'))
+        ++end;
+
+    if (errno != 0 || end == text || end == nullptr || *end != 0 || ! std::isfinite (value))
+        return std::nullopt;
+
+    return value;
+}
+
+std::optional<double> usable (std::optional<double> scale)
+{
+    if (scale && *scale >= kSmallestScale && *scale <= kLargestScale)
+        return scale;
+
+    return std::nullopt;
+}
+} // namespace
+
+std::optional<double> DesktopScale::fromSettings (const char* gdkScale, const char* xftDpi)
+{
+    // GTK takes GDK_SCALE as a whole number, and so do we: "1.5" is ignored there too.
+    if (const auto gdk = usable (parseNumber (gdkScale, true)); gdk && *gdk >= 1.0)
+        return gdk;
+
+    if (const auto dpi = parseNumber (xftDpi, false))
+        return usable (*dpi / kBaseDpi);
+
+    return std::nullopt;
+}
+
+double DesktopScale::globalFactorFor (double desiredScale, double displayScale)
+{
+    if (! (displayScale > 0.0) || ! std::isfinite (displayScale))
+        return desiredScale;
+
+    return desiredScale / displayScale;
+}
+
+void DesktopScale::applyToDesktop()
+{
+    const auto dpi = readXftDpi();
+    const auto desired = fromSettings (std::getenv ("GDK_SCALE"), dpi ? dpi->c_str() : nullptr);
+
+    if (! desired)
+        return;
+
+    auto& desktop = juce::Desktop::getInstance();
+    const auto* display = desktop.getDisplays().getPrimaryDisplay();
+
+    if (display == nullptr)
+        return;
+
+    // A display's scale already holds the global factor; what the framework
+    // found on its own is the rest.
+    const auto ownScale = display->scale / (double) desktop.getGlobalScaleFactor();
+    desktop.setGlobalScaleFactor ((float) globalFactorFor (*desired, ownScale));
+}

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <juce_graphics/juce_graphics.h>
+
+// The program's icon as SVG text: packaging/trbkelo7-updater.svg, the file the
+// desktop's icon theme gets, built into the program by packaging/CMakeLists.txt.
+extern const char kAppIconSvg[];
+
+/** The program's icon drawn into a square image of the given size in pixels,
+    for the window's icon property. Message thread (the SVG parser builds
+    components). Returns an invalid image when the size is not positive or the
+    built-in SVG cannot be parsed, which the tests rule out. */
+juce::Image renderAppIcon (int size);
