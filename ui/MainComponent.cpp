@@ -156,21 +156,12 @@ void MainComponent::findUpdateFile (const juce::File& folder)
 
 void MainComponent::findUpdateFile (const std::vector<UpdateFilePlace>& places)
 {
-    UpdateFileState found;
-    found.fileState = fileState;
-    found.fileStamp = fileStamp;
-    found.fileVersion = fileVersion;
-    found.regions = regions;
+    // Only an image that this search checked may be written.
+    file.checkedImage = nullptr;
 
     UpdateFileSearchReport report;
-    const auto error = ::findUpdateFile (places, found, &report);
-    supportLog.fileSearched (report, found);
-
-    fileState = found.fileState;
-    fileStamp = found.fileStamp;
-    fileVersion = found.fileVersion;
-    regions = found.regions;
-    checkedImage = found.checkedImage;
+    const auto error = ::findUpdateFile (places, file, &report);
+    supportLog.fileSearched (report, file);
 
     if (error.has_value())
         setStatus (*error);

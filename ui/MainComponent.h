@@ -118,15 +118,15 @@ public:
     double getWorkerProgress() const noexcept { return workerProgress.load(); }
     int64_t getTotalBytes() const noexcept { return totalBytes; }
     uint32_t getDeviceStamp() const noexcept { return deviceStamp; }
-    uint32_t getFileStamp() const noexcept { return fileStamp; }
+    uint32_t getFileStamp() const noexcept { return file.fileStamp; }
     const juce::String& getDeviceVersion() const noexcept { return deviceVersion; }
-    const juce::String& getFileVersion() const noexcept { return fileVersion; }
-    int32_t getFileState() const noexcept { return fileState; }
+    const juce::String& getFileVersion() const noexcept { return file.fileVersion; }
+    int32_t getFileState() const noexcept { return file.fileState; }
     int32_t getCurrentRegion() const noexcept { return currentRegion.load(); }
     bool isFullUpdate() const noexcept { return fullUpdate.load(); }
     bool isCompleted() const noexcept { return completed.load() == 1; }
     SupportLog& getSupportLog() noexcept { return supportLog; }
-    const UpdateRegion& getRegion (int index) const noexcept { return regions[(size_t) index]; }
+    const UpdateRegion& getRegion (int index) const noexcept { return file.regions[(size_t) index]; }
     HidCtrl& getDeviceLink() noexcept { return *ctrl; }
 
     // The controls, for the window's tests.
@@ -234,13 +234,13 @@ private:
     juce::CriticalSection displayLock;
     juce::WaitableEvent replyEvent; // auto-reset
 
-    std::array<UpdateRegion, kRegionCount> regions {};
-    CheckedImage checkedImage; // the file as it passed its checks: every block is sent from it
+    // What the file search found: its state, stamp, version, the region table and
+    // the file as it passed its checks (every block is sent from that image).
+    UpdateFileState file;
     int64_t totalBytes = 0;
     StatusValue status;
-    int32_t fileState = FILE_NONE;
-    uint32_t fileStamp = 0, deviceStamp = 0;
-    juce::String fileVersion, deviceVersion;
+    uint32_t deviceStamp = 0;
+    juce::String deviceVersion;
     uint32_t blockSum = 0;
     double busySinceMs = -1.0; // the current block's first busy reply, or none yet; worker only
 

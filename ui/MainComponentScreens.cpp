@@ -40,10 +40,10 @@ MainComponent::Screen MainComponent::screenFor (int32_t statusValue) const
     }
     else if (statusValue == ST_READY)
     {
-        if (fileState == FILE_READY)
+        if (file.fileState == FILE_READY)
         {
             screen.heading = formatText (text (TXT_UPDATE_INTRO), model);
-            screen.body = versionText (TXT_CURRENT_VERSION, deviceVersion) + "\n" + versionText (TXT_UPDATE_VERSION, fileVersion);
+            screen.body = versionText (TXT_CURRENT_VERSION, deviceVersion) + "\n" + versionText (TXT_UPDATE_VERSION, file.fileVersion);
         }
     }
     else if (statusValue >= ST_BLOCK_HEADER && statusValue <= ST_BLOCK_WAIT)

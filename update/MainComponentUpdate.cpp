@@ -233,7 +233,7 @@ bool MainComponent::queryStatus()
     switch (replyCode())
     {
         case REPLY_OK:
-            return fileState == FILE_READY ? queryInfo() : true;
+            return file.fileState == FILE_READY ? queryInfo() : true;
 
         case REPLY_REFUSED:
             setStatus (refusalStatus (replyReason(), { 1, 2, 3, 4 }));
@@ -271,12 +271,12 @@ bool MainComponent::queryInfo()
         return false;
     }
 
-    auto& mainRegion = regions[REGION_MAIN];
+    auto& mainRegion = file.regions[REGION_MAIN];
 
-    if (! noStamp && deviceStamp == fileStamp)
+    if (! noStamp && deviceStamp == file.fileStamp)
     {
         mainRegion.state = REGION_SKIP;
-        regions[REGION_INFO].length = kInfoPartialLength;
+        file.regions[REGION_INFO].length = kInfoPartialLength;
     }
     else
     {
@@ -296,14 +296,14 @@ bool MainComponent::queryInfo()
         return false;
     }
 
-    regions[REGION_EXTRA].state = REGION_WRITE;
-    regions[REGION_INFO].state = REGION_WRITE;
+    file.regions[REGION_EXTRA].state = REGION_WRITE;
+    file.regions[REGION_INFO].state = REGION_WRITE;
     return true;
 }
 
 bool MainComponent::sumPendingLengths()
 {
-    for (auto& region : regions)
+    for (auto& region : file.regions)
         if (region.state == REGION_WRITE)
             totalBytes += region.length;
 
@@ -318,7 +318,7 @@ void MainComponent::sendPrepare()
 {
     regionIndex = 0;
 
-    while (regionIndex < kRegionCount && regions[(size_t) regionIndex].state != REGION_WRITE)
+    while (regionIndex < kRegionCount && file.regions[(size_t) regionIndex].state != REGION_WRITE)
         ++regionIndex;
 
     if (regionIndex >= kRegionCount)
@@ -334,7 +334,7 @@ void MainComponent::sendPrepare()
     if (regionIndex == REGION_MAIN)
         fullUpdate = true;
 
-    clearRequest (regions[(size_t) regionIndex].command, SUB_PREPARE);
+    clearRequest (file.regions[(size_t) regionIndex].command, SUB_PREPARE);
     writeLittleEndian32 (outReport.data() + kOffsetAddress, (uint32_t) target.address);
     outReport[kOffsetMarker] = kAddressMarker;
     writeLittleEndian32 (outReport.data() + kOffsetLength, (uint32_t) target.length);
@@ -347,7 +347,7 @@ void MainComponent::sendPrepare()
 
 int64_t MainComponent::currentBlockLength() const noexcept
 {
-    const auto& region = regions[(size_t) regionIndex];
+    const auto& region = file.regions[(size_t) regionIndex];
     return std::min<int64_t> (region.length - regionDone, kBlockSize);
 }
 
@@ -359,7 +359,7 @@ void MainComponent::sendBlockHeader()
         return;
     }
 
-    const auto& region = regions[(size_t) regionIndex];
+    const auto& region = file.regions[(size_t) regionIndex];
 
     if (region.state != REGION_WRITE)
     {
@@ -381,7 +381,7 @@ void MainComponent::sendBlockHeader()
 
 void MainComponent::transferBlock()
 {
-    const auto& region = regions[(size_t) regionIndex];
+    const auto& region = file.regions[(size_t) regionIndex];
     const auto blockLength = (int) currentBlockLength();
     const auto* block = checkedBlock (region, blockLength);
 
@@ -393,7 +393,7 @@ void MainComponent::transferBlock()
         return;
     }
 
-    const auto before = bytesBeforeBlock (regions, regionIndex, blockStart);
+    const auto before = bytesBeforeBlock (file.regions, regionIndex, blockStart);
     const auto total = (double) totalBytes;
 
     for (int offset = 0; offset < blockLength; offset += kPieceSize)
@@ -448,15 +448,15 @@ const uint8_t* MainComponent::checkedBlock (const UpdateRegion& region, int leng
 {
     const auto offset = region.fileOffset + blockStart;
 
-    if (checkedImage == nullptr || offset < 0 || length < 0 || offset + length > (int64_t) checkedImage->size())
+    if (file.checkedImage == nullptr || offset < 0 || length < 0 || offset + length > (int64_t) file.checkedImage->size())
         return nullptr;
 
-    return checkedImage->data() + offset;
+    return file.checkedImage->data() + offset;
 }
 
 void MainComponent::sendChecksum()
 {
-    clearRequest (regions[(size_t) regionIndex].command, SUB_CHECKSUM);
+    clearRequest (file.regions[(size_t) regionIndex].command, SUB_CHECKSUM);
     writeLittleEndian32 (outReport.data() + kOffsetAddress, blockSum);
 
     if (! exchange())
@@ -475,7 +475,7 @@ void MainComponent::sendChecksum()
 
 void MainComponent::pollBlock (int& interval)
 {
-    const auto& region = regions[(size_t) regionIndex];
+    const auto& region = file.regions[(size_t) regionIndex];
     clearRequest (region.command, SUB_POLL);
 
     if (! exchange())
