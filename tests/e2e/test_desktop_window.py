@@ -15,6 +15,9 @@ import unittest
 
 import trb_x11
 
+# Exit statuses (app/ExitStatus.h).
+EXIT_UPDATE_FAILED, EXIT_LEFT_BEFORE_WRITE = 3, 4
+
 PROGRAM = os.environ.get("TRB_PROGRAM", "")
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 DESKTOP_ENTRY = os.path.join(ROOT, "packaging", "trbkelo7-updater.desktop")
@@ -72,13 +75,13 @@ class DesktopWindowEndToEnd(unittest.TestCase):
                 return []
 
         logged = trb_x11.wait_until(lambda: (lambda e: e if any(x["event"] == "painted" for x in e) else None)(entries()),
-                                    30, what="the first paint")
+                                    trb_x11.PATIENCE, what="the first paint")
         screen = [e for e in logged if e["event"] == "screen"][-1]
         return program, window, screen
 
-    def end(self, program):
+    def end(self, program, exit_status=EXIT_LEFT_BEFORE_WRITE):
         program.signal(signal.SIGTERM)
-        self.assertEqual(program.wait(30), 0, program.output())
+        self.assertEqual(program.wait(), exit_status, program.output())
 
     def test_the_window_carries_the_program_icon_and_the_class_of_the_desktop_entry(self):
         program, window, _ = self.launch()
@@ -133,13 +136,13 @@ class DesktopWindowEndToEnd(unittest.TestCase):
             first = voluntary_switches(program.pid)
             time.sleep(0.5)
             return voluntary_switches(program.pid) - first < 15
-        trb_x11.wait_until(quiet, 30, 0, "the program to go quiet")
+        trb_x11.wait_until(quiet, trb_x11.PATIENCE, 0, "the program to go quiet")
 
         # "OK" leads to the next screen (an error screen here: no update file).
         x, y, w, h = screen["controls"]["ok"]["bounds"]
         window.click(x + w // 2, y + h // 2)
-        trb_x11.wait_until(lambda: window.pixels().raw != before, 10, 0.05, "the next screen to be painted")
-        self.end(program)
+        trb_x11.wait_until(lambda: window.pixels().raw != before, trb_x11.PATIENCE, 0.05, "the next screen to be painted")
+        self.end(program, EXIT_UPDATE_FAILED)
 
 
 if __name__ == "__main__":

@@ -159,7 +159,7 @@ class DebianPackage(unittest.TestCase):
         self.assertIn(f'ATTRS{{idProduct}}=="{product.lower()}"', self.unpacked_file(UDEV_RULE))
 
         entry = desktop_entry_fields(self.unpacked_file(DESKTOP_ENTRY))
-        application_name = re.search(r'kApplicationName \{ "(\w+)" \}', source("app/Application.cpp")).group(1)
+        application_name = re.search(r'kProgramName = "(\w+)";', source("app/ProgramIdentity.h")).group(1)
         self.assertEqual(entry["StartupWMClass"], application_name)
         self.assertEqual(entry["Exec"], f"{PROGRAM} %f")
         self.assertEqual(entry["Icon"], PACKAGE)
@@ -193,15 +193,23 @@ class DebianPackage(unittest.TestCase):
         missing = [line for line in run("ldd", program).stdout.splitlines() if "not found" in line]
         self.assertEqual(missing, [])
 
+        # --version answers without a display.
+        env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+        answered = subprocess.run([program, "--version"], env=env, capture_output=True, text=True,
+                                  timeout=trb_x11.PATIENCE)
+        self.assertEqual(answered.returncode, 0, answered.stderr)
+        self.assertIn(project_version(), answered.stdout)
+
         with trb_x11.program_lock(), trb_x11.XServer() as server, tempfile.TemporaryDirectory() as folder:
             log = os.path.join(folder, "screen.log")
             started = server.start(program, cwd=folder, extra_env=dict(ENGLISH, TRB_SCREEN_LOG=log))
             self.addCleanup(started.stop)
             started.wait_for_window()
-            trb_x11.wait_until(lambda: os.path.exists(log) and '"painted"' in open(log).read(), 30,
+            trb_x11.wait_until(lambda: os.path.exists(log) and '"painted"' in open(log).read(), trb_x11.PATIENCE,
                                what="the first paint")
             started.signal(signal.SIGTERM)
-            self.assertEqual(started.wait(30), 0, started.output())
+            # Ended on the language screen: before any write (app/ExitStatus.h).
+            self.assertEqual(started.wait(), 4, started.output())
 
 
 if __name__ == "__main__":
