@@ -54,9 +54,7 @@ class AppShellEndToEnd(unittest.TestCase):
     def setUp(self):
         if not PROGRAM:
             self.skipTest("TRB_PROGRAM is not set")
-        self.lock = trb_x11.program_lock()
-        self.lock.__enter__()
-        self.addCleanup(self.lock.__exit__, None, None, None)
+        trb_x11.hold_program_lock(self)
         self.server = trb_x11.XServer(SCREEN_WIDTH, SCREEN_HEIGHT).__enter__()
         self.addCleanup(self.server.__exit__, None, None, None)
 

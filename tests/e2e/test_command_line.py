@@ -15,10 +15,8 @@ import tempfile
 import unittest
 
 import trb_x11
-from test_update_walk import FILE_NAME, FILE_STAMP, FILE_VERSION, ST_BLOCK_HEADER, ST_BLOCK_WAIT, ST_INITIAL, ST_READY, Walk
-
-PROGRAM = os.environ.get("TRB_PROGRAM", "")
-MAKE_UPDATE_FILE = os.environ.get("TRB_MAKE_UPDATE_FILE", "")
+from test_update_walk import (FILE_NAME, FILE_STAMP, FILE_VERSION, MAKE_UPDATE_FILE, PROGRAM, ST_BLOCK_HEADER,
+                              ST_BLOCK_WAIT, ST_INITIAL, ST_READY, Walk)
 
 # app/ExitStatus.h
 EXIT_UPDATED, EXIT_CANNOT_START, EXIT_USAGE, EXIT_UPDATE_FAILED, EXIT_LEFT_BEFORE_WRITE, EXIT_WRITE_INTERRUPTED = \

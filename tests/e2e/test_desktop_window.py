@@ -47,9 +47,7 @@ class DesktopWindowEndToEnd(unittest.TestCase):
     def setUp(self):
         if not PROGRAM:
             self.skipTest("TRB_PROGRAM is not set")
-        self.lock = trb_x11.program_lock()
-        self.lock.__enter__()
-        self.addCleanup(self.lock.__exit__, None, None, None)
+        trb_x11.hold_program_lock(self)
 
     def launch(self, resources=None, extra_env=None):
         """Starts the program in a server of its own, with the X resources

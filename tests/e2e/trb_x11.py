@@ -89,6 +89,13 @@ def program_lock(timeout=LOCK_PATIENCE):
             fcntl.flock(harness, fcntl.LOCK_UN)
 
 
+def hold_program_lock(testcase):
+    """Takes program_lock() for the rest of a test: it is let go at the test's clean-up."""
+    lock = program_lock()
+    lock.__enter__()
+    testcase.addCleanup(lock.__exit__, None, None, None)
+
+
 def _try_lock(handle):
     try:
         fcntl.flock(handle, fcntl.LOCK_EX | fcntl.LOCK_NB)
