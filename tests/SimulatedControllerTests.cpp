@@ -146,7 +146,7 @@ TEST (ControllerModel, PrepareHidesVersionAndStampUntilTheErasedPartIsRewrittenA
     {
         const auto reply = host.send (request (CMD_CONTROL, SUB_INFO)).reply;
         EXPECT_EQ (std::string (reply.begin() + 7, reply.begin() + 11), version);
-        EXPECT_EQ ((uint32_t) (reply[2] << 24 | reply[3] << 16 | reply[4] << 8 | reply[5]), stamp);
+        EXPECT_EQ (readBigEndian32 (reply.data() + kOffsetInfoStamp), stamp);
         EXPECT_EQ (host.model.installedVersion(), version);
         EXPECT_EQ (host.model.installedStamp(), stamp);
     };

@@ -5,6 +5,7 @@
 #include "tests/SimulatedDeviceTestSupport.h"
 #include "tools/UpdateImageBuilder.h"
 #include "ui/MainComponent.h"
+#include "update/ByteLayout.h"
 
 #include <functional>
 #include <memory>
@@ -173,8 +174,7 @@ inline std::vector<SimulatedController::ReceivedRequest> requestsOfKind (const s
 
 inline uint32_t littleEndian32 (const ControllerModel::Report& report, int offset)
 {
-    return (uint32_t) report[(size_t) offset] | ((uint32_t) report[(size_t) offset + 1] << 8)
-           | ((uint32_t) report[(size_t) offset + 2] << 16) | ((uint32_t) report[(size_t) offset + 3] << 24);
+    return readLittleEndian32 (report.data() + offset);
 }
 
 inline std::vector<uint8_t> slice (const std::vector<uint8_t>& bytes, int64_t offset, int64_t length)
