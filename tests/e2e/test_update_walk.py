@@ -43,6 +43,9 @@ EXIT_UPDATED, EXIT_UPDATE_FAILED, EXIT_LEFT_BEFORE_WRITE = 0, 3, 4
 # picture of the progress screen taken after the fifth of the ten blocks comes
 # seconds before the end, however slow the machine (the pauses do not shrink).
 QUICK = "latency_ms=0\nbusy_count=6\n"
+# A language choice that shows no effect for this long is made again, at most
+# this many times in all (see Walk.choose_language).
+LANGUAGE_WAIT, LANGUAGE_ATTEMPTS = 60, 3
 FILE_VERSION, FILE_STAMP, FILE_CONTENT = "1.05", "20261209", "seed:105"
 FILE_NAME = "trbkelo7__v105.bin"
 # (offset, length) of the regions written: the same addresses in file and flash.
@@ -152,20 +155,43 @@ class Walk:
             return self.pixels().count(is_frame_grey, x + 10, row, x + w - 10, row + 1) > w // 2
         trb_x11.wait_until(framed, trb_x11.PATIENCE, 0.05, what)
 
-    def popup(self):
-        """The language list's window, once it is open."""
+    def other_windows(self):
+        """The program's visible windows besides the main one: an open language list."""
+        return [w for w in self.program.windows() if w.id != self.window.id]
+
+    def popup(self, known=()):
+        """The language list's window once it is open: one that was not among known."""
         def find():
-            others = [w for w in self.program.windows() if w.id != self.window.id]
-            return others[0] if others else None
+            fresh = [w for w in self.other_windows() if w.id not in known]
+            return fresh[0] if fresh else None
         return trb_x11.wait_until(find, trb_x11.PATIENCE, what="the language list")
 
     def choose_language(self, index):
-        """Opens the language box with a click and clicks the entry."""
-        screen = self.screen()
-        box = screen["controls"]["language"]
-        x, y, w, h = box["bounds"]
+        """Opens the language box with a click and clicks the entry. A choice that
+        shows no effect within a minute is made again: choosing an entry twice
+        changes nothing, and on a loaded X server a click on a list that has only
+        just opened is now and then lost."""
+        for attempt in range(LANGUAGE_ATTEMPTS):
+            # After a lost click the list may still be open: its entry is clicked again.
+            still_open = self.other_windows() if attempt > 0 else []
+            self.click_entry(index, still_open[0] if still_open else None)
+            try:
+                return self.wait_for_screen(lambda s: s["language"] == index, f"language {index}", LANGUAGE_WAIT)
+            except trb_x11.HarnessError:
+                if self.program.process.poll() is not None or attempt == LANGUAGE_ATTEMPTS - 1:
+                    raise
+
+    def click_box(self):
+        x, y, w, h = self.screen()["controls"]["language"]["bounds"]
         self.window.click(x + w // 2, y + h // 2)
-        popup = self.popup()
+
+    def click_entry(self, index, popup=None):
+        """Clicks entry index of the language list, opening it first unless popup is it."""
+        box = self.screen()["controls"]["language"]
+        if popup is None:
+            known = {w.id for w in self.other_windows()}
+            self.click_box()
+            popup = self.popup(known)
         shown_at = time.monotonic()
         width, height = popup.size()
         # The list's entries stand one under another inside a thin border.
@@ -187,7 +213,6 @@ class Walk:
         # as a choice.
         time.sleep(max(0.0, shown_at + 0.3 - time.monotonic()))
         popup.click(x, y)
-        return self.wait_for_screen(lambda s: s["language"] == index, f"language {index}")
 
     def click(self, control):
         """Clicks a control of the current screen in its middle."""
