@@ -1,7 +1,7 @@
-#include "text/fonts/FontResolvingLookAndFeel.h"
 #include "text/LanguageDetection.h"
-#include "text/fonts/SystemFonts.h"
 #include "text/SystemLocale.h"
+#include "text/fonts/FontResolvingLookAndFeel.h"
+#include "text/fonts/SystemFonts.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "text/fonts/FontResolvingLookAndFeel.h"
 #include "text/FormatText.h"
-#include "text/fonts/SystemFonts.h"
 #include "text/TxtLoader.h"
+#include "text/fonts/FontResolvingLookAndFeel.h"
+#include "text/fonts/SystemFonts.h"
 
 #include <gtest/gtest.h>
 

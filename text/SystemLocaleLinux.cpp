@@ -3,8 +3,8 @@
 
 #include "text/SystemLocale.h"
 
-#include "text/fonts/SystemFonts.h"
 #include "text/TxtTables.h"
+#include "text/fonts/SystemFonts.h"
 
 #include <cstdlib>
 

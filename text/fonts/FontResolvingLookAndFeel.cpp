@@ -1,7 +1,7 @@
 #include "text/fonts/FontResolvingLookAndFeel.h"
 
-#include "text/fonts/SystemFonts.h"
 #include "text/TxtTables.h"
+#include "text/fonts/SystemFonts.h"
 
 namespace
 {

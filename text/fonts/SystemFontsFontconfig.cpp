@@ -2,8 +2,8 @@
 
 #include "text/fonts/SystemFonts.h"
 
-#include "text/fonts/CoveredTypeface.h"
 #include "text/TxtTables.h"
+#include "text/fonts/CoveredTypeface.h"
 
 #include <fontconfig/fontconfig.h>
 
