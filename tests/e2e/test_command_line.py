@@ -95,9 +95,7 @@ class CommandLineEndToEnd(unittest.TestCase):
     def setUp(self):
         if not (PROGRAM and MAKE_UPDATE_FILE):
             self.skipTest("TRB_PROGRAM or TRB_MAKE_UPDATE_FILE is not set")
-        lock = trb_x11.program_lock()
-        lock.__enter__()
-        self.addCleanup(lock.__exit__, None, None, None)
+        trb_x11.hold_program_lock(self)
         self.server = trb_x11.XServer().__enter__()
         self.addCleanup(self.server.__exit__, None, None, None)
         self.home = tempfile.mkdtemp(prefix="trb-home-")

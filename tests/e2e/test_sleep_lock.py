@@ -29,9 +29,7 @@ class SleepLockEndToEnd(unittest.TestCase):
             self.skipTest("TRB_PROGRAM or TRB_MAKE_UPDATE_FILE is not set")
         if subprocess.run([SYSTEM_PYTHON, "-c", "import dbusmock"], capture_output=True).returncode != 0:
             self.skipTest("python3-dbusmock is not installed (tools/install-deps.sh installs it)")
-        lock = trb_x11.program_lock()
-        lock.__enter__()
-        self.addCleanup(lock.__exit__, None, None, None)
+        trb_x11.hold_program_lock(self)
         self.start_mock_logind()
         self.server = trb_x11.XServer().__enter__()
         self.addCleanup(self.server.__exit__, None, None, None)
