@@ -5,8 +5,8 @@
 # same configuration.
 
 # The GUI module with its frame clock running only while there is something
-# to paint.
-include(JuceIdleFrameClock)
+# to paint, and no input left waiting in the X library's queue.
+include(JuceLinuxWindowing)
 
 add_library(trb_juce STATIC)
 

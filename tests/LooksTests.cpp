@@ -462,6 +462,33 @@ TEST (ButtonOnScreen, HeldReturnKeepsTheButtonDownAndClicksOnRelease)
     window.removeFromDesktop();
 }
 
+TEST (ButtonOnScreen, AKeyReadInWhileTheProgramWaitsForTheServerIsStillHandled)
+{
+    if (! guitest::haveDisplay())
+        GTEST_SKIP() << "needs an X display (the CTest run provides one)";
+
+    ShownButton shown;
+    auto& window = shown.window;
+
+    ASSERT_TRUE (guitest::showOnDesktop (window));
+    ASSERT_TRUE (guitest::focus (shown.button));
+
+    // The key is on its way to the program when it next asks the server
+    // something: waiting for the answer, the X library reads the key into its
+    // own queue and leaves the connection with nothing to wake the event loop.
+    ASSERT_TRUE (sendReturnKey (*window.getPeer(), true));
+    juce::Desktop::getMousePosition();
+
+    EXPECT_TRUE (guitest::waitFor ([]
+                                   { return juce::KeyPress::isKeyCurrentlyDown (juce::KeyPress::returnKey); }))
+        << "the key stayed in the X library's queue";
+
+    ASSERT_TRUE (sendReturnKey (*window.getPeer(), false));
+    EXPECT_TRUE (guitest::waitFor ([&shown]
+                                   { return shown.clicks == 1; }));
+    window.removeFromDesktop();
+}
+
 //==============================================================================
 namespace
 {

@@ -87,7 +87,6 @@ class Walk:
         """update_file: where to write the update file (default: beside the
         program); args, cwd and extra_env: how the program is started."""
         self.test, self.server = test, test.server
-        self.keyboard_woken = False
         self.folder = tempfile.mkdtemp(prefix="trb-walk-")
         test.addCleanup(shutil.rmtree, self.folder, True)
         # A copy, not a link: the program takes the update file from the folder
@@ -142,12 +141,6 @@ class Walk:
         """Gives the window the input focus as a window manager does for a new
         window, and waits until the default button shows its focus frame."""
         self.server.focus(self.window.id)
-        if not self.keyboard_woken:
-            # The program drops the first key event it is given (sent or faked
-            # alike; a plain X client on the same server gets it), so a Shift,
-            # which changes nothing on screen, goes first.
-            self.window.key("Shift_L")
-            self.keyboard_woken = True
         x, y, w, _ = slot
 
         def framed():
