@@ -99,10 +99,8 @@ class Run:
 
     def wait_until_ready_for_keys(self, server, window):
         """Gives the window the input focus as a window manager would; the
-        default button takes the keyboard focus at the next paint. The program
-        drops the first key event it is given, so a Shift goes first."""
+        default button takes the keyboard focus at the next paint."""
         server.focus(window.id)
-        window.key("Shift_L")
         time.sleep(0.3)
 
     def end(self):

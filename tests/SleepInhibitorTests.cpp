@@ -2,6 +2,7 @@
 #include "device/HidUtil.h"
 #include "device/simulated/SimulatedController.h"
 #include "tests/MessageLoop.h"
+#include "tests/UpdateTestSupport.h"
 #include "tools/UpdateImageBuilder.h"
 #include "ui/MainComponent.h"
 
@@ -18,7 +19,8 @@
 
 namespace
 {
-constexpr int kWaitMs = 20000;
+// Generous for a sanitizer build on a busy machine; a wait ends at its event.
+constexpr int kWaitMs = 60000;
 const juce::String kWhy { "A firmware update of the TRB-Kelo7 is in progress" };
 
 bool runUntil (const std::function<bool()>& condition, int timeoutMs = kWaitMs)
@@ -137,7 +139,6 @@ struct WriteUnderWay
         scenario.busyCount = -1;
         SimulatedController::instance().reset (scenario);
         component = std::make_unique<MainComponent>();
-        component->setReplyTimeoutMs (500);
         component->setUpdateFileFolder (folder);
         component->setSize (406, 154);
     }
@@ -242,9 +243,10 @@ TEST (MainComponentSleepLock, IsHeldFromStartUntilTheCompletionScreen)
                            { return c.getStatus() == ST_BLOCK_WAIT; }));
     EXPECT_TRUE (logind.waitForInhibitors (1));
 
+    // The whole update follows: waited for as long as the controller keeps hearing from it.
     SimulatedController::instance().setBusyCount (0);
-    ASSERT_TRUE (runUntil ([&c]
-                           { return c.getStatus() == ST_COMPLETE && ! c.isThreadRunning(); }));
+    ASSERT_TRUE (update_test::runUntil ([&c]
+                                        { return c.getStatus() == ST_COMPLETE && ! c.isThreadRunning(); }));
     c.handleAsyncUpdate();
     EXPECT_TRUE (logind.waitForInhibitors (0));
 }
