@@ -54,8 +54,7 @@ class DesktopWindowEndToEnd(unittest.TestCase):
         given loaded as xrdb would; returns the program, its window and the
         screen log's language screen as it stands after the first paint. The
         instance lock allows one program at a time: end it before the next."""
-        server = trb_x11.XServer().__enter__()
-        self.addCleanup(server.__exit__, None, None, None)
+        server = trb_x11.private_server(self)
         if resources:
             server.tool("xprop", "-root", "-f", "RESOURCE_MANAGER", "8s", "-set", "RESOURCE_MANAGER", resources)
         folder = tempfile.TemporaryDirectory()

@@ -31,8 +31,7 @@ class SleepLockEndToEnd(unittest.TestCase):
             self.skipTest("python3-dbusmock is not installed (tools/install-deps.sh installs it)")
         trb_x11.hold_program_lock(self)
         self.start_mock_logind()
-        self.server = trb_x11.XServer().__enter__()
-        self.addCleanup(self.server.__exit__, None, None, None)
+        self.server = trb_x11.private_server(self)
 
     def start_mock_logind(self):
         folder = tempfile.mkdtemp(prefix="trb-bus-")

@@ -232,8 +232,7 @@ class UpdateWalkEndToEnd(unittest.TestCase):
         if not (PROGRAM and MAKE_UPDATE_FILE):
             self.skipTest("TRB_PROGRAM or TRB_MAKE_UPDATE_FILE is not set")
         trb_x11.hold_program_lock(self)
-        self.server = trb_x11.XServer().__enter__()
-        self.addCleanup(self.server.__exit__, None, None, None)
+        self.server = trb_x11.private_server(self)
 
     def assert_controls(self, screen, expected):
         """expected: control name -> caption (None for controls without one)."""

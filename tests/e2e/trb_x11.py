@@ -96,6 +96,13 @@ def hold_program_lock(testcase):
     testcase.addCleanup(lock.__exit__, None, None, None)
 
 
+def private_server(testcase):
+    """Starts an XServer for the rest of a test: it stops at the test's clean-up."""
+    server = XServer().__enter__()
+    testcase.addCleanup(server.__exit__, None, None, None)
+    return server
+
+
 def _try_lock(handle):
     try:
         fcntl.flock(handle, fcntl.LOCK_EX | fcntl.LOCK_NB)
