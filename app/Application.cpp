@@ -13,9 +13,9 @@ namespace
 const juce::String kApplicationName { kProgramName };
 const juce::String kApplicationVersion { kProgramVersion };
 
-// How long a later launch waits for the running instance to start listening,
-// in case that one is itself still starting.
-constexpr int kHandoverWaitMs = 1000;
+// How long a later launch waits for the running instance to answer: to write its
+// hand-over name and start listening, in case that one is itself still starting.
+constexpr int kHandoverWaitMs = 3000;
 } // namespace
 
 const juce::String Application::getApplicationName()
@@ -49,7 +49,7 @@ void Application::initialise (const juce::String&)
     }
 
     // Before the window exists, so that it is created at the desktop's scale.
-    DesktopScale::applyToDesktop();
+    DesktopScale::applyToDesktop (MainWindow::getOuterWidth(), MainWindow::getOuterHeight());
     mainWindow = std::make_unique<MainWindow>();
     // main() has already turned away a command line it does not understand.
     const auto parsed = CommandLine::parse (getCommandLineParameterArray());
@@ -81,17 +81,36 @@ bool Application::becomeTheInstance()
         case InstanceLock::State::heldElsewhere:
         {
             // The running instance brings its window to the front and this launch
-            // ends; one that does not answer (stopped, hung) does not keep the user out.
+            // ends. One that does not answer (stopped, hung, or kept busy) may still be
+            // writing the controller, so this launch never starts beside it.
             const auto name = instanceLock->readHandoverName (kHandoverWaitMs);
 
             if (name.isNotEmpty()
                 && InstanceHandover::sendToRunningInstance (name, getCommandLineParameters(), kHandoverWaitMs))
                 return false;
 
-            say ("another instance holds " + instanceLock->getFile().getFullPathName()
-                 + " but does not answer; starting anyway");
-            instanceLock = nullptr;
-            return true;
+            juce::String who, problem = "does not answer", remedy = "close that updater";
+
+            if (const auto holder = instanceLock->findHolder())
+            {
+                const juce::String pid (holder->processId);
+                who = " (process " + pid + (holder->name.isNotEmpty() ? ", " + holder->name : juce::String()) + ")";
+
+                if (holder->stopped)
+                {
+                    problem = "is stopped";
+                    remedy = "resume it ('fg' in its terminal, or kill -CONT " + pid + ") and let it finish";
+                }
+                else
+                {
+                    remedy << ", or end it if it hangs (kill " << pid << ")";
+                }
+            }
+
+            say ("another updater" + who + " holds " + instanceLock->getFile().getFullPathName() + " but "
+                 + problem + "; " + remedy + ", then start this one again");
+            setApplicationReturnValue (EXIT_ANOTHER_UPDATER);
+            return false;
         }
 
         case InstanceLock::State::unavailable:

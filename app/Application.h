@@ -15,9 +15,11 @@
 
     A later launch of the same user finds the instance lock (InstanceLock)
     taken, hands its command line to this instance (InstanceHandover) and ends;
-    this instance then brings its window to the front. A launch that can
-    neither take the lock nor reach the instance holding it starts all the
-    same and says why on stderr. SIGTERM, SIGINT and SIGHUP reach
+    this instance then brings its window to the front. A launch that finds
+    the lock held by an instance that does not answer never starts beside it
+    (that one may be writing the controller): it says on stderr which process
+    holds the lock and what to do, and ends with EXIT_ANOTHER_UPDATER. A launch
+    that finds no private place for the lock starts and says why. SIGTERM, SIGINT and SIGHUP reach
     systemRequestedQuit(), which quits at once, as any quit request from the
     system does.
 */

@@ -78,7 +78,8 @@ juce::String CommandLine::helpText (const juce::String& programName)
          << "  " << EXIT_USAGE << "  the command line was not understood\n"
          << "  " << EXIT_UPDATE_FAILED << "  an error screen was shown (its error ID is on stderr)\n"
          << "  " << EXIT_LEFT_BEFORE_WRITE << "  the program was left before the write started\n"
-         << "  " << EXIT_WRITE_INTERRUPTED << "  the program was told to quit during the write\n";
+         << "  " << EXIT_WRITE_INTERRUPTED << "  the program was told to quit during the write\n"
+         << "  " << EXIT_ANOTHER_UPDATER << "  another updater of this user is running and did not answer\n";
     return text;
 }
 

@@ -1,5 +1,7 @@
 #include "app/DesktopScale.h"
 
+#include "ui/SupportLog.h"
+
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <cerrno>
@@ -15,6 +17,8 @@ constexpr double kBaseDpi = 96.0;
 // is a mistaken setting, not a screen.
 constexpr double kSmallestScale = 0.5;
 constexpr double kLargestScale = 8.0;
+// A scale cut down to fit the screen is cut to hundredths.
+constexpr double kScaleSteps = 100.0;
 
 std::optional<double> parseNumber (const char* text, bool wholeOnly)
 {
@@ -69,7 +73,22 @@ double DesktopScale::globalFactorFor (double desiredScale, double displayScale)
     return desiredScale / displayScale;
 }
 
-void DesktopScale::applyToDesktop()
+double DesktopScale::fittingScale (double desiredScale, int windowWidth, int windowHeight, double workWidth, double workHeight)
+{
+    if (windowWidth <= 0 || windowHeight <= 0 || ! (workWidth > 0.0) || ! (workHeight > 0.0))
+        return desiredScale;
+
+    // Rounded down, so that rounding the window's size up cannot push it past the edge.
+    const auto fits = std::floor (juce::jmin (workWidth / windowWidth, workHeight / windowHeight) * kScaleSteps) / kScaleSteps;
+
+    if (desiredScale <= fits)
+        return desiredScale;
+
+    // A screen smaller than the window at 1x is no reason to draw it smaller than asked.
+    return juce::jmax (fits, juce::jmin (desiredScale, 1.0));
+}
+
+void DesktopScale::applyToDesktop (int windowWidth, int windowHeight)
 {
     const auto dpi = readXftDpi();
     const auto desired = fromSettings (std::getenv ("GDK_SCALE"), dpi ? dpi->c_str() : nullptr);
@@ -86,5 +105,17 @@ void DesktopScale::applyToDesktop()
     // A display's scale already holds the global factor; what the framework
     // found on its own is the rest.
     const auto ownScale = display->scale / (double) desktop.getGlobalScaleFactor();
-    desktop.setGlobalScaleFactor ((float) globalFactorFor (*desired, ownScale));
+    const auto workArea = display->userArea.toDouble() * display->scale;
+    const auto scale = fittingScale (*desired, windowWidth, windowHeight, workArea.getWidth(), workArea.getHeight());
+
+    const auto format = [] (double value)
+    { return juce::String (value, 2).trimCharactersAtEnd ("0").trimCharactersAtEnd ("."); };
+
+    if (scale < *desired)
+        SupportLog::writeToStandardError ("desktop scale " + format (*desired) + " would make the window larger than the screen's work area ("
+                                          + juce::String (juce::roundToInt (workArea.getWidth())) + " x "
+                                          + juce::String (juce::roundToInt (workArea.getHeight())) + " pixels); drawing at "
+                                          + format (scale));
+
+    desktop.setGlobalScaleFactor ((float) globalFactorFor (scale, ownScale));
 }

@@ -27,11 +27,19 @@ public:
         on a display that it already scales by displayScale on its own. Any thread. */
     static double globalFactorFor (double desiredScale, double displayScale);
 
+    /** The scale to draw a window at: desiredScale, or less when the window
+        (windowWidth x windowHeight at scale 1) would not fit the screen's work
+        area (workWidth x workHeight pixels) at it; never less than 1 on that
+        account. Any thread. */
+    static double fittingScale (double desiredScale, int windowWidth, int windowHeight, double workWidth, double workHeight);
+
     /** Reads GDK_SCALE and the X server's Xft.dpi and sets the framework's
-        global scale to match; call before the first window is created.
-        Message thread. Without a display, or without either setting, the
-        framework's scale is left as it is. */
-    static void applyToDesktop();
+        global scale to match, as far as a window of the given size at scale 1
+        still fits the primary display's work area (a lower scale is said on
+        stderr); call before the first window is created. Message thread.
+        Without a display, or without either setting, the framework's scale is
+        left as it is. */
+    static void applyToDesktop (int windowWidth, int windowHeight);
 
     /** The Xft.dpi resource of the default display as text, or nothing when
         no display can be opened or it has no such resource. Message thread. */

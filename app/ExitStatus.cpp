@@ -33,6 +33,8 @@ const char* exitStatusMeaning (int exitStatus) noexcept
             return "left before the write started";
         case EXIT_WRITE_INTERRUPTED:
             return "ended during the write; run the update again";
+        case EXIT_ANOTHER_UPDATER:
+            return "another updater is running and did not answer";
         default:
             return "unknown";
     }

@@ -45,7 +45,9 @@ public:
 
         Returns false when no instance of this user listened in that time, when
         the one that answered runs as another user, or when it did not
-        acknowledge within a second; nothing is retried after a connection.
+        acknowledge within three seconds; nothing is retried after a connection.
+        The instance gives each launch a second for its whole message, so a
+        launch that trickles its bytes cannot hold up the ones behind it.
     */
     static bool sendToRunningInstance (const juce::String& applicationName,
                                        const juce::String& commandLine,

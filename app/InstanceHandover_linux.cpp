@@ -22,8 +22,12 @@ namespace
 {
 // A command line longer than this is not a launch of ours; it is dropped.
 constexpr size_t kMaxMessageBytes = 64 * 1024;
-// How long either end waits for the other once connected.
-constexpr int kPeerTimeoutMs = 1000;
+// How long the instance gives a launch for its whole message: one that trickles
+// its bytes must not keep the launches behind it from being heard.
+constexpr int kMessageTimeoutMs = 1000;
+// How long a launch waits for the instance's acknowledgement: longer than the
+// instance may spend on a launch ahead of it.
+constexpr int kAcknowledgementTimeoutMs = 3 * kMessageTimeoutMs;
 constexpr int kRetryIntervalMs = 50;
 constexpr int kAcceptRetryMs = 100;
 constexpr int kListenBacklog = 4;
@@ -221,10 +225,13 @@ private:
     {
         juce::MemoryBlock message;
         char buffer[4096];
+        const auto giveUpAt = juce::Time::getMillisecondCounter() + (juce::uint32) kMessageTimeoutMs;
 
         for (;;)
         {
-            if (! waitReadable (connection, wake.get(), kPeerTimeoutMs))
+            const auto now = juce::Time::getMillisecondCounter();
+
+            if (now >= giveUpAt || ! waitReadable (connection, wake.get(), (int) (giveUpAt - now)))
                 return;
 
             const auto received = ::recv (connection, buffer, sizeof (buffer), 0);
@@ -305,7 +312,7 @@ bool InstanceHandover::sendToRunningInstance (const juce::String& applicationNam
 
             return sendAll (connection.get(), message.data(), message.size())
                    && ::shutdown (connection.get(), SHUT_WR) == 0
-                   && waitReadable (connection.get(), -1, kPeerTimeoutMs)
+                   && waitReadable (connection.get(), -1, kAcknowledgementTimeoutMs)
                    && ::recv (connection.get(), &reply, 1, 0) == 1
                    && reply == kAcknowledgement;
         }

@@ -2,6 +2,8 @@
 
 #include <juce_core/juce_core.h>
 
+#include <optional>
+
 /** Decides which launch of the program is the running instance for one user.
 
     The instance holds a lock on a file in a directory that only this user can
@@ -46,6 +48,19 @@ public:
         it right after taking the lock; this waits up to waitMs for it. Empty when none
         came or what came is not such a name. Any thread; blocks. */
     juce::String readHandoverName (int waitMs) const;
+
+    /** The process that holds the lock, for a message that tells the user which
+        updater to close. */
+    struct Holder
+    {
+        int processId = 0;
+        juce::String name; // the process's short name; may be empty
+        bool stopped = false; // suspended (Ctrl+Z, SIGSTOP): it answers nothing until resumed
+    };
+
+    /** Held elsewhere: the process holding the lock, or nothing when the system does
+        not say. Any thread; reads the system's table of file locks. */
+    std::optional<Holder> findHolder() const;
 
     /** The places tried by default: $XDG_RUNTIME_DIR, /run/user/<uid>, /tmp/<name>-<uid>
         and the user's home directory. */

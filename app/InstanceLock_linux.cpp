@@ -7,12 +7,14 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace
@@ -44,6 +46,41 @@ bool isPrivateDirectory (const juce::File& place, juce::String& why)
         return true;
 
     return false;
+}
+
+// The kernel's table of file locks, and where a line of it names the holder's
+// process and the locked file.
+constexpr const char* kLockTable = "/proc/locks";
+constexpr int kLockTableFields = 8;
+constexpr int kLockTablePidField = 4;
+constexpr int kLockTableFileField = 5;
+constexpr size_t kMaxSystemFileBytes = 256 * 1024;
+
+// A file of the kernel's own (no FIFO or device can stand there), read up to a limit.
+juce::String readSmallSystemFile (const juce::String& path)
+{
+    const int opened = ::open (path.toRawUTF8(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+
+    if (opened < 0)
+        return {};
+
+    std::string bytes;
+    char buffer[4096];
+    ssize_t got = 0;
+
+    while (bytes.size() < kMaxSystemFileBytes && (got = ::read (opened, buffer, sizeof (buffer))) > 0)
+        bytes.append (buffer, (size_t) got);
+
+    ::close (opened);
+    // Only the digits and names of the kernel's tables are read from it; a process
+    // name is the user's choice, so anything else is dropped rather than decoded.
+    std::string printable;
+
+    for (auto c : bytes)
+        if (c == '\n' || (c >= ' ' && c < 0x7f))
+            printable += c;
+
+    return juce::String (printable);
 }
 
 juce::String randomHex()
@@ -121,6 +158,15 @@ bool InstanceLock::tryPlace (const juce::File& place, const juce::String& applic
         return false;
     }
 
+    // A second name means the file is also something else, which writing the
+    // hand-over name into it would overwrite.
+    if (info.st_nlink != 1)
+    {
+        ::close (opened);
+        problem = "the lock file has another name too (a hard link), so it is left alone";
+        return false;
+    }
+
     if (::flock (opened, LOCK_EX | LOCK_NB) == 0)
     {
         handoverName = namePrefix + randomHex();
@@ -177,6 +223,53 @@ juce::String InstanceLock::readHandoverName (int waitMs) const
 
         juce::Thread::sleep (kReadRetryMs);
     }
+}
+
+std::optional<InstanceLock::Holder> InstanceLock::findHolder() const
+{
+    struct stat info
+    {
+    };
+
+    if (state != State::heldElsewhere || ::fstat (fd, &info) != 0)
+        return std::nullopt;
+
+    // Each line of the table: "N: FLOCK ADVISORY WRITE PID MAJ:MIN:INODE START END";
+    // a waiter's line has "->" after the number and is not the holder.
+    const auto fileId = juce::String::toHexString ((int) major (info.st_dev)).paddedLeft ('0', 2) + ":"
+                        + juce::String::toHexString ((int) minor (info.st_dev)).paddedLeft ('0', 2) + ":"
+                        + juce::String ((juce::uint64) info.st_ino);
+    const auto inode = ":" + juce::String ((juce::uint64) info.st_ino);
+    const auto table = juce::StringArray::fromLines (readSmallSystemFile (kLockTable));
+
+    // Some file systems (overlays) show another device number in the table than to
+    // fstat; the inode alone is then the next best match.
+    for (const bool sameDevice : { true, false })
+    {
+        const auto matches = [&] (const juce::String& id)
+        { return sameDevice ? id == fileId : id.endsWith (inode); };
+
+        for (const auto& line : table)
+        {
+            auto fields = juce::StringArray::fromTokens (line, " ", {});
+            fields.removeEmptyStrings();
+
+            if (fields.size() >= kLockTableFields && fields[1] == "FLOCK" && matches (fields[kLockTableFileField])
+                && fields[kLockTablePidField].containsOnly ("0123456789"))
+            {
+                const auto pid = fields[kLockTablePidField];
+                // The state follows the name, which is in parentheses and may hold any of them.
+                const auto processState = readSmallSystemFile ("/proc/" + pid + "/stat")
+                                              .fromLastOccurrenceOf (")", false, false)
+                                              .trimStart()
+                                              .substring (0, 1);
+                return Holder { pid.getIntValue(), readSmallSystemFile ("/proc/" + pid + "/comm").trim(),
+                                processState == "T" || processState == "t" };
+            }
+        }
+    }
+
+    return std::nullopt;
 }
 
 juce::Array<juce::File> InstanceLock::defaultPlaces (const juce::String& applicationName)

@@ -14,6 +14,8 @@ constexpr int kFrameAllowance = 2;
 // The icon's size in the window's icon property: large enough for a window
 // switcher on a high-density screen, which scales it down where it needs less.
 constexpr int kWindowIconSize = 128;
+// The framework's own title bar, drawn until the native one takes over.
+constexpr int kTitleBarHeight = 26;
 
 } // namespace
 
@@ -38,6 +40,16 @@ MainWindow::MainWindow()
 }
 
 MainWindow::~MainWindow() = default;
+
+int MainWindow::getOuterWidth() noexcept
+{
+    return kContentWidth + kFrameAllowance;
+}
+
+int MainWindow::getOuterHeight() noexcept
+{
+    return kContentHeight + kTitleBarHeight + kFrameAllowance;
+}
 
 juce::ComponentPeer* MainWindow::createNewPeer (int styleFlags, void* nativeWindowToAttachTo)
 {

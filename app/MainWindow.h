@@ -22,6 +22,11 @@ public:
     /** The base class deletes the content, the main component. */
     ~MainWindow() override;
 
+    /** The window's outer size at scale 1, for fitting the scale to the screen
+        before the window exists. Any thread. */
+    static int getOuterWidth() noexcept;
+    static int getOuterHeight() noexcept;
+
     /** The window's content. Message thread. */
     MainComponent& getMainComponent() noexcept { return *mainComponent; }
 

@@ -12,9 +12,14 @@
 #include <future>
 #include <thread>
 
+#include <cstddef>
+
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace
@@ -180,6 +185,30 @@ TEST (DesktopScale, TheGlobalFactorTopsUpWhatTheFrameworkAlreadyScales)
 }
 
 //==============================================================================
+TEST (DesktopScale, AScaleThatWouldPushTheWindowPastTheWorkAreaIsCutToFit)
+{
+    struct Case
+    {
+        double desired;
+        double workWidth, workHeight;
+        double expected;
+    };
+
+    // The window is 406 x 154 at scale 1.
+    const Case cases[] = {
+        { 2.0, 2560.0, 1440.0, 2.0 }, // fits: as asked
+        { 8.0, 1024.0, 768.0, 2.52 }, // 1024 / 406, cut to hundredths
+        { 8.0, 1024.0, 200.0, 1.29 }, // the height decides: 200 / 154
+        { 3.0, 300.0, 700.0, 1.0 }, // a screen narrower than the window at 1x: not below 1
+        { 0.5, 300.0, 700.0, 0.5 }, // a smaller scale that fits stays
+        { 2.0, 0.0, 0.0, 2.0 }, // no work area known
+    };
+
+    for (const auto& c : cases)
+        EXPECT_DOUBLE_EQ (DesktopScale::fittingScale (c.desired, 406, 154, c.workWidth, c.workHeight), c.expected)
+            << c.desired << " on " << c.workWidth << " x " << c.workHeight;
+}
+
 TEST (InstanceHandover, DeliversEachLaunchsCommandLineOnTheMessageThread)
 {
     const auto name = uniqueApplicationName();
@@ -288,6 +317,43 @@ TEST (InstanceHandover, AnOversizedCommandLineIsDroppedAndTheEndpointKeepsListen
     EXPECT_TRUE (dispatchUntil ([&]
                                 { return received.size() == 1; }));
     EXPECT_EQ (received, juce::StringArray { "next" });
+}
+
+TEST (InstanceHandover, ALaunchTricklingItsBytesDoesNotKeepTheNextOneFromBeingHeard)
+{
+    const auto name = uniqueApplicationName();
+    juce::StringArray received;
+    InstanceHandover running (name, [&] (const juce::String& commandLine)
+                              { received.add (commandLine); });
+    ASSERT_TRUE (running.isListening());
+
+    // A process of this user that connects and sends a byte now and then, for
+    // far longer than a launch waits for its acknowledgement.
+    const auto address = (name + ".instance." + juce::String ((int) ::getuid())).toStdString();
+    sockaddr_un endpoint {};
+    endpoint.sun_family = AF_UNIX;
+    std::copy (address.begin(), address.end(), endpoint.sun_path + 1);
+    const int trickler = ::socket (AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ (::connect (trickler, reinterpret_cast<const sockaddr*> (&endpoint), (socklen_t) (offsetof (sockaddr_un, sun_path) + 1 + address.size())), 0);
+
+    std::atomic<bool> stop { false };
+    std::thread trickle ([&]
+                         {
+                             for (int i = 0; i < 300 && ! stop; ++i)
+                             {
+                                 ::send (trickler, "x", 1, MSG_NOSIGNAL);
+                                 juce::Thread::sleep (200);
+                             } });
+
+    auto sent = sendInBackground (name, "next", 0);
+    const auto heard = sent.get();
+    stop = true;
+    trickle.join();
+    ::close (trickler);
+
+    EXPECT_TRUE (heard);
+    EXPECT_TRUE (dispatchUntil ([&]
+                                { return received.contains ("next"); }));
 }
 
 //==============================================================================
@@ -430,6 +496,75 @@ TEST (InstanceLock, AnotherUsersLockedFileNeitherStopsALaunchNorSwitchesTheRuleO
     EXPECT_EQ (first.getFile().getParentDirectory(), spare.folder);
     EXPECT_EQ (second.getState(), InstanceLock::State::heldElsewhere);
     EXPECT_EQ (second.readHandoverName (0), first.getHandoverName());
+}
+
+TEST (InstanceLock, NamesTheProcessThatHoldsItAndSaysWhenItIsStopped)
+{
+    PrivateFolder place;
+    const auto name = uniqueApplicationName();
+
+    {
+        const InstanceLock first (name, { place.folder });
+        const InstanceLock second (name, { place.folder });
+        ASSERT_EQ (second.getState(), InstanceLock::State::heldElsewhere);
+        EXPECT_FALSE (first.findHolder().has_value()) << "the holder itself has no other holder to name";
+
+        const auto holder = second.findHolder();
+        ASSERT_TRUE (holder.has_value());
+        EXPECT_EQ (holder->processId, (int) ::getpid());
+        EXPECT_TRUE (holder->name.isNotEmpty());
+        EXPECT_FALSE (holder->stopped);
+    }
+
+    // Another process holds it and is then stopped, as Ctrl+Z would stop it.
+    const auto lockPath = place.folder.getChildFile (name + ".lock").getFullPathName().toStdString();
+    const pid_t child = ::fork();
+    ASSERT_GE (child, 0);
+
+    if (child == 0)
+    {
+        const int fd = ::open (lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+
+        if (fd < 0 || ::flock (fd, LOCK_EX) != 0)
+            ::_exit (1);
+
+        for (;;)
+            ::pause();
+    }
+
+    const auto lockFile = place.folder.getChildFile (name + ".lock");
+    const bool taken = dispatchUntil ([&]
+                                      { return ! isUnlocked (lockFile); });
+    const InstanceLock second (name, { place.folder });
+    int status = 0;
+    ::kill (child, SIGSTOP);
+    ::waitpid (child, &status, WUNTRACED);
+    const auto holder = second.findHolder();
+    ::kill (child, SIGKILL);
+    ::waitpid (child, &status, 0);
+
+    ASSERT_TRUE (taken);
+    ASSERT_EQ (second.getState(), InstanceLock::State::heldElsewhere);
+    ASSERT_TRUE (holder.has_value());
+    EXPECT_EQ (holder->processId, (int) child);
+    EXPECT_TRUE (holder->stopped);
+}
+
+TEST (InstanceLock, ALockFileWithASecondNameIsLeftAloneAndTheNextPlaceTaken)
+{
+    PrivateFolder linked, spare;
+    const auto name = uniqueApplicationName();
+    const auto precious = linked.folder.getChildFile ("notes.txt");
+    ASSERT_TRUE (precious.replaceWithText ("kept as it is"));
+    ASSERT_EQ (::link (precious.getFullPathName().toRawUTF8(),
+                       linked.folder.getChildFile (name + ".lock").getFullPathName().toRawUTF8()),
+               0);
+
+    const InstanceLock lock (name, { linked.folder, spare.folder });
+
+    ASSERT_EQ (lock.getState(), InstanceLock::State::held) << lock.getProblem();
+    EXPECT_EQ (lock.getFile().getParentDirectory(), spare.folder);
+    EXPECT_EQ (precious.loadFileAsString(), "kept as it is");
 }
 
 //==============================================================================

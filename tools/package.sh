@@ -34,9 +34,21 @@ export CCACHE_BASEDIR="$root"
 # worktrees of the project share the cache.
 export CCACHE_NOHASHDIR=1
 
-# The same build type as the test trees, so that the compiler cache serves
-# them both; the installed program is stripped.
+# The distribution's compiler and linker flags, with every hardening feature on
+# (stack protector, _FORTIFY_SOURCE, read-only relocations bound at start-up),
+# as a package built by Debian's own tools gets them. CMake reads no CPPFLAGS,
+# so they join the compiler flags. The prefix map that names the current
+# folder is left out: it would keep the compiler cache from serving another
+# clone. The installed program is stripped.
+export DEB_BUILD_MAINT_OPTIONS="hardening=+all"
+buildflags() {
+    dpkg-buildflags --get "$1" | sed 's/-ffile-prefix-map=[^ ]*//g'
+}
+cppflags="$(buildflags CPPFLAGS)"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
+    -DCMAKE_C_FLAGS="$(buildflags CFLAGS) $cppflags" \
+    -DCMAKE_CXX_FLAGS="$(buildflags CXXFLAGS) $cppflags" \
+    -DCMAKE_EXE_LINKER_FLAGS="$(buildflags LDFLAGS)" \
     -DTRB_BUILD_TESTS=OFF -DTRB_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build "$build" --parallel "$(nproc)" --target TRBKelo7UpdateProgram
 
@@ -52,6 +64,8 @@ stage="$work/root"
 rm -rf "$work"
 mkdir -p "$stage"
 DESTDIR="$stage" cmake --install "$build" --strip >/dev/null
+# Debian keeps manual pages compressed.
+gzip -9n "$stage/usr/share/man/man1/TRBKelo7UpdateProgram.1"
 
 # Files a Debian package carries beside the program: the copyright, the
 # changelog and the maintainer scripts.

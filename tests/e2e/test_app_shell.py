@@ -7,6 +7,7 @@ in TRB_PROGRAM. By hand:
 
 import fcntl
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -14,6 +15,7 @@ import time
 import unittest
 
 import trb_x11
+from test_update_walk import ST_BLOCK_HEADER, ST_BLOCK_WAIT, ST_COMPLETE, ST_INITIAL, ST_READY, Walk
 
 PROGRAM = os.environ.get("TRB_PROGRAM", "")
 SCREEN_WIDTH, SCREEN_HEIGHT = 1280, 800
@@ -21,8 +23,12 @@ SCREEN_WIDTH, SCREEN_HEIGHT = 1280, 800
 # application title at the main component's first refresh, before it is shown.
 APP_TITLE_ENGLISH = "Updater Program"
 ENGLISH = {"LC_ALL": "en_US.UTF-8", "LC_MESSAGES": "", "LANG": "en_US.UTF-8"}
-# The exit status of a run that ended before any write (app/ExitStatus.h).
+# Exit statuses (app/ExitStatus.h): a run that ended before any write, and a
+# launch that found another updater holding the lock without answering.
 EXIT_LEFT_BEFORE_WRITE = 4
+EXIT_ANOTHER_UPDATER = 6
+# A controller that takes its time with every block, so that the write lasts.
+SLOW = "latency_ms=1\nbusy_count=20\n"
 # The lock file the framework used to take for the whole machine.
 OLD_MACHINE_LOCK = "/var/tmp/juceAppLock_TRBKelo7UpdateProgram"
 OTHER_USER = 65534
@@ -47,6 +53,26 @@ listener.bind("\0" + address)
 listener.listen(4)
 print("ready", flush=True)
 time.sleep(600)
+"""
+
+# A process of the same user that connects to the running instance's hand-over
+# (argv[1], an abstract name) and sends a byte every 0.2 s for a minute,
+# connecting again whenever the instance hangs up on it.
+TRICKLER = r"""
+import socket, sys, time
+connection, said = None, False
+for _ in range(300):
+    try:
+        if connection is None:
+            connection = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+            connection.connect("\0" + sys.argv[1])
+            if not said:
+                print("connected", flush=True)
+                said = True
+        connection.send(b"x")
+    except OSError:
+        connection = None
+    time.sleep(0.2)
 """
 
 
@@ -120,15 +146,79 @@ class AppShellEndToEnd(unittest.TestCase):
         self.addCleanup(holder.wait)
         self.addCleanup(holder.kill)
         self.assertEqual(holder.stdout.readline().strip(), "ready")
+        return holder
 
-    def test_a_launch_starts_anyway_when_the_lock_holder_does_not_answer(self):
+    def test_a_launch_never_starts_beside_a_lock_holder_that_does_not_answer(self):
         endpoint = "TRBKelo7UpdateProgram.0123456789abcdef"
-        self.hold_silently(self.server.instance_lock_file, endpoint,
-                           f"{endpoint}.instance.{os.getuid()}", "flock")
+        holder = self.hold_silently(self.server.instance_lock_file, endpoint,
+                                    f"{endpoint}.instance.{os.getuid()}", "flock")
 
-        program, window = self.start()
-        self.assertIn("does not answer; starting anyway", program.output())
-        self.end(program)
+        program = self.server.start(PROGRAM, extra_env=ENGLISH)
+        self.addCleanup(program.stop)
+        self.assertEqual(program.wait(), EXIT_ANOTHER_UPDATER, program.output())
+        self.assertEqual(program.windows(), [])
+        self.assertRegex(program.output(), re.escape(f"another updater (process {holder.pid}, ") + r"python[\d.]*\) "
+                         + re.escape(f"holds {self.server.instance_lock_file} but does not answer; close that updater, "
+                                     f"or end it if it hangs (kill {holder.pid}), then start this one again"))
+
+    @staticmethod
+    def press_ok(walk, on_status):
+        walk.wait_for_status(on_status, f"screen {on_status}")
+        walk.click("ok")
+        walk.wait_for_screen(lambda s: s["status"] != on_status, "the OK to take effect")
+
+    def walk_to_the_write(self):
+        walk = Walk(self, scenario=SLOW)
+        for status in (ST_INITIAL, ST_READY):
+            self.press_ok(walk, status)
+        walk.wait_for_screen(lambda s: ST_BLOCK_HEADER <= s["status"] <= ST_BLOCK_WAIT, "the progress screen")
+        return walk
+
+    def finish(self, walk):
+        walk.wait_for_status(ST_COMPLETE, "the completion screen")
+        walk.click("ok")
+        self.assertEqual(walk.program.wait(), 0, walk.program.output())
+
+    def test_a_launch_while_the_running_updater_is_stopped_ends_without_writing(self):
+        # Stopped on the ready screen rather than mid-write: the rule is the same,
+        # and a stop of unknown length mid-write would run into the reply time-out.
+        walk = Walk(self)
+        self.press_ok(walk, ST_INITIAL)
+        walk.wait_for_status(ST_READY, "the ready screen")
+        first = walk.program
+        first.signal(signal.SIGSTOP)
+        self.addCleanup(lambda: first.process.poll() is None and first.signal(signal.SIGCONT))
+
+        second = self.server.start(PROGRAM, extra_env=ENGLISH)
+        self.addCleanup(second.stop)
+        self.assertEqual(second.wait(), EXIT_ANOTHER_UPDATER, second.output())
+        self.assertNotIn("write started", second.output())
+        self.assertIn(f"another updater (process {first.pid}, ", second.output())
+        self.assertIn(f"but is stopped; resume it ('fg' in its terminal, or kill -CONT {first.pid}) "
+                      "and let it finish, then start this one again", second.output())
+
+        # The first, resumed, writes the update to the end.
+        first.signal(signal.SIGCONT)
+        self.press_ok(walk, ST_READY)
+        self.finish(walk)
+
+    def test_a_process_trickling_bytes_into_the_hand_over_keeps_no_launch_from_the_writing_updater(self):
+        walk = self.walk_to_the_write()
+        with open(self.server.instance_lock_file) as f:
+            endpoint = f.readline().strip()
+        trickler = subprocess.Popen([sys.executable, "-c", TRICKLER, f"{endpoint}.instance.{os.getuid()}"],
+                                    stdout=subprocess.PIPE, text=True)
+        self.addCleanup(trickler.wait)
+        self.addCleanup(trickler.kill)
+        self.assertEqual(trickler.stdout.readline().strip(), "connected")
+
+        # Heard by the writing updater, which carries on: this launch ends at once.
+        second = self.server.start(PROGRAM, extra_env=ENGLISH)
+        self.addCleanup(second.stop)
+        self.assertEqual(second.wait(), 0, second.output())
+        self.assertNotIn("write started", second.output())
+        self.assertIsNone(trickler.poll(), "the trickler must still be sending while the launch is heard")
+        self.finish(walk)
 
     def test_another_users_lock_and_socket_neither_stop_a_launch_nor_switch_the_rule_off(self):
         if os.getuid() != 0:

@@ -49,12 +49,12 @@ class DesktopWindowEndToEnd(unittest.TestCase):
             self.skipTest("TRB_PROGRAM is not set")
         trb_x11.hold_program_lock(self)
 
-    def launch(self, resources=None, extra_env=None):
+    def launch(self, resources=None, extra_env=None, screen_size=(1280, 800)):
         """Starts the program in a server of its own, with the X resources
         given loaded as xrdb would; returns the program, its window and the
         screen log's language screen as it stands after the first paint. The
         instance lock allows one program at a time: end it before the next."""
-        server = trb_x11.private_server(self)
+        server = trb_x11.private_server(self, *screen_size)
         if resources:
             server.tool("xprop", "-root", "-f", "RESOURCE_MANAGER", "8s", "-set", "RESOURCE_MANAGER", resources)
         folder = tempfile.TemporaryDirectory()
@@ -121,6 +121,22 @@ class DesktopWindowEndToEnd(unittest.TestCase):
                 # The texts, laid out in the layout's units, are the same.
                 for field in ("heading", "body", "title"):
                     self.assertEqual(screen[field], screen_1x[field], field)
+
+    def test_a_scale_too_large_for_the_screen_is_cut_so_that_the_window_fits(self):
+        screen_size = (1024, 768)
+        for name, resources, env in (("GDK_SCALE=8", None, {"GDK_SCALE": "8"}),
+                                     ("Xft.dpi: 768", "Xft.dpi:\t768\n", None)):
+            with self.subTest(name):
+                program, window, screen = self.launch(resources, env, screen_size)
+                info = window.info()
+                self.end(program)
+                self.assertLessEqual(info["x"] + info["width"], screen_size[0], info)
+                self.assertLessEqual(info["y"] + info["height"], screen_size[1], info)
+                self.assertGreaterEqual(min(info["x"], info["y"]), 0, info)
+                # 1024 / 406 = 2.52: as large as still fits.
+                self.assertGreater(info["width"], 2.5 * WINDOW_SIZE[0], info)
+                self.assertIn("desktop scale 8 would make the window larger than the screen's work area "
+                              "(1024 x 768 pixels); drawing at 2.52", program.output())
 
     def test_a_window_that_has_gone_quiet_still_paints_the_next_screen(self):
         program, window, screen = self.launch()

@@ -96,9 +96,9 @@ def hold_program_lock(testcase):
     testcase.addCleanup(lock.__exit__, None, None, None)
 
 
-def private_server(testcase):
+def private_server(testcase, width=1280, height=800):
     """Starts an XServer for the rest of a test: it stops at the test's clean-up."""
-    server = XServer().__enter__()
+    server = XServer(width, height).__enter__()
     testcase.addCleanup(server.__exit__, None, None, None)
     return server
 

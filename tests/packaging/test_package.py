@@ -32,6 +32,7 @@ EXPECTED_FILES = {
     METAINFO,
     f"usr/share/doc/{PACKAGE}/copyright",
     f"usr/share/doc/{PACKAGE}/changelog.gz",
+    f"usr/share/man/man1/{PROGRAM}.1.gz",
 }
 # The libraries the framework loads at run time as well as those the program
 # links: the package must pull in every one of them.
@@ -139,6 +140,8 @@ class DebianPackage(unittest.TestCase):
         result = run("lintian", "--info", "--display-info", "--pedantic", self.deb, check=False)
         print(result.stdout + result.stderr)
         self.assertNotRegex(result.stdout, r"(?m)^E:")
+        # The manual page is there and reads cleanly.
+        self.assertNotRegex(result.stdout, r"no-manual-page|manpage|groff")
         # lintian's own failure (not a finding) is exit status 1 without any tag.
         self.assertFalse(result.returncode == 1 and not result.stdout.strip(), result.stderr)
 
@@ -164,17 +167,24 @@ class DebianPackage(unittest.TestCase):
         self.assertEqual(entry["Exec"], f"{PROGRAM} %f")
         self.assertEqual(entry["Icon"], PACKAGE)
 
-    def test_postinst_reloads_and_retriggers_udev_only_when_udev_answers(self):
+    def test_the_maintainer_scripts_reload_and_retrigger_udev_only_when_udev_answers(self):
         # A stand-in udevadm records its calls; its --ping answers as told.
+        both = ["control --reload-rules", "trigger --subsystem-match=hidraw --action=change"]
         cases = [
-            # udevadm present?, daemon answers?, argument, calls expected after the ping
-            (True, True, "configure", ["control --reload-rules", "trigger --subsystem-match=hidraw --action=change"]),
-            (True, False, "configure", []),
-            (False, False, "configure", None),
-            (True, True, "abort-upgrade", None),
+            # script, udevadm present?, daemon answers?, argument, calls expected after the ping
+            ("postinst", True, True, "configure", both),
+            ("postinst", True, False, "configure", []),
+            ("postinst", False, False, "configure", None),
+            ("postinst", True, True, "abort-upgrade", None),
+            # Removed: the rule's access is taken back from a controller plugged in now.
+            ("postrm", True, True, "remove", both),
+            ("postrm", True, True, "purge", both),
+            ("postrm", True, False, "remove", []),
+            ("postrm", False, False, "remove", None),
+            ("postrm", True, True, "upgrade", None),
         ]
-        for present, answers, argument, expected in cases:
-            with self.subTest(udevadm=present, answers=answers, argument=argument), \
+        for script, present, answers, argument, expected in cases:
+            with self.subTest(script=script, udevadm=present, answers=answers, argument=argument), \
                     tempfile.TemporaryDirectory() as bin_dir:
                 calls = os.path.join(bin_dir, "calls")
                 if present:
@@ -182,11 +192,22 @@ class DebianPackage(unittest.TestCase):
                         f.write(f'#!/bin/sh\necho "$*" >> "{calls}"\n'
                                 f'[ "$*" = "control --ping" ] && exit {0 if answers else 1}\nexit 0\n')
                     os.chmod(os.path.join(bin_dir, "udevadm"), 0o755)
-                result = run("/bin/sh", os.path.join(self.control, "postinst"), argument,
+                result = run("/bin/sh", os.path.join(self.control, script), argument,
                              env={"PATH": bin_dir}, check=False)
                 self.assertEqual(result.returncode, 0, result.stderr)
                 recorded = open(calls).read().splitlines() if os.path.exists(calls) else None
                 self.assertEqual(recorded, None if expected is None else ["control --ping"] + expected)
+
+    def test_the_program_is_built_with_the_distributions_hardening(self):
+        program = os.path.join(self.unpacked, "usr/bin", PROGRAM)
+        dynamic = run("readelf", "--dynamic", "--wide", program).stdout
+        headers = run("readelf", "--program-headers", "--wide", program).stdout
+        symbols = run("readelf", "--dyn-syms", "--wide", program).stdout
+        self.assertIn("GNU_RELRO", headers, "read-only relocations")
+        self.assertRegex(dynamic, r"\(FLAGS\)\s+BIND_NOW|\(FLAGS_1\)\s+Flags:.*\bNOW\b", "bound at start-up")
+        self.assertRegex(dynamic, r"\(FLAGS_1\)\s+Flags:.*\bPIE\b", "position-independent")
+        self.assertIn("__stack_chk_fail", symbols, "stack protector")
+        self.assertRegex(symbols, r"\b__\w+_chk\b", "_FORTIFY_SOURCE's checked functions")
 
     def test_the_program_unpacked_from_the_package_starts(self):
         program = os.path.join(self.unpacked, "usr/bin", PROGRAM)
