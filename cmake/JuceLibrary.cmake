@@ -30,8 +30,8 @@ target_compile_definitions(trb_juce
         JUCE_GLOBAL_MODULE_SETTINGS_INCLUDED=1
         # Tests and tools run the message loop on their own main thread.
         JUCE_MODAL_LOOPS_PERMITTED=1
-        JUCE_APPLICATION_NAME_STRING="TRBKelo7UpdateProgram"
-        JUCE_APPLICATION_VERSION_STRING="1.0.0")
+        JUCE_APPLICATION_NAME_STRING="${TRB_PROGRAM_NAME}"
+        JUCE_APPLICATION_VERSION_STRING="${PROJECT_VERSION}")
 
 target_include_directories(trb_juce
     INTERFACE $<TARGET_PROPERTY:trb_juce,INCLUDE_DIRECTORIES>)

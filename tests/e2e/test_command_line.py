@@ -9,6 +9,7 @@ TRB_MAKE_UPDATE_FILE. By hand, from tests/e2e:
 """
 
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -34,6 +35,13 @@ def run_alone(*args, display=None):
     if os.environ.get("TRB_PROGRAM_PRELOAD"):
         env["LD_PRELOAD"] = os.environ["TRB_PROGRAM_PRELOAD"]
     return subprocess.run([PROGRAM, *args], env=env, capture_output=True, text=True, timeout=trb_x11.PATIENCE)
+
+
+def project_version():
+    """The version the build gives the program: the project's own."""
+    root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+    with open(os.path.join(root, "CMakeLists.txt"), encoding="utf-8") as f:
+        return re.search(r"project\(\w+ VERSION ([0-9.]+)", f.read()).group(1)
 
 
 def unused_display():
@@ -63,7 +71,7 @@ class CommandLineWithoutDisplay(unittest.TestCase):
             with self.subTest(args=args):
                 result = run_alone(*args)
                 self.assertEqual((result.returncode, result.stdout, result.stderr),
-                                 (EXIT_UPDATED, "TRBKelo7UpdateProgram 1.0.0\n", ""))
+                                 (EXIT_UPDATED, f"TRBKelo7UpdateProgram {project_version()}\n", ""))
 
     def test_a_command_line_not_understood_ends_with_one_line_and_status_2(self):
         for args, words in ((["--frobnicate"], "unknown option '--frobnicate'"),

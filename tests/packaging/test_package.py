@@ -162,7 +162,7 @@ class DebianPackage(unittest.TestCase):
         self.assertIn(f'ATTRS{{idProduct}}=="{product.lower()}"', self.unpacked_file(UDEV_RULE))
 
         entry = desktop_entry_fields(self.unpacked_file(DESKTOP_ENTRY))
-        application_name = re.search(r'kProgramName = "(\w+)";', source("app/ProgramIdentity.h")).group(1)
+        application_name = re.search(r'set\(TRB_PROGRAM_NAME "(\w+)"\)', source("CMakeLists.txt")).group(1)
         self.assertEqual(entry["StartupWMClass"], application_name)
         self.assertEqual(entry["Exec"], f"{PROGRAM} %f")
         self.assertEqual(entry["Icon"], PACKAGE)
