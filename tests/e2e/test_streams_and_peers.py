@@ -146,8 +146,22 @@ class StandardStreamsEndToEnd(PeersTestCase):
 
 class StalledPeersEndToEnd(PeersTestCase):
     def test_a_system_bus_that_never_answers_neither_holds_the_write_nor_the_end(self):
-        walk = self.start_write(extra_env=self.silent_system_bus())
-        self.assertEqual(self.finish(walk, within=ENDS_SOON), EXIT_UPDATED, walk.program.output())
+        def after_ok(walk):
+            return self.finish(walk, within=ENDS_SOON), EXIT_UPDATED
+
+        def after_a_quit_signal_mid_write(walk):
+            walk.program.signal(signal.SIGTERM)
+            try:
+                return walk.program.wait(ENDS_SOON), EXIT_WRITE_INTERRUPTED
+            except subprocess.TimeoutExpired:
+                self.fail(f"a quit signal did not end the program within {ENDS_SOON} s")
+
+        bus = self.silent_system_bus()
+        for end in (after_ok, after_a_quit_signal_mid_write):
+            with self.subTest(end=end.__name__):
+                walk = self.start_write(extra_env=bus)
+                exit_status, expected = end(walk)
+                self.assertEqual(exit_status, expected, walk.program.output())
 
     def test_a_display_that_never_answers_ends_the_program_with_status_1_and_its_line(self):
         display, listener = silent_display()
