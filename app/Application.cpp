@@ -5,8 +5,10 @@
 #include "app/ExitStatus.h"
 #include "app/ProgramIdentity.h"
 #include "ui/MainComponent.h"
+#include "ui/StandardErrorWriter.h"
 
-#include <cstdio>
+#include <atomic>
+#include <cstdlib>
 
 namespace
 {
@@ -16,6 +18,56 @@ const juce::String kApplicationVersion { kProgramVersion };
 // How long a later launch waits for the running instance to answer: to write its
 // hand-over name and start listening, in case that one is itself still starting.
 constexpr int kHandoverWaitMs = 3000;
+
+// What the program ends with, for the handlers that end it at once (a second
+// quit signal, a lost display): read from the update's status while the main
+// component exists, fixed once shutdown() has settled it. Lock-free atomics, as
+// a signal handler reads them.
+std::atomic<const MainComponent*> liveComponent { nullptr };
+std::atomic<int> settledExitStatus { -1 };
+// Set when the support log's ending line has been (or is being) written.
+std::atomic<bool> endingTold { false };
+static_assert (std::atomic<const MainComponent*>::is_always_lock_free && std::atomic<int>::is_always_lock_free
+               && std::atomic<bool>::is_always_lock_free);
+
+int currentExitStatus() noexcept
+{
+    if (const auto settled = settledExitStatus.load(); settled >= 0)
+        return settled;
+
+    if (const auto* component = liveComponent.load())
+        return exitStatusFor (component->getStatus());
+
+    // Starting up, or a launch that hands over to the running instance: no
+    // window, nothing written.
+    return EXIT_LEFT_BEFORE_WRITE;
+}
+
+// A quit signal while an earlier one is still being handled. Signal handler.
+int endAtASecondSignal() noexcept
+{
+    const auto exitStatus = currentExitStatus();
+
+    if (! endingTold.exchange (true))
+        SupportLog::endingAtOnce (exitStatus);
+
+    return exitStatus;
+}
+
+// The X server's connection broke: nothing more can be shown, and an update
+// under way is interrupted. The thread that found the connection broken.
+[[noreturn]] void endAfterLosingTheDisplay()
+{
+    const auto exitStatus = currentExitStatus();
+    SupportLog log;
+    log.displayLost();
+
+    if (! endingTold.exchange (true))
+        log.ending (exitStatus);
+
+    StandardErrorWriter::flush (SupportLog::kLastLinesWaitMs);
+    std::exit (exitStatus);
+}
 } // namespace
 
 const juce::String Application::getApplicationName()
@@ -40,7 +92,8 @@ void Application::initialise (const juce::String&)
     // First, so that a quit signal during start-up already ends the program
     // through shutdown().
     quitSignals = std::make_unique<QuitSignalWatcher> ([this]
-                                                       { systemRequestedQuit(); });
+                                                       { systemRequestedQuit(); },
+                                                       endAtASecondSignal);
 
     if (! becomeTheInstance())
     {
@@ -51,6 +104,10 @@ void Application::initialise (const juce::String&)
     // Before the window exists, so that it is created at the desktop's scale.
     DesktopScale::applyToDesktop (MainWindow::getOuterWidth(), MainWindow::getOuterHeight());
     mainWindow = std::make_unique<MainWindow>();
+    liveComponent = &mainWindow->getMainComponent();
+    // The framework has opened the display now, and with it installed its own
+    // handler, which this one replaces.
+    displayLoss = std::make_unique<DisplayLossHandler> (endAfterLosingTheDisplay);
     // main() has already turned away a command line it does not understand.
     const auto parsed = CommandLine::parse (getCommandLineParameterArray());
     mainWindow->getMainComponent().setUpdateFilePlaces (updateFilePlacesForThisProcess (parsed.updateFilePath));
@@ -60,7 +117,7 @@ bool Application::becomeTheInstance()
 {
     const auto say = [this] (const juce::String& why)
     {
-        std::fprintf (stderr, "%s: %s\n", getApplicationName().toRawUTF8(), why.toRawUTF8());
+        StandardErrorWriter::write (getApplicationName() + ": " + why);
     };
 
     instanceLock = std::make_unique<InstanceLock> (getApplicationName());
@@ -134,14 +191,29 @@ void Application::shutdown()
         auto& component = mainWindow->getMainComponent();
         const auto exitStatus = exitStatusFor (component.getStatus());
         setApplicationReturnValue (exitStatus);
-        component.getSupportLog().ending (exitStatus);
+        // Before the component goes: a handler that ends the program at once
+        // from here on ends it with this status.
+        settledExitStatus = exitStatus;
+        liveComponent = nullptr;
+
+        if (! endingTold.exchange (true))
+            component.getSupportLog().ending (exitStatus);
+    }
+    else
+    {
+        // A launch that handed over (status 0), or that found the lock held by an
+        // updater that did not answer (its status is set), has no ending line of
+        // its own; what it said must still reach stderr before the process ends.
+        settledExitStatus = getApplicationReturnValue();
+        endingTold = true;
+        StandardErrorWriter::flush (SupportLog::kLastLinesWaitMs);
     }
 
     mainWindow = nullptr;
     instanceLock = nullptr;
-    // Last: a second quit signal while the window closes is absorbed here
-    // instead of ending the process halfway through its shutdown.
-    quitSignals = nullptr;
+    // The quit signals stay watched until the application object goes: a
+    // second one while the window closes ends the program at once, with the
+    // status settled above.
 }
 
 void Application::anotherInstanceStarted (const juce::String&)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/DisplayLossHandler.h"
 #include "app/InstanceHandover.h"
 #include "app/InstanceLock.h"
 #include "app/MainWindow.h"
@@ -21,7 +22,10 @@
     holds the lock and what to do, and ends with EXIT_ANOTHER_UPDATER. A launch
     that finds no private place for the lock starts and says why. SIGTERM, SIGINT and SIGHUP reach
     systemRequestedQuit(), which quits at once, as any quit request from the
-    system does.
+    system does; a second one before the program has ended ends it at once,
+    with the exit status the first would have given. A display that goes away
+    ends the program with the update's exit status too (during the write 5:
+    run it again).
 */
 class Application final : public juce::JUCEApplication
 {
@@ -54,6 +58,7 @@ private:
     bool becomeTheInstance();
 
     std::unique_ptr<QuitSignalWatcher> quitSignals;
+    std::unique_ptr<DisplayLossHandler> displayLoss;
     std::unique_ptr<InstanceLock> instanceLock;
     std::unique_ptr<MainWindow> mainWindow;
     std::unique_ptr<InstanceHandover> instanceHandover;

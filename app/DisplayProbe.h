@@ -7,7 +7,8 @@
     starts: the framework itself does not survive a display it cannot open.
 
     Returns an empty string when the display named by the environment opens,
-    otherwise one line saying what is wrong. Any thread; opens and closes one
-    connection of its own.
+    otherwise one line saying what is wrong, also when the server does not answer
+    within a few seconds. Any thread; opens and closes one connection of its own
+    (on a thread of its own, left to end with the process when the server is silent).
 */
 juce::String findDisplayProblem();

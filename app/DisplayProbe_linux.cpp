@@ -2,7 +2,36 @@
 
 #include <X11/Xlib.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <thread>
+
+namespace
+{
+// A server answers its connection set-up within milliseconds; one that has not
+// answered by now (a socket that accepts and never replies) is not going to.
+constexpr auto kProbeTimeout = std::chrono::seconds (5);
+
+enum class Outcome
+{
+    pending,
+    opened,
+    refused
+};
+
+// Shared with the probing thread, which may outlive the wait for it.
+struct Probe
+{
+    std::mutex lock;
+    std::condition_variable finished;
+    Outcome outcome = Outcome::pending; // guarded by lock
+};
+} // namespace
 
 juce::String findDisplayProblem()
 {
@@ -13,11 +42,43 @@ juce::String findDisplayProblem()
     if (name == nullptr || *name == 0)
         return "no display: DISPLAY is not set (the program needs an X display; on Wayland it runs through XWayland)";
 
-    auto* display = XOpenDisplay (name);
+    // The X library waits for the server's answer without a time-out, so the
+    // connection is tried on a thread of its own and never waited for long:
+    // a thread still stuck ends with the process.
+    auto probe = std::make_shared<Probe>();
 
-    if (display == nullptr)
-        return juce::String ("cannot open the display \"") + name + "\" (no X server there, or access refused)";
+    try
+    {
+        std::thread ([probe, displayName = std::string (name)]
+                     {
+                         auto* display = XOpenDisplay (displayName.c_str());
 
-    XCloseDisplay (display);
-    return {};
+                         if (display != nullptr)
+                             XCloseDisplay (display);
+
+                         const std::lock_guard<std::mutex> guard (probe->lock);
+                         probe->outcome = display != nullptr ? Outcome::opened : Outcome::refused;
+                         probe->finished.notify_all(); })
+            .detach();
+    }
+    catch (const std::system_error& failure)
+    {
+        return juce::String ("cannot open the display \"") + name + "\" (" + failure.what() + ")";
+    }
+
+    std::unique_lock<std::mutex> guard (probe->lock);
+    probe->finished.wait_for (guard, kProbeTimeout, [&probe]
+                              { return probe->outcome != Outcome::pending; });
+
+    switch (probe->outcome)
+    {
+        case Outcome::opened:
+            return {};
+        case Outcome::refused:
+            return juce::String ("cannot open the display \"") + name + "\" (no X server there, or access refused)";
+        case Outcome::pending:
+            break;
+    }
+
+    return juce::String ("cannot open the display \"") + name + "\" (its X server does not answer)";
 }

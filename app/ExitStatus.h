@@ -10,7 +10,7 @@ inline constexpr int EXIT_CANNOT_START = 1; // no display, or one that cannot be
 inline constexpr int EXIT_USAGE = 2; // the command line was not understood
 inline constexpr int EXIT_UPDATE_FAILED = 3; // an error screen was reached; its error ID is on stderr
 inline constexpr int EXIT_LEFT_BEFORE_WRITE = 4; // the program ended before the write started
-inline constexpr int EXIT_WRITE_INTERRUPTED = 5; // the program was told to quit while writing
+inline constexpr int EXIT_WRITE_INTERRUPTED = 5; // the program was told to quit, or lost its display, while writing
 inline constexpr int EXIT_ANOTHER_UPDATER = 6; // another updater of this user holds the lock and did not answer
 
 /** The exit status of a run that ended in the given update status. Any thread. */

@@ -1,7 +1,8 @@
-// SIGTERM, SIGINT and SIGHUP on Linux: the handler writes one byte into a pipe (the
-// only thing it does, and async-signal-safe); the pipe's read end is watched by
-// the framework's own event loop, which runs the callback on the message
-// thread. No thread of our own, nothing shared but the pipe.
+// SIGTERM, SIGINT and SIGHUP on Linux: the handler writes one byte into a pipe
+// (async-signal-safe); the pipe's read end is watched by the framework's own
+// event loop, which runs the callback on the message thread. A later signal
+// ends the process from the handler itself. No thread of our own, nothing
+// shared but the pipe and two atomics.
 
 #include "app/QuitSignalWatcher.h"
 
@@ -23,9 +24,20 @@ constexpr std::array<int, 3> kQuitSignals { SIGTERM, SIGINT, SIGHUP };
 std::atomic<int> signalPipeWriteEnd { -1 };
 static_assert (std::atomic<int>::is_always_lock_free);
 
+// How the program ends at a signal after the first; null for never.
+std::atomic<QuitSignalWatcher::EndAtOnce> endAtOnceHandler { nullptr };
+static_assert (std::atomic<QuitSignalWatcher::EndAtOnce>::is_always_lock_free);
+std::atomic<bool> firstSignalSeen { false };
+static_assert (std::atomic<bool>::is_always_lock_free);
+
 extern "C" void onQuitSignal (int)
 {
     const auto savedErrno = errno;
+
+    if (firstSignalSeen.exchange (true))
+        if (const auto endAtOnce = endAtOnceHandler.load())
+            ::_exit (endAtOnce());
+
     const auto fd = signalPipeWriteEnd.load();
 
     if (fd >= 0)
@@ -42,10 +54,12 @@ extern "C" void onQuitSignal (int)
 class QuitSignalWatcher::Watch final
 {
 public:
-    explicit Watch (std::function<void()> callback)
+    Watch (std::function<void()> callback, EndAtOnce endAtOnce)
         : onQuitRequested (std::move (callback))
     {
         jassert (signalPipeWriteEnd.load() < 0); // only one watcher at a time
+        firstSignalSeen = false;
+        endAtOnceHandler = endAtOnce;
 
         if (::pipe2 (pipeEnds.data(), O_CLOEXEC | O_NONBLOCK) != 0)
         {
@@ -73,6 +87,8 @@ public:
         for (size_t i = 0; i < kQuitSignals.size(); ++i)
             if (installed[i])
                 ::sigaction (kQuitSignals[i], &previous[i], nullptr);
+
+        endAtOnceHandler = nullptr;
 
         if (pipeEnds[0] >= 0)
         {
@@ -110,8 +126,8 @@ private:
     JUCE_DECLARE_NON_COPYABLE (Watch)
 };
 
-QuitSignalWatcher::QuitSignalWatcher (std::function<void()> onQuitRequested)
-    : watch (std::make_unique<Watch> (std::move (onQuitRequested)))
+QuitSignalWatcher::QuitSignalWatcher (std::function<void()> onQuitRequested, EndAtOnce endAtOnce)
+    : watch (std::make_unique<Watch> (std::move (onQuitRequested), endAtOnce))
 {
 }
 

@@ -28,6 +28,11 @@ public:
     /** True once the system has granted the lock, until release(). Any thread. */
     virtual bool isHeld() const = 0;
 
+    /** True while the system is being asked (for at most a few seconds, whatever
+        the system does). Neither release() nor the destructor waits for the ask: an
+        answer that comes after them is let go of at once. Any thread. */
+    virtual bool isAsking() const = 0;
+
     /** The platform's lock. who names the program and why says what it does, as the
         system shows them to a user who tries to sleep or shut down meanwhile. */
     static std::unique_ptr<SleepInhibitor> create (const juce::String& who, const juce::String& why);

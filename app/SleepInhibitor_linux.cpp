@@ -4,11 +4,17 @@
 
 #include "app/SleepInhibitor.h"
 
+#include "ui/StandardErrorWriter.h"
+
 #include <atomic>
-#include <cstdio>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include <fcntl.h>
@@ -22,8 +28,13 @@ constexpr const char* kLogindObject = "/org/freedesktop/login1";
 constexpr const char* kLogindManager = "org.freedesktop.login1.Manager";
 constexpr const char* kWhat = "sleep:shutdown:idle";
 constexpr const char* kMode = "block";
-// A logind that does not answer must not freeze the window for long.
-constexpr uint64_t kCallTimeoutUsec = 2 * 1000 * 1000;
+constexpr const char* kSystemBusVariable = "DBUS_SYSTEM_BUS_ADDRESS";
+constexpr const char* kDefaultSystemBus = "unix:path=/run/dbus/system_bus_socket";
+// The whole ask (connecting, authenticating, the bus's greeting and logind's
+// answer) ends within this. A bus or logind that accepts and never answers
+// would otherwise hold the asking thread for the library's own time-outs, 25 s
+// for each step.
+constexpr uint64_t kAskTimeoutUsec = 10 * 1000 * 1000;
 // Descriptors 0-2 are the standard streams; the copy must not become one of them.
 constexpr int kLowestCopy = 3;
 
@@ -32,8 +43,8 @@ std::atomic<bool> failureTold { false };
 void tellFailureOnce (const juce::String& why)
 {
     if (! failureTold.exchange (true))
-        std::fprintf (stderr, "Cannot keep the system from sleeping or shutting down during the update (%s); going on without\n",
-                      why.toRawUTF8());
+        StandardErrorWriter::write ("Cannot keep the system from sleeping or shutting down during the update ("
+                                    + why + "); going on without");
 }
 
 juce::String describe (int negativeErrno, const sd_bus_error& error)
@@ -44,18 +55,90 @@ juce::String describe (int negativeErrno, const sd_bus_error& error)
     return juce::String (std::strerror (-negativeErrno));
 }
 
+uint64_t monotonicNowUsec()
+{
+    timespec time {};
+    ::clock_gettime (CLOCK_MONOTONIC, &time);
+    return (uint64_t) time.tv_sec * 1000 * 1000 + (uint64_t) time.tv_nsec / 1000;
+}
+
+// logind's answer to the call, delivered by sd_bus_process.
+struct Answer
+{
+    sd_bus_message* reply = nullptr; // ours to unref
+    bool arrived = false;
+
+    static int take (sd_bus_message* message, void* userdata, sd_bus_error*)
+    {
+        auto& answer = *static_cast<Answer*> (userdata);
+        answer.reply = sd_bus_message_ref (message);
+        answer.arrived = true;
+        return 0;
+    }
+};
+
+// Opens the system bus without waiting: sd_bus_open_system would connect and
+// greet the bus under the library's own time-outs.
+int startSystemBus (sd_bus*& bus)
+{
+    int result = sd_bus_new (&bus);
+    const char* address = std::getenv (kSystemBusVariable);
+
+    if (result >= 0)
+        result = sd_bus_set_address (bus, address != nullptr && *address != 0 ? address : kDefaultSystemBus);
+
+    if (result >= 0)
+        result = sd_bus_set_bus_client (bus, 1);
+
+    if (result >= 0)
+        result = sd_bus_set_method_call_timeout (bus, kAskTimeoutUsec);
+
+    if (result >= 0)
+        result = sd_bus_start (bus);
+
+    return result;
+}
+
+// Runs the bus until the answer arrives or the deadline passes.
+int waitForAnswer (sd_bus* bus, const Answer& answer, uint64_t deadline)
+{
+    while (! answer.arrived)
+    {
+        const int processed = sd_bus_process (bus, nullptr);
+
+        if (processed < 0)
+            return processed;
+
+        if (processed > 0)
+            continue;
+
+        const auto now = monotonicNowUsec();
+
+        if (now >= deadline)
+            return -ETIMEDOUT;
+
+        const int waited = sd_bus_wait (bus, deadline - now);
+
+        if (waited < 0 && waited != -EINTR)
+            return waited;
+    }
+
+    return 0;
+}
+
 // Asks logind for an inhibitor; returns its descriptor (ours to close) or -1.
-// Blocks for the call, up to kCallTimeoutUsec.
+// Blocks for kAskTimeoutUsec at most, whatever the bus does.
 int askForInhibitor (const std::string& who, const std::string& why)
 {
+    const auto deadline = monotonicNowUsec() + kAskTimeoutUsec;
     sd_bus* bus = nullptr;
     sd_bus_message* call = nullptr;
-    sd_bus_message* reply = nullptr;
+    sd_bus_slot* pending = nullptr;
     sd_bus_error error = SD_BUS_ERROR_NULL;
+    Answer answer;
     int inhibitorFd = -1, copy = -1;
 
-    // Honours DBUS_SYSTEM_BUS_ADDRESS, like every client of the system bus.
-    int result = sd_bus_open_system (&bus);
+    int result = startSystemBus (bus);
 
     if (result >= 0)
         result = sd_bus_message_new_method_call (bus, &call, kLogindService, kLogindObject, kLogindManager, "Inhibit");
@@ -63,11 +146,24 @@ int askForInhibitor (const std::string& who, const std::string& why)
     if (result >= 0)
         result = sd_bus_message_append (call, "ssss", kWhat, who.c_str(), why.c_str(), kMode);
 
+    // Queued until the bus has authenticated and greeted us; the loop below drives both.
     if (result >= 0)
-        result = sd_bus_call (bus, call, kCallTimeoutUsec, &error, &reply);
+        result = sd_bus_call_async (bus, &pending, call, Answer::take, &answer, kAskTimeoutUsec);
 
     if (result >= 0)
-        result = sd_bus_message_read (reply, "h", &inhibitorFd);
+        result = waitForAnswer (bus, answer, deadline);
+
+    if (result >= 0)
+    {
+        if (const auto* failure = sd_bus_message_get_error (answer.reply))
+        {
+            sd_bus_error_copy (&error, failure);
+            result = -sd_bus_error_get_errno (failure);
+        }
+    }
+
+    if (result >= 0)
+        result = sd_bus_message_read (answer.reply, "h", &inhibitorFd);
 
     // The descriptor read belongs to the reply: a copy of it is the lock.
     if (result >= 0)
@@ -82,14 +178,39 @@ int askForInhibitor (const std::string& who, const std::string& why)
         tellFailureOnce (describe (result, error));
 
     sd_bus_error_free (&error);
-    sd_bus_message_unref (reply);
+    sd_bus_message_unref (answer.reply);
+    sd_bus_slot_unref (pending);
     sd_bus_message_unref (call);
-    sd_bus_flush_close_unref (bus);
+    sd_bus_close_unref (bus);
     return copy;
 }
 
+// What the inhibitor shares with its asking threads. The threads are never
+// waited for: each holds the state as long as it runs and ends on its own,
+// within kAskTimeoutUsec, closing a lock that came too late.
+struct HoldState
+{
+    std::mutex lock;
+    bool wanted = false; // guarded by lock
+    bool asking = false; // guarded by lock
+    int fd = -1; // guarded by lock
+
+    void receive (int received)
+    {
+        const std::lock_guard<std::mutex> guard (lock);
+        asking = false;
+
+        // Let go at once of a lock no longer wanted (released meanwhile).
+        if (received >= 0 && wanted && fd < 0)
+            fd = received;
+        else if (received >= 0)
+            ::close (received);
+    }
+};
+
 // The call to logind runs on a thread of its own: the message thread, which
-// carries the controller's replies during the write, must not wait for it.
+// carries the controller's replies during the write, must not wait for it,
+// neither when asking nor when the program ends.
 class LogindSleepInhibitor final : public SleepInhibitor
 {
 public:
@@ -102,63 +223,62 @@ public:
     ~LogindSleepInhibitor() override
     {
         release();
-
-        if (asker.joinable())
-            asker.join();
     }
 
     void acquire() override
     {
+        const std::lock_guard<std::mutex> guard (state->lock);
+
+        // One try per hold: the screen asks on every refresh during a write, and
+        // a logind that refused (or does not answer) is not asked again until then.
+        // An ask still under way from an earlier hold serves this one.
+        if (state->wanted)
+            return;
+
+        state->wanted = true;
+
+        if (state->asking)
+            return;
+
+        try
         {
-            const std::lock_guard<std::mutex> guard (lock);
-
-            // One try per hold: the screen asks on every refresh during a write, and
-            // a logind that refused (or does not answer) is not asked again until then.
-            if (wanted)
-                return;
-
-            wanted = true;
+            std::thread ([shared = state, whoCopy = who, whyCopy = why]
+                         { shared->receive (askForInhibitor (whoCopy, whyCopy)); })
+                .detach();
+            state->asking = true;
         }
-
-        // A previous call still under way ends within the call's time-out.
-        if (asker.joinable())
-            asker.join();
-
-        asker = std::thread ([this]
-                             {
-                                 const int received = askForInhibitor (who, why);
-                                 const std::lock_guard<std::mutex> guard (lock);
-
-                                 // Let go at once of a lock no longer wanted (released meanwhile).
-                                 if (received >= 0 && wanted && fd < 0)
-                                     fd = received;
-                                 else if (received >= 0)
-                                     ::close (received); });
+        catch (const std::system_error& failure)
+        {
+            tellFailureOnce (failure.what());
+        }
     }
 
     void release() override
     {
-        const std::lock_guard<std::mutex> guard (lock);
-        wanted = false;
+        const std::lock_guard<std::mutex> guard (state->lock);
+        state->wanted = false;
 
-        if (fd >= 0)
-            ::close (fd);
+        if (state->fd >= 0)
+            ::close (state->fd);
 
-        fd = -1;
+        state->fd = -1;
     }
 
     bool isHeld() const override
     {
-        const std::lock_guard<std::mutex> guard (lock);
-        return fd >= 0;
+        const std::lock_guard<std::mutex> guard (state->lock);
+        return state->fd >= 0;
+    }
+
+    bool isAsking() const override
+    {
+        const std::lock_guard<std::mutex> guard (state->lock);
+        return state->asking;
     }
 
 private:
     const std::string who, why;
-    mutable std::mutex lock;
-    bool wanted = false; // guarded by lock
-    int fd = -1; // guarded by lock
-    std::thread asker;
+    const std::shared_ptr<HoldState> state = std::make_shared<HoldState>();
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (LogindSleepInhibitor)
 };

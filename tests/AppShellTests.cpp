@@ -594,6 +594,27 @@ TEST (QuitSignalWatcher, TermInterruptAndHangUpEachReachTheMessageThread)
     }
 }
 
+TEST (QuitSignalWatcherDeathTest, ASecondSignalEndsTheProgramAtOnceWithTheStatusGiven)
+{
+    // A process of its own started afresh: the watcher needs the message thread.
+    GTEST_FLAG_SET (death_test_style, "threadsafe");
+    constexpr int kStatus = 5;
+
+    for (const auto signalNumber : { SIGTERM, SIGINT, SIGHUP })
+    {
+        EXPECT_EXIT (
+            {
+                QuitSignalWatcher watcher ([] {}, []() noexcept
+                                           { return kStatus; });
+                std::raise (signalNumber);
+                std::raise (signalNumber);
+                std::exit (0);
+            },
+            testing::ExitedWithCode (kStatus), "")
+            << "signal " << signalNumber;
+    }
+}
+
 TEST (QuitSignalWatcher, GivesTheSignalsBackToTheirPreviousHandlers)
 {
     struct sigaction custom

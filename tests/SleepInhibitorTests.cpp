@@ -5,6 +5,7 @@
 #include "tests/UpdateTestSupport.h"
 #include "tools/UpdateImageBuilder.h"
 #include "ui/MainComponent.h"
+#include "ui/StandardErrorWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -205,10 +206,18 @@ TEST (SleepInhibitor, WithoutABusOrLogindItCarriesOnAndSaysSoOnce)
 {
     testing::internal::CaptureStderr();
 
+    // Nothing waits for an ask, so the test waits for each to end.
+    const auto askEnds = [] (const SleepInhibitor& inhibitor)
+    {
+        return runUntil ([&]
+                         { return ! inhibitor.isAsking(); });
+    };
+
     {
         const SystemBusAddress nowhere ("unix:path=/nonexistent/trb-no-bus");
         const auto inhibitor = SleepInhibitor::create ("TRBKelo7UpdateProgram", kWhy);
         inhibitor->acquire();
+        EXPECT_TRUE (askEnds (*inhibitor));
     }
     {
         MockLogind busWithoutLogind (false);
@@ -216,10 +225,13 @@ TEST (SleepInhibitor, WithoutABusOrLogindItCarriesOnAndSaysSoOnce)
         const auto inhibitor = SleepInhibitor::create ("TRBKelo7UpdateProgram", kWhy);
         inhibitor->acquire();
         inhibitor->acquire();
+        EXPECT_TRUE (askEnds (*inhibitor));
         inhibitor->release();
         inhibitor->acquire();
+        EXPECT_TRUE (askEnds (*inhibitor));
     }
 
+    EXPECT_TRUE (StandardErrorWriter::flush (kWaitMs));
     const auto said = juce::String (testing::internal::GetCapturedStderr());
     EXPECT_EQ (juce::StringArray::fromLines (said.trim()).size(), 1) << said;
     EXPECT_TRUE (said.contains ("sleeping")) << said;

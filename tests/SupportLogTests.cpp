@@ -1,6 +1,9 @@
+#include "app/ExitStatus.h"
 #include "tests/UpdateTestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 // The support log as the main component writes it during real runs against the
 // simulated controller: what a supporter reads in the user's journal.
@@ -86,4 +89,32 @@ TEST (SupportLog, ARemovalTellsTheRegionsWrittenBeforeItAndTheErrorOnce)
                           "region written: main at 0x000000, 589824 bytes",
                           "controller removed: node simulated",
                           "result: error 0x0E37, the controller was removed during the update" }));
+}
+
+TEST (SupportLog, TheEndingLineWrittenFromASignalHandlerReadsAsTheUsualOne)
+{
+    for (const auto exitStatus : { EXIT_UPDATED, EXIT_UPDATE_FAILED, EXIT_LEFT_BEFORE_WRITE, EXIT_WRITE_INTERRUPTED })
+    {
+        juce::StringArray usual;
+        SupportLog log ([&usual] (const juce::String& line)
+                        { usual.add (line); });
+        log.ending (exitStatus);
+
+        // stderr is a pipe for the moment, read back at once.
+        int pipeEnds[2] = { -1, -1 };
+        ASSERT_EQ (::pipe (pipeEnds), 0);
+        const auto savedStderr = ::dup (STDERR_FILENO);
+        ::dup2 (pipeEnds[1], STDERR_FILENO);
+        SupportLog::endingAtOnce (exitStatus);
+        ::dup2 (savedStderr, STDERR_FILENO);
+        ::close (savedStderr);
+        ::close (pipeEnds[1]);
+
+        char text[256] = {};
+        const auto length = ::read (pipeEnds[0], text, sizeof (text) - 1);
+        ::close (pipeEnds[0]);
+
+        ASSERT_EQ (usual.size(), 1);
+        EXPECT_EQ (juce::String::fromUTF8 (text, (int) std::max<ssize_t> (length, 0)), usual[0] + "\n");
+    }
 }

@@ -3,14 +3,21 @@
 #include "app/ExitStatus.h"
 #include "device/DeviceNodes.h"
 #include "ui/MainComponent.h"
+#include "ui/StandardErrorWriter.h"
 
-#include <cstdio>
+#include <algorithm>
+#include <array>
+#include <cstring>
 
 namespace
 {
 constexpr const char* kRegionNames[kRegionCount] = { "main", "extra", "info" };
 constexpr int kStampDigits = 8;
 constexpr int kAddressDigits = 6;
+constexpr const char* kEndingPrefix = "exit status ";
+// Room for the longest ending line; the exit statuses are single digits.
+constexpr size_t kEndingLineSize = 128;
+constexpr int kLargestOneDigitStatus = 9;
 
 // Where the packaged udev rule lies; a build from source installs it by hand.
 constexpr const char* kUdevRuleAdvice =
@@ -74,10 +81,7 @@ SupportLog::SupportLog (Sink newSink)
 
 void SupportLog::writeToStandardError (const juce::String& line)
 {
-    // One write per line, so that lines of this process never interleave.
-    const auto text = line + "\n";
-    std::fputs (text.toRawUTF8(), stderr);
-    std::fflush (stderr);
+    StandardErrorWriter::write (line);
 }
 
 juce::String SupportLog::describeError (int32_t status)
@@ -229,7 +233,34 @@ void SupportLog::statusSeen (const MainComponent& component)
     }
 }
 
+void SupportLog::displayLost()
+{
+    write ("display lost: the connection to the X server broke");
+}
+
 void SupportLog::ending (int exitStatus)
 {
-    write ("exit status " + juce::String (exitStatus) + ": " + exitStatusMeaning (exitStatus));
+    write (kEndingPrefix + juce::String (exitStatus) + ": " + exitStatusMeaning (exitStatus));
+    // The program ends next: the last lines are what a supporter reads first.
+    StandardErrorWriter::flush (kLastLinesWaitMs);
+}
+
+void SupportLog::endingAtOnce (int exitStatus) noexcept
+{
+    // Built by hand: a signal handler may not allocate or format.
+    std::array<char, kEndingLineSize> text {};
+    auto append = [&text, used = size_t { 0 }] (const char* part) mutable
+    {
+        const auto length = std::min (std::strlen (part), text.size() - 1 - used);
+        std::memcpy (text.data() + used, part, length);
+        used += length;
+    };
+
+    const std::array<char, 2> digit { (char) ('0' + juce::jlimit (0, kLargestOneDigitStatus, exitStatus)), 0 };
+    append (kEndingPrefix);
+    append (digit.data());
+    append (": ");
+    append (exitStatusMeaning (exitStatus));
+    append ("\n");
+    StandardErrorWriter::writeAtOnce (text.data());
 }

@@ -28,11 +28,13 @@ class MainComponent;
         region written: NAME at 0xADDRESS, N bytes
         result: complete
         result: error 0x0EXX, WHAT
+        display lost: the connection to the X server broke
         exit status N: MEANING
 
     The update's own events are read off the main component each time its
     display is rebuilt (statusSeen), so the worker is never asked to log.
-    Message thread only; writing never fails in a way the program would notice.
+    Message thread only; writing never fails in a way the program would notice,
+    and never waits for a stderr that is not being read (StandardErrorWriter).
 */
 class SupportLog final
 {
@@ -68,11 +70,23 @@ public:
         regions chosen, each region written, the result. */
     void statusSeen (const MainComponent& component);
 
-    /** The program ends with exitStatus. */
+    /** The connection to the display broke; the program is about to end. */
+    void displayLost();
+
+    /** The program ends with exitStatus. With the default sink, waits a moment
+        (kLastLinesWaitMs at most) for the lines still queued to reach stderr. */
     void ending (int exitStatus);
 
-    /** Writes a line to stderr at once (the default sink). */
+    /** The ending line for a program that ends from a signal handler, written
+        only if stderr takes it at once. Async-signal-safe. */
+    static void endingAtOnce (int exitStatus) noexcept;
+
+    /** Queues a line for stderr and returns at once (the default sink): a line
+        stderr cannot take is dropped. Any thread. */
     static void writeToStandardError (const juce::String& line);
+
+    /** The longest ending() waits for the lines before it to be written. */
+    static constexpr int kLastLinesWaitMs = 2000;
 
     /** A few words on an error ID, as the log gives them. Any thread. */
     static juce::String describeError (int32_t status);

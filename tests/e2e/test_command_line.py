@@ -27,14 +27,14 @@ SLOW = "latency_ms=1\nbusy_count=20\n"
 ERR_FILE_NOT_FOUND = 0x0E01
 
 
-def run_alone(*args, display=None):
+def run_alone(*args, display=None, timeout=trb_x11.PATIENCE):
     """Runs the program to its end with no display, or with the one named."""
     env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
     if display is not None:
         env["DISPLAY"] = display
     if os.environ.get("TRB_PROGRAM_PRELOAD"):
         env["LD_PRELOAD"] = os.environ["TRB_PROGRAM_PRELOAD"]
-    return subprocess.run([PROGRAM, *args], env=env, capture_output=True, text=True, timeout=trb_x11.PATIENCE)
+    return subprocess.run([PROGRAM, *args], env=env, capture_output=True, text=True, timeout=timeout)
 
 
 def project_version():

@@ -83,9 +83,9 @@ class Walk:
     screen log and flash dump."""
 
     def __init__(self, test, scenario=QUICK, file_args=None, language=ENGLISH,
-                 update_file=None, args=(), cwd=None, extra_env=None):
+                 update_file=None, args=(), cwd=None, extra_env=None, popen_args=None):
         """update_file: where to write the update file (default: beside the
-        program); args, cwd and extra_env: how the program is started."""
+        program); args, cwd, extra_env and popen_args: how the program is started."""
         self.test, self.server = test, test.server
         self.folder = tempfile.mkdtemp(prefix="trb-walk-")
         test.addCleanup(shutil.rmtree, self.folder, True)
@@ -103,7 +103,7 @@ class Walk:
         env = dict(language, TRB_SCREEN_LOG=self.log_path, TRB_SIM_SCENARIO=scenario_path,
                    TRB_SIM_FLASH_DUMP=self.flash_path)
         env.update(extra_env or {})
-        self.program = self.server.start(program, *args, cwd=cwd, extra_env=env)
+        self.program = self.server.start(program, *args, cwd=cwd, extra_env=env, popen_args=popen_args)
         test.addCleanup(self.program.stop)
         self.window = self.program.wait_for_window()
 

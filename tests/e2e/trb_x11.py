@@ -236,8 +236,8 @@ class XServer:
             raise HarnessError(f"{args[0]} failed ({result.returncode}): {result.stderr.strip()}")
         return result.stdout
 
-    def start(self, program, *args, cwd=None, extra_env=None):
-        return Program(self, program, list(args), cwd, extra_env)
+    def start(self, program, *args, cwd=None, extra_env=None, popen_args=None):
+        return Program(self, program, list(args), cwd, extra_env, popen_args)
 
     def root_window(self):
         return int(re.search(r"Window id: (0x[0-9a-f]+)", self.tool("xwininfo", "-root")).group(1), 16)
@@ -324,7 +324,8 @@ class Pixels:
 class Program:
     """One started program; its output goes to a temporary file."""
 
-    def __init__(self, server, path, args, cwd, extra_env):
+    def __init__(self, server, path, args, cwd, extra_env, popen_args=None):
+        """popen_args: what to start it with instead (standard streams, preexec_fn)."""
         self.server = server
         env = server.env
         # Libraries to load into the program only (see tests/e2e/CMakeLists.txt).
@@ -332,8 +333,9 @@ class Program:
             env["LD_PRELOAD"] = os.environ["TRB_PROGRAM_PRELOAD"]
         env.update(extra_env or {})
         self.log = tempfile.TemporaryFile()
-        self.process = subprocess.Popen([path] + args, cwd=cwd, env=env,
-                                        stdout=self.log, stderr=subprocess.STDOUT)
+        options = dict(stdout=self.log, stderr=subprocess.STDOUT)
+        options.update(popen_args or {})
+        self.process = subprocess.Popen([path] + args, cwd=cwd, env=env, **options)
 
     @property
     def pid(self):

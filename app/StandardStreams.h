@@ -1,0 +1,17 @@
+#pragma once
+
+/**
+    Makes the standard streams safe to use before anything else runs.
+
+    A descriptor 0, 1 or 2 that was closed when the program started is opened
+    on the null device: otherwise the first file or socket the program (or the
+    framework) opens takes its number, and whatever is meant for that stream
+    lands in it. SIGPIPE is ignored, so that a stream whose reader went away
+    (a pipe into `head`, a journal that stopped) fails its write instead of
+    ending the program.
+
+    Call it first in main(), on the main thread, before any other thread or
+    descriptor exists. Never fails: a descriptor that cannot be opened stays
+    closed.
+*/
+void prepareStandardStreams() noexcept;
