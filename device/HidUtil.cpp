@@ -1,5 +1,7 @@
 #include "device/HidUtil.h"
 
+#include "ui/StandardErrorWriter.h"
+
 #include "device/HidCtrl.h"
 #include "device/NoticeReceiver.h"
 
@@ -52,9 +54,8 @@ bool HidUtil::start (HidCtrl* newOwner)
     static std::atomic<bool> startFailureTold { false };
 
     if (HID_Start() == 0 && ! startFailureTold.exchange (true))
-        std::fputs ("The device library could not start watching for devices; a controller plugged in "
-                    "or removed from now on may be noticed late (HID_Start failed)\n",
-                    stderr);
+        StandardErrorWriter::write ("The device library could not start watching for devices; a controller plugged in "
+                                    "or removed from now on may be noticed late (HID_Start failed)");
 
     return true;
 }

@@ -3,6 +3,7 @@
 #include "tests/usb/EmulatedHidBus.h"
 #include "tests/usb/UpdateDriver.h"
 #include "tests/usb/WorkerLoop.h"
+#include "ui/StandardErrorWriter.h"
 #include "update/Protocol.h"
 
 #include <gtest/gtest.h>
@@ -159,6 +160,8 @@ TEST (UsbDeviceLink, WithoutUdevItSaysSoOnceAndStillTakesUpALaterController)
     EXPECT_FALSE (ctrl.open (&listener));
     ctrl.close();
     EXPECT_FALSE (ctrl.open (&listener));
+    // The line goes out through the program's stderr writer, on a thread of its own.
+    StandardErrorWriter::flush (60000);
     const auto said = juce::String (testing::internal::GetCapturedStderr());
 
     auto& controller = bus.plugIn (EmulatedUsbIdentity());
