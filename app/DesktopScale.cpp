@@ -1,5 +1,7 @@
 #include "app/DesktopScale.h"
 
+#include "text/ExternalText.h"
+
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <cerrno>
@@ -72,7 +74,8 @@ double DesktopScale::globalFactorFor (double desiredScale, double displayScale)
 void DesktopScale::applyToDesktop()
 {
     const auto dpi = readXftDpi();
-    const auto desired = fromSettings (std::getenv ("GDK_SCALE"), dpi ? dpi->c_str() : nullptr);
+    const auto gdkScale = ExternalText::environmentValue ("GDK_SCALE").toStdString();
+    const auto desired = fromSettings (gdkScale.empty() ? nullptr : gdkScale.c_str(), dpi ? dpi->c_str() : nullptr);
 
     if (! desired)
         return;

@@ -1,5 +1,7 @@
 #include "app/DisplayProbe.h"
 
+#include "text/ExternalText.h"
+
 #include <X11/Xlib.h>
 
 #include <cstdlib>
@@ -16,7 +18,7 @@ juce::String findDisplayProblem()
     auto* display = XOpenDisplay (name);
 
     if (display == nullptr)
-        return juce::String ("cannot open the display \"") + name + "\" (no X server there, or access refused)";
+        return "cannot open the display \"" + ExternalText::fromBytes (name) + "\" (no X server there, or access refused)";
 
     XCloseDisplay (display);
     return {};

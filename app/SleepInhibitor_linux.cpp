@@ -4,6 +4,8 @@
 
 #include "app/SleepInhibitor.h"
 
+#include "text/ExternalText.h"
+
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -39,7 +41,7 @@ void tellFailureOnce (const juce::String& why)
 juce::String describe (int negativeErrno, const sd_bus_error& error)
 {
     if (error.message != nullptr)
-        return juce::String::fromUTF8 (error.message);
+        return ExternalText::fromBytes (error.message);
 
     return juce::String (std::strerror (-negativeErrno));
 }

@@ -87,3 +87,36 @@ TEST (SupportLog, ARemovalTellsTheRegionsWrittenBeforeItAndTheErrorOnce)
                           "controller removed: node simulated",
                           "result: error 0x0E37, the controller was removed during the update" }));
 }
+
+TEST (SupportLog, ControlBytesInNamesAndVersionsAreEscapedAndEachEventStaysOneLine)
+{
+    // Names and a version text as they may come from a folder listing or a file.
+    const auto folder = juce::File ("/tmp/dl\n\x1b]0;owned\x07");
+    const auto file = folder.getChildFile ("trbkelo7__v102.bin");
+    const uint8_t versionBytes[] = { 0x1b, '[', '2', 'J' };
+
+    UpdateFileState state;
+    state.fileStamp = kFileStamp;
+    state.fileVersion = versionTextFromBytes (versionBytes);
+
+    UpdateFileSearchReport faulty;
+    faulty.chosen = file;
+    faulty.error = ERR_FILE_CONTENT;
+
+    UpdateFileSearchReport notFound;
+    notFound.searchedFolders = { folder, juce::File ("/home/u/Downloads") };
+    notFound.error = ERR_FILE_NOT_FOUND;
+
+    juce::StringArray lines;
+    SupportLog log ([&lines] (const juce::String& line)
+                    { lines.add (line); });
+    log.fileSearched (faulty, state);
+    log.fileSearched (notFound, state);
+    // A C1 control (CSI) as a character, as a name's text may hold it.
+    log.note ("download folder: /home/u/.config/user-dirs.dirs" + juce::String::charToString (0x9b)
+              + "2J is not a regular file; using /home/u/Downloads");
+
+    EXPECT_EQ (lines, linesOf ({ "update file faulty: /tmp/dl\\n\\x1b]0;owned\\x07/trbkelo7__v102.bin: its version text \"\\x1b[2J\" is not a version",
+                                 "update file not found: searched /tmp/dl\\n\\x1b]0;owned\\x07, /home/u/Downloads",
+                                 "download folder: /home/u/.config/user-dirs.dirs\\u009b2J is not a regular file; using /home/u/Downloads" }));
+}

@@ -2,6 +2,7 @@
 
 #include "app/ExitStatus.h"
 #include "device/DeviceNodes.h"
+#include "text/ExternalText.h"
 #include "ui/MainComponent.h"
 
 #include <cstdio>
@@ -120,14 +121,16 @@ juce::String SupportLog::describeError (int32_t status)
 
 void SupportLog::write (const juce::String& line)
 {
+    // Names, versions and folders come from outside: one event stays one line,
+    // and nothing in it reaches the terminal as a control sequence.
     if (sink != nullptr)
-        sink (line);
+        sink (ExternalText::withControlsEscaped (line));
 }
 
 void SupportLog::reportAccessProblems()
 {
     for (const auto& node : trbControllersWithoutAccess())
-        write ("controller without access: " + juce::String (node) + " is a TRB-Kelo7, but " + kUdevRuleAdvice);
+        write ("controller without access: " + ExternalText::fromBytes (node) + " is a TRB-Kelo7, but " + kUdevRuleAdvice);
 }
 
 void SupportLog::deviceLinkOpened (int32_t deviceNumber)
@@ -144,7 +147,7 @@ void SupportLog::deviceLinkOpened (int32_t deviceNumber)
 
 void SupportLog::controllerArrived (int32_t deviceNumber)
 {
-    controllerNode = trbDeviceNode (deviceNumber);
+    controllerNode = ExternalText::fromBytes (trbDeviceNode (deviceNumber));
     write ("controller connected: node " + controllerNode);
 }
 

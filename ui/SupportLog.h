@@ -29,6 +29,10 @@ class MainComponent;
         result: complete
         result: error 0x0EXX, WHAT
         exit status N: MEANING
+        download folder: PATH WHAT; using FOLDER
+
+    Whatever a line quotes (names, versions, folders) is shown with its control
+    characters escaped, so one event is always one line.
 
     The update's own events are read off the main component each time its
     display is rebuilt (statusSeen), so the worker is never asked to log.
@@ -67,6 +71,10 @@ public:
     /** Logs what changed in the update since the last call: the controller's check, the
         regions chosen, each region written, the result. */
     void statusSeen (const MainComponent& component);
+
+    /** A setting that was passed over at start-up (for example a user-dirs.dirs
+        that is not a regular file), as one line. */
+    void note (const juce::String& line) { write (line); }
 
     /** The program ends with exitStatus. */
     void ending (int exitStatus);
