@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <string>
+#include <unistd.h>
 
-// Bytes from outside the program become text through one conversion.
+// Bytes from outside the program become text through one conversion, and the
+// framework's own String never holds more than it allocated, whatever bytes it
+// is made from.
 namespace
 {
 const std::string kReplacement = "\xef\xbf\xbd"; // U+FFFD
@@ -79,4 +83,50 @@ TEST (ExternalText, EscapesControlCharactersAndLeavesEverythingElse)
 
     for (const auto& c : cases)
         EXPECT_EQ (ExternalText::withControlsEscaped (ExternalText::fromBytes (c.text)), c.escaped) << c.text;
+}
+
+//==============================================================================
+// The framework's String made from UTF-8 that is not well-formed: the text of
+// the replacement, never the raw bytes (which once were copied past the
+// string's allocation).
+TEST (FrameworkText, EveryWayFromUtf8BytesGivesTheReplacedText)
+{
+    // Long after the bad byte, so that a copy that runs past the allocation is
+    // far past it.
+    const std::string tail (200, 'B');
+
+    for (const auto& c : conversions())
+    {
+        const auto bytes = c.bytes + tail;
+        const auto text = c.bytes.find ('\0') == std::string::npos ? c.text + tail : c.text;
+
+        EXPECT_EQ (bytesOf (juce::String (juce::CharPointer_UTF8 (bytes.c_str()))), text) << c.what;
+        EXPECT_EQ (bytesOf (juce::String::fromUTF8 (bytes.c_str())), text) << c.what;
+        EXPECT_EQ (bytesOf (juce::String::fromUTF8 (bytes.data(), (int) bytes.size())), text) << c.what;
+        EXPECT_EQ (bytesOf (juce::String (bytes)), text) << c.what;
+        EXPECT_EQ (bytesOf (juce::String (juce::CharPointer_UTF8 (bytes.c_str()), (size_t) 10000)), text) << c.what;
+
+        juce::String appended ("x");
+        appended += bytes.c_str();
+        EXPECT_EQ (bytesOf (appended), "x" + text) << c.what;
+    }
+}
+
+TEST (FrameworkText, AFileNameThatIsNotUtf8IsListedAsItsReplacedText)
+{
+    const auto folder = juce::File::getSpecialLocation (juce::File::tempDirectory)
+                            .getChildFile ("trb-external-text-" + juce::Uuid().toString());
+    ASSERT_TRUE (folder.createDirectory());
+    const auto name = "trbkelo7__v\x80" + std::string (200, 'a') + ".bin";
+    const auto path = folder.getFullPathName().toStdString() + "/" + name;
+    const auto fd = ::open (path.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+    ASSERT_GE (fd, 0);
+    ::close (fd);
+
+    const auto listed = folder.findChildFiles (juce::File::findFiles, false, "trbkelo7__v*.bin");
+    ASSERT_EQ (listed.size(), 1);
+    EXPECT_EQ (bytesOf (listed[0].getFileName()), "trbkelo7__v" + kReplacement + std::string (200, 'a') + ".bin");
+
+    ::unlink (path.c_str());
+    folder.deleteRecursively();
 }
