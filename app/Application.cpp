@@ -51,9 +51,16 @@ void Application::initialise (const juce::String&)
     // Before the window exists, so that it is created at the desktop's scale.
     DesktopScale::applyToDesktop();
     mainWindow = std::make_unique<MainWindow>();
-    // main() has already turned away a command line it does not understand.
-    const auto parsed = CommandLine::parse (getCommandLineParameterArray());
-    mainWindow->getMainComponent().setUpdateFilePlaces (updateFilePlacesForThisProcess (parsed.updateFilePath));
+    // main() has already turned away a command line it does not understand. The
+    // path is taken by its bytes, as main() got them.
+    const auto parsed = CommandLine::parseBytes (CommandLine::processArguments());
+    juce::StringArray problems;
+    auto places = updateFilePlacesForThisProcess (parsed.updateFileBytes, &problems);
+
+    for (const auto& problem : problems)
+        mainWindow->getMainComponent().getSupportLog().note (problem);
+
+    mainWindow->getMainComponent().setUpdateFilePlaces (std::move (places));
 }
 
 bool Application::becomeTheInstance()
