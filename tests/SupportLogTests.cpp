@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 // The support log as the main component writes it during real runs against the
 // simulated controller: what a supporter reads in the user's journal.
 namespace
@@ -119,4 +122,30 @@ TEST (SupportLog, ControlBytesInNamesAndVersionsAreEscapedAndEachEventStaysOneLi
     EXPECT_EQ (lines, linesOf ({ "update file faulty: /tmp/dl\\n\\x1b]0;owned\\x07/trbkelo7__v102.bin: its version text \"\\x1b[2J\" is not a version",
                                  "update file not found: searched /tmp/dl\\n\\x1b]0;owned\\x07, /home/u/Downloads",
                                  "download folder: /home/u/.config/user-dirs.dirs\\u009b2J is not a regular file; using /home/u/Downloads" }));
+}
+
+TEST (SupportLog, AFileOfTheWrongSizeWhoseNameIsNotUtf8IsToldItsOwnSize)
+{
+    const auto folder = juce::File::getSpecialLocation (juce::File::tempDirectory)
+                            .getChildFile ("trb-support-log-" + juce::Uuid().toString());
+    ASSERT_TRUE (folder.createDirectory());
+    const auto path = folder.getFullPathName().toStdString() + "/firmware \x80.bin";
+    const auto fd = ::open (path.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+    ASSERT_GE (fd, 0);
+    EXPECT_EQ (::write (fd, "0123456789", 10), 10);
+    ::close (fd);
+
+    UpdateFileState state;
+    UpdateFileSearchReport report;
+    EXPECT_EQ (findUpdateFile (updateFilePlaces (path, {}, {}, {}), state, &report), ERR_FILE_SIZE);
+
+    juce::StringArray lines;
+    SupportLog log ([&lines] (const juce::String& line)
+                    { lines.add (line); });
+    log.fileSearched (report, state);
+    EXPECT_EQ (lines, linesOf ({ "update file faulty: " + report.chosen.getFullPathName() + ": is 10 bytes, "
+                                 + juce::String (kImageSize) + " expected" }));
+
+    ::unlink (path.c_str());
+    folder.deleteRecursively();
 }

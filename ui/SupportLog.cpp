@@ -4,6 +4,7 @@
 #include "device/DeviceNodes.h"
 #include "text/ExternalText.h"
 #include "ui/MainComponent.h"
+#include "update/NativeFiles.h"
 
 #include <cstdio>
 
@@ -42,14 +43,18 @@ juce::String joinPaths (const std::vector<juce::File>& files)
 }
 
 // What is wrong with a file whose check failed, in the words of the check.
-juce::String fileProblem (int32_t error, const juce::File& file, const UpdateFileState& state)
+juce::String fileProblem (int32_t error, const UpdateFileSearchReport& report, const UpdateFileState& state)
 {
     switch (error)
     {
         case ERR_FILE_READ:
             return "cannot be read (not a regular file, or no permission to read it)";
         case ERR_FILE_SIZE:
-            return "is " + juce::String (file.getSize()) + " bytes, " + juce::String (kImageSize) + " expected";
+        {
+            // By the path's bytes: the text shown for a name that is not UTF-8 names no file.
+            const auto path = report.chosenPath.empty() ? NativeFiles::bytesOf (report.chosen) : report.chosenPath;
+            return "is " + juce::String (NativeFiles::sizeOf (path)) + " bytes, " + juce::String (kImageSize) + " expected";
+        }
         case ERR_FILE_CONTENT:
             return isValidStamp (state.fileStamp) ? "its version text \"" + state.fileVersion + "\" is not a version"
                                                   : "its date stamp " + stampText (state.fileStamp) + " is not a date";
@@ -166,7 +171,7 @@ void SupportLog::fileSearched (const UpdateFileSearchReport& report, const Updat
     }
 
     if (report.chosen != juce::File())
-        write ("update file faulty: " + report.chosen.getFullPathName() + ": " + fileProblem (*report.error, report.chosen, state));
+        write ("update file faulty: " + report.chosen.getFullPathName() + ": " + fileProblem (*report.error, report, state));
     else if (report.namedFile != juce::File())
         write ("update file not found: " + report.namedFile.getFullPathName() + " does not exist (named on the command line)");
     else

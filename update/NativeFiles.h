@@ -2,6 +2,7 @@
 
 #include <juce_core/juce_core.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,6 +26,10 @@ struct NativeFiles final
 
     /** What path names. Any thread; blocks only on the file system. */
     static Kind kindOf (const std::string& path);
+
+    /** The size in bytes of what path names (links followed); 0 when it
+        names nothing. Any thread. */
+    static int64_t sizeOf (const std::string& path);
 
     /** The entries of folder whose names match the shell pattern (case
         ignored, as the framework's listing does), in the order the file system

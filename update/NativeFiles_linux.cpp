@@ -63,6 +63,15 @@ NativeFiles::Kind NativeFiles::kindOf (const std::string& path)
     return S_ISDIR (info.st_mode) ? Kind::folder : Kind::other;
 }
 
+int64_t NativeFiles::sizeOf (const std::string& path)
+{
+    struct stat info
+    {
+    };
+
+    return ! path.empty() && ::stat (path.c_str(), &info) == 0 ? static_cast<int64_t> (info.st_size) : 0;
+}
+
 std::vector<std::string> NativeFiles::listFiles (const std::string& folder, const char* pattern)
 {
     std::vector<std::string> listed;

@@ -330,6 +330,7 @@ std::optional<int32_t> findUpdateFile (const std::vector<UpdateFilePlace>& place
         // A named file is shown as it was named; a listed one as its text.
         const auto shown = place.namedFile ? place.path : NativeFiles::shown (chosen);
         searched.chosen = shown;
+        searched.chosenPath = chosen;
         searched.error = applyUpdateFileCheck (shown, checkUpdateFile (chosen), state);
         return searched.error;
     }

@@ -152,6 +152,7 @@ struct UpdateFileSearchReport
     std::vector<juce::File> searchedFolders; // in the order they were searched
     juce::File namedFile; // the file named by the user, if one was
     juce::File chosen; // the file taken (and checked); none when nothing was found
+    std::string chosenPath; // the same file's path as bytes (empty: chosen's own text)
     std::optional<int32_t> error; // as findUpdateFile returns it
 };
 
