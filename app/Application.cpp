@@ -4,6 +4,7 @@
 #include "app/DesktopScale.h"
 #include "app/ExitStatus.h"
 #include "app/ProgramIdentity.h"
+#include "text/ExternalText.h"
 #include "ui/MainComponent.h"
 #include "ui/StandardErrorWriter.h"
 
@@ -108,16 +109,24 @@ void Application::initialise (const juce::String&)
     // The framework has opened the display now, and with it installed its own
     // handler, which this one replaces.
     displayLoss = std::make_unique<DisplayLossHandler> (endAfterLosingTheDisplay);
-    // main() has already turned away a command line it does not understand.
-    const auto parsed = CommandLine::parse (getCommandLineParameterArray());
-    mainWindow->getMainComponent().setUpdateFilePlaces (updateFilePlacesForThisProcess (parsed.updateFilePath));
+    // main() has already turned away a command line it does not understand. The
+    // path is taken by its bytes, as main() got them.
+    const auto parsed = CommandLine::parseBytes (CommandLine::processArguments());
+    juce::StringArray problems;
+    auto places = updateFilePlacesForThisProcess (parsed.updateFileBytes, &problems);
+
+    for (const auto& problem : problems)
+        mainWindow->getMainComponent().getSupportLog().note (problem);
+
+    mainWindow->getMainComponent().setUpdateFilePlaces (std::move (places));
 }
 
 bool Application::becomeTheInstance()
 {
     const auto say = [this] (const juce::String& why)
     {
-        StandardErrorWriter::write (getApplicationName() + ": " + why);
+        // A lock file's path comes from the environment: no control sequence reaches the terminal.
+        StandardErrorWriter::write (getApplicationName() + ": " + ExternalText::withControlsEscaped (why));
     };
 
     instanceLock = std::make_unique<InstanceLock> (getApplicationName());

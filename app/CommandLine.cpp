@@ -3,13 +3,23 @@
 #include "app/DisplayProbe.h"
 #include "app/ExitStatus.h"
 #include "app/ProgramIdentity.h"
+#include "text/ExternalText.h"
 
 #include <iostream>
 
-CommandLine CommandLine::parse (const juce::StringArray& arguments)
+namespace
 {
+// The arguments main() received, kept before the framework starts: its own
+// copy of them is text, in which a name that is not UTF-8 is lost.
+std::vector<std::string> rememberedArguments;
+
+// parse, telling which argument became the path (-1: none).
+CommandLine parseArguments (const juce::StringArray& arguments, int& pathIndex)
+{
+    using Action = CommandLine::Action;
     CommandLine result;
     bool optionsEnded = false;
+    pathIndex = -1;
 
     auto fail = [&result] (const juce::String& problem)
     {
@@ -18,8 +28,10 @@ CommandLine CommandLine::parse (const juce::StringArray& arguments)
         return result;
     };
 
-    for (const auto& argument : arguments)
+    for (int index = 0; index < arguments.size(); ++index)
     {
+        const auto& argument = arguments.getReference (index);
+
         if (! optionsEnded && argument == "--")
         {
             optionsEnded = true;
@@ -50,10 +62,39 @@ CommandLine CommandLine::parse (const juce::StringArray& arguments)
         else
         {
             result.updateFilePath = argument;
+            pathIndex = index;
         }
     }
 
     return result;
+}
+} // namespace
+
+CommandLine CommandLine::parse (const juce::StringArray& arguments)
+{
+    int pathIndex = -1;
+    return parseArguments (arguments, pathIndex);
+}
+
+CommandLine CommandLine::parseBytes (const std::vector<std::string>& arguments)
+{
+    juce::StringArray texts;
+
+    for (const auto& argument : arguments)
+        texts.add (ExternalText::fromBytes (argument));
+
+    int pathIndex = -1;
+    auto result = parseArguments (texts, pathIndex);
+
+    if (pathIndex >= 0)
+        result.updateFileBytes = arguments[static_cast<size_t> (pathIndex)];
+
+    return result;
+}
+
+const std::vector<std::string>& CommandLine::processArguments()
+{
+    return rememberedArguments;
 }
 
 juce::String CommandLine::helpText (const juce::String& programName)
@@ -90,14 +131,14 @@ juce::String CommandLine::versionText()
 
 std::optional<int> answerBeforeStart (int argc, const char* const* argv)
 {
-    juce::StringArray arguments;
+    rememberedArguments.clear();
 
     for (int i = 1; i < argc; ++i)
-        arguments.add (juce::String::fromUTF8 (argv[i]));
+        rememberedArguments.emplace_back (argv[i]);
 
-    const auto programName = argc > 0 ? juce::File::createFileWithoutCheckingPath (juce::String::fromUTF8 (argv[0])).getFileName()
+    const auto programName = argc > 0 ? juce::File::createFileWithoutCheckingPath (ExternalText::fromBytes (argv[0])).getFileName()
                                       : juce::String (kProgramName);
-    const auto commandLine = CommandLine::parse (arguments);
+    const auto commandLine = CommandLine::parseBytes (rememberedArguments);
 
     switch (commandLine.action)
     {
@@ -110,7 +151,9 @@ std::optional<int> answerBeforeStart (int argc, const char* const* argv)
             return EXIT_UPDATED;
 
         case CommandLine::Action::usageError:
-            std::cerr << programName << ": " << commandLine.problem << " (try '" << programName << " --help')" << std::endl;
+            // The problem quotes an argument: nothing of it reaches the terminal as a control sequence.
+            std::cerr << ExternalText::withControlsEscaped (programName + ": " + commandLine.problem + " (try '" + programName + " --help')")
+                      << std::endl;
             return EXIT_USAGE;
 
         case CommandLine::Action::run:

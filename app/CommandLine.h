@@ -3,6 +3,8 @@
 #include <juce_core/juce_core.h>
 
 #include <optional>
+#include <string>
+#include <vector>
 
 /**
     The program's command line:
@@ -24,12 +26,22 @@ struct CommandLine
     };
 
     Action action = Action::run;
-    juce::String updateFilePath; // as given; empty when none was
+    juce::String updateFilePath; // as given, as text; empty when none was
+    std::string updateFileBytes; // the same path's bytes as given (parseBytes only)
     juce::String problem; // what was not understood, for usageError
 
     /** Reads the arguments after the program's name. Never fails: what it does not
         understand becomes usageError with a problem. Any thread. */
     static CommandLine parse (const juce::StringArray& arguments);
+
+    /** parse of arguments as the process got them, as bytes (they need not be
+        UTF-8): read as text (ExternalText), and the path's own bytes kept in
+        updateFileBytes, by which the file is opened. Any thread. */
+    static CommandLine parseBytes (const std::vector<std::string>& arguments);
+
+    /** The arguments after the program's name that main() received, as bytes;
+        empty before answerBeforeStart ran. Main thread. */
+    static const std::vector<std::string>& processArguments();
 
     /** What --help prints, naming the program as it was started. Any thread. */
     static juce::String helpText (const juce::String& programName);

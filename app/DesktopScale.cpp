@@ -1,5 +1,6 @@
 #include "app/DesktopScale.h"
 
+#include "text/ExternalText.h"
 #include "ui/SupportLog.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -91,7 +92,8 @@ double DesktopScale::fittingScale (double desiredScale, int windowWidth, int win
 void DesktopScale::applyToDesktop (int windowWidth, int windowHeight)
 {
     const auto dpi = readXftDpi();
-    const auto desired = fromSettings (std::getenv ("GDK_SCALE"), dpi ? dpi->c_str() : nullptr);
+    const auto gdkScale = ExternalText::environmentValue ("GDK_SCALE").toStdString();
+    const auto desired = fromSettings (gdkScale.empty() ? nullptr : gdkScale.c_str(), dpi ? dpi->c_str() : nullptr);
 
     if (! desired)
         return;

@@ -1,5 +1,7 @@
 #include "app/DesktopScale.h"
 
+#include "text/ExternalText.h"
+
 #include <X11/Xlib.h>
 
 std::optional<std::string> DesktopScale::readXftDpi()
@@ -16,7 +18,7 @@ std::optional<std::string> DesktopScale::readXftDpi()
     std::optional<std::string> value;
 
     if (const auto* text = XGetDefault (display, "Xft", "dpi"))
-        value = std::string (text);
+        value = ExternalText::fromBytes (text).toStdString();
 
     XCloseDisplay (display);
     return value;

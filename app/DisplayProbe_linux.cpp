@@ -1,5 +1,7 @@
 #include "app/DisplayProbe.h"
 
+#include "text/ExternalText.h"
+
 #include <X11/Xlib.h>
 
 #include <chrono>
@@ -46,6 +48,7 @@ juce::String findDisplayProblem()
     // connection is tried on a thread of its own and never waited for long:
     // a thread still stuck ends with the process.
     auto probe = std::make_shared<Probe>();
+    const auto displayText = ExternalText::fromBytes (name);
 
     try
     {
@@ -63,7 +66,7 @@ juce::String findDisplayProblem()
     }
     catch (const std::system_error& failure)
     {
-        return juce::String ("cannot open the display \"") + name + "\" (" + failure.what() + ")";
+        return "cannot open the display \"" + displayText + "\" (" + failure.what() + ")";
     }
 
     std::unique_lock<std::mutex> guard (probe->lock);
@@ -75,10 +78,10 @@ juce::String findDisplayProblem()
         case Outcome::opened:
             return {};
         case Outcome::refused:
-            return juce::String ("cannot open the display \"") + name + "\" (no X server there, or access refused)";
+            return "cannot open the display \"" + displayText + "\" (no X server there, or access refused)";
         case Outcome::pending:
             break;
     }
 
-    return juce::String ("cannot open the display \"") + name + "\" (its X server does not answer)";
+    return "cannot open the display \"" + displayText + "\" (its X server does not answer)";
 }

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 /** Hands a later launch's command line to the instance of the application that
     already runs, for the same user.
@@ -52,6 +53,15 @@ public:
     static bool sendToRunningInstance (const juce::String& applicationName,
                                        const juce::String& commandLine,
                                        int waitForListenerMs);
+
+    /** The command line that a launch's message of size bytes carries for the
+        application called applicationName, or nothing when the message is not
+        one of that application's. The message comes from another process: its
+        bytes may be anything, and the command line holds well-formed text only
+        (ExternalText). Any thread; never fails. */
+    static std::optional<juce::String> commandLineFromMessage (const juce::String& applicationName,
+                                                               const void* bytes,
+                                                               size_t size);
 
 private:
     class Listener;

@@ -6,6 +6,8 @@
 
 #include "app/InstanceHandover.h"
 
+#include "text/ExternalText.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
@@ -152,8 +154,8 @@ bool sendAll (int socket, const char* data, size_t size)
 class InstanceHandover::Listener final
 {
 public:
-    Listener (const juce::String& applicationName, Receiver receiverToUse)
-        : prefix (messagePrefix (applicationName))
+    Listener (const juce::String& name, Receiver receiverToUse)
+        : applicationName (name)
         , delivery (std::make_shared<Delivery> (std::move (receiverToUse)))
     {
         socket.reset (::socket (AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
@@ -251,12 +253,12 @@ private:
                 return;
         }
 
-        const auto text = juce::String::fromUTF8 (static_cast<const char*> (message.getData()), (int) message.getSize());
+        const auto commandLine = commandLineFromMessage (applicationName, message.getData(), message.getSize());
 
-        if (! text.startsWith (prefix))
+        if (! commandLine.has_value())
             return;
 
-        const auto queued = juce::MessageManager::callAsync ([delivery = delivery, commandLine = text.substring (prefix.length())]
+        const auto queued = juce::MessageManager::callAsync ([delivery = delivery, commandLine = *commandLine]
                                                              {
                                                                  if (delivery->receiver != nullptr)
                                                                      delivery->receiver (commandLine); });
@@ -267,7 +269,7 @@ private:
             sendAll (connection, &kAcknowledgement, 1);
     }
 
-    const juce::String prefix;
+    const juce::String applicationName;
     const std::shared_ptr<Delivery> delivery;
     FileDescriptor socket, wake;
     std::thread thread;
@@ -286,6 +288,19 @@ InstanceHandover::~InstanceHandover() = default;
 bool InstanceHandover::isListening() const noexcept
 {
     return listener->isListening();
+}
+
+std::optional<juce::String> InstanceHandover::commandLineFromMessage (const juce::String& applicationName,
+                                                                      const void* bytes,
+                                                                      size_t size)
+{
+    const auto text = ExternalText::fromBytes (static_cast<const char*> (bytes), bytes != nullptr ? size : 0);
+    const auto prefix = messagePrefix (applicationName);
+
+    if (! text.startsWith (prefix))
+        return std::nullopt;
+
+    return text.substring (prefix.length());
 }
 
 bool InstanceHandover::sendToRunningInstance (const juce::String& applicationName,

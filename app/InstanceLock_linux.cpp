@@ -4,6 +4,8 @@
 
 #include "app/InstanceLock.h"
 
+#include "text/ExternalText.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -211,7 +213,7 @@ juce::String InstanceLock::readHandoverName (int waitMs) const
 
         if (length > 0 && buffer[length - 1] == '\n')
         {
-            const auto name = juce::String::fromUTF8 (buffer, (int) length - 1);
+            const auto name = ExternalText::fromBytes (buffer, (size_t) length - 1);
             const auto suffix = name.fromFirstOccurrenceOf (namePrefix, false, false);
             const bool wellFormed = name.startsWith (namePrefix) && suffix.isNotEmpty()
                                     && suffix.containsOnly ("0123456789abcdef");
@@ -277,16 +279,23 @@ juce::Array<juce::File> InstanceLock::defaultPlaces (const juce::String& applica
     juce::Array<juce::File> places;
     const auto uid = juce::String ((int) ::getuid());
 
-    if (const char* runtime = std::getenv ("XDG_RUNTIME_DIR"); runtime != nullptr && juce::File::isAbsolutePath (runtime))
-        places.add (juce::File (runtime));
+    // A folder whose name is not well-formed text cannot be named by a juce::File
+    // without changing it: that place is passed over.
+    auto usableFolder = [] (const char* path)
+    {
+        return path != nullptr && ExternalText::isWellFormed (path, std::strlen (path))
+               && juce::File::isAbsolutePath (ExternalText::fromBytes (path));
+    };
+
+    if (const char* runtime = std::getenv ("XDG_RUNTIME_DIR"); usableFolder (runtime))
+        places.add (juce::File (ExternalText::fromBytes (runtime)));
 
     places.addIfNotAlreadyThere (juce::File ("/run/user/" + uid));
 
     places.add (juce::File (kSharedTemporary).getChildFile (applicationName + "-" + uid));
 
-    if (const auto* account = ::getpwuid (::getuid()); account != nullptr && account->pw_dir != nullptr
-                                                       && juce::File::isAbsolutePath (account->pw_dir))
-        places.add (juce::File (account->pw_dir));
+    if (const auto* account = ::getpwuid (::getuid()); account != nullptr && usableFolder (account->pw_dir))
+        places.add (juce::File (ExternalText::fromBytes (account->pw_dir)));
 
     return places;
 }

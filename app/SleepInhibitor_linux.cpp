@@ -4,6 +4,7 @@
 
 #include "app/SleepInhibitor.h"
 
+#include "text/ExternalText.h"
 #include "ui/StandardErrorWriter.h"
 
 #include <atomic>
@@ -50,7 +51,7 @@ void tellFailureOnce (const juce::String& why)
 juce::String describe (int negativeErrno, const sd_bus_error& error)
 {
     if (error.message != nullptr)
-        return juce::String::fromUTF8 (error.message);
+        return ExternalText::fromBytes (error.message);
 
     return juce::String (std::strerror (-negativeErrno));
 }

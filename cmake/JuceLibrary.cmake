@@ -8,6 +8,10 @@
 # to paint, and no input left waiting in the X library's queue.
 include(JuceLinuxWindowing)
 
+# The core module with a String that stays within its allocation whatever
+# bytes it is made from.
+include(JuceCoreText)
+
 add_library(trb_juce STATIC)
 
 target_link_libraries(trb_juce

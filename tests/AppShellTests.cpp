@@ -1,9 +1,11 @@
+#include "app/CommandLine.h"
 #include "app/DesktopScale.h"
 #include "app/InstanceHandover.h"
 #include "app/InstanceLock.h"
 #include "app/QuitSignalWatcher.h"
 #include "resources/AppIcon.h"
 #include "resources/WarningIcon.h"
+#include "text/ExternalText.h"
 
 #include <gtest/gtest.h>
 
@@ -235,6 +237,43 @@ TEST (InstanceHandover, DeliversEachLaunchsCommandLineOnTheMessageThread)
     EXPECT_TRUE (onMessageThread);
 }
 
+TEST (InstanceHandover, AMessageThatIsNotUtf8ArrivesAsItsReplacedText)
+{
+    const auto name = uniqueApplicationName();
+    juce::StringArray received;
+    InstanceHandover running (name, [&] (const juce::String& commandLine)
+                              { received.add (commandLine); });
+    ASSERT_TRUE (running.isListening());
+
+    // A same-user process may send any bytes: here a stray continuation byte
+    // far ahead of the message's end.
+    const auto message = name.toStdString() + "/open \x80" + std::string (200, 'B');
+    const auto endpointName = (name + ".instance." + juce::String ((int) ::getuid())).toStdString();
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    std::copy (endpointName.begin(), endpointName.end(), address.sun_path + 1);
+    const auto length = (socklen_t) (offsetof (sockaddr_un, sun_path) + 1 + endpointName.size());
+
+    auto sent = std::async (std::launch::async, [&]
+                            {
+                                const int fd = ::socket (AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+                                char reply = 0;
+                                const bool ok = ::connect (fd, reinterpret_cast<const sockaddr*> (&address), length) == 0
+                                                && ::send (fd, message.data(), message.size(), MSG_NOSIGNAL) == (ssize_t) message.size()
+                                                && ::shutdown (fd, SHUT_WR) == 0
+                                                && ::recv (fd, &reply, 1, 0) == 1;
+                                ::close (fd);
+                                return ok; });
+    ASSERT_TRUE (dispatchUntil ([&]
+                                { return received.size() == 1; }));
+    EXPECT_TRUE (sent.get());
+    EXPECT_EQ (received[0], "open " + juce::String::charToString (0xfffd) + juce::String::repeatedString ("B", 200));
+
+    // Parsed on its own: another application's message carries nothing.
+    EXPECT_EQ (InstanceHandover::commandLineFromMessage (name, message.data(), message.size()), received[0]);
+    EXPECT_EQ (InstanceHandover::commandLineFromMessage (name + "x", message.data(), message.size()), std::nullopt);
+}
+
 TEST (InstanceHandover, ALaunchWithNoRunningInstanceGivesUpAfterItsWait)
 {
     const auto name = uniqueApplicationName();
@@ -392,6 +431,34 @@ bool isUnlocked (const juce::File& file)
     return free;
 }
 } // namespace
+
+TEST (CommandLine, APathThatIsNotUtf8IsReadAsTextAndKeptAsItsBytes)
+{
+    const struct
+    {
+        std::vector<std::string> arguments;
+        CommandLine::Action action;
+        std::string bytes;
+    } cases[] = {
+        { { "a\x80" + std::string (100, 'B') }, CommandLine::Action::run, "a\x80" + std::string (100, 'B') },
+        { { "--", "-\xff.bin" }, CommandLine::Action::run, "-\xff.bin" },
+        { { "/tmp/\xc0\x80" }, CommandLine::Action::run, "/tmp/\xc0\x80" },
+        { { "--\x80" }, CommandLine::Action::usageError, {} },
+        { { "x\x80", "y" }, CommandLine::Action::usageError, {} },
+    };
+
+    for (const auto& c : cases)
+    {
+        const auto parsed = CommandLine::parseBytes (c.arguments);
+        EXPECT_EQ (parsed.action, c.action) << c.arguments.back();
+
+        if (c.action == CommandLine::Action::run)
+        {
+            EXPECT_EQ (parsed.updateFileBytes, c.bytes);
+            EXPECT_EQ (parsed.updateFilePath, ExternalText::fromBytes (c.bytes));
+        }
+    }
+}
 
 TEST (InstanceLock, TheFirstLaunchHoldsItAndLaterOnesFindItsEndpointUntilItEnds)
 {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 // The support log as the main component writes it during real runs against the
@@ -117,4 +118,63 @@ TEST (SupportLog, TheEndingLineWrittenFromASignalHandlerReadsAsTheUsualOne)
         ASSERT_EQ (usual.size(), 1);
         EXPECT_EQ (juce::String::fromUTF8 (text, (int) std::max<ssize_t> (length, 0)), usual[0] + "\n");
     }
+}
+
+TEST (SupportLog, ControlBytesInNamesAndVersionsAreEscapedAndEachEventStaysOneLine)
+{
+    // Names and a version text as they may come from a folder listing or a file.
+    const auto folder = juce::File ("/tmp/dl\n\x1b]0;owned\x07");
+    const auto file = folder.getChildFile ("trbkelo7__v102.bin");
+    const uint8_t versionBytes[] = { 0x1b, '[', '2', 'J' };
+
+    UpdateFileState state;
+    state.fileStamp = kFileStamp;
+    state.fileVersion = versionTextFromBytes (versionBytes);
+
+    UpdateFileSearchReport faulty;
+    faulty.chosen = file;
+    faulty.error = ERR_FILE_CONTENT;
+
+    UpdateFileSearchReport notFound;
+    notFound.searchedFolders = { folder, juce::File ("/home/u/Downloads") };
+    notFound.error = ERR_FILE_NOT_FOUND;
+
+    juce::StringArray lines;
+    SupportLog log ([&lines] (const juce::String& line)
+                    { lines.add (line); });
+    log.fileSearched (faulty, state);
+    log.fileSearched (notFound, state);
+    // A C1 control (CSI) as a character, as a name's text may hold it.
+    log.note ("download folder: /home/u/.config/user-dirs.dirs" + juce::String::charToString (0x9b)
+              + "2J is not a regular file; using /home/u/Downloads");
+
+    EXPECT_EQ (lines, linesOf ({ "update file faulty: /tmp/dl\\n\\x1b]0;owned\\x07/trbkelo7__v102.bin: its version text \"\\x1b[2J\" is not a version",
+                                 "update file not found: searched /tmp/dl\\n\\x1b]0;owned\\x07, /home/u/Downloads",
+                                 "download folder: /home/u/.config/user-dirs.dirs\\u009b2J is not a regular file; using /home/u/Downloads" }));
+}
+
+TEST (SupportLog, AFileOfTheWrongSizeWhoseNameIsNotUtf8IsToldItsOwnSize)
+{
+    const auto folder = juce::File::getSpecialLocation (juce::File::tempDirectory)
+                            .getChildFile ("trb-support-log-" + juce::Uuid().toString());
+    ASSERT_TRUE (folder.createDirectory());
+    const auto path = folder.getFullPathName().toStdString() + "/firmware \x80.bin";
+    const auto fd = ::open (path.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+    ASSERT_GE (fd, 0);
+    EXPECT_EQ (::write (fd, "0123456789", 10), 10);
+    ::close (fd);
+
+    UpdateFileState state;
+    UpdateFileSearchReport report;
+    EXPECT_EQ (findUpdateFile (updateFilePlaces (path, {}, {}, {}), state, &report), ERR_FILE_SIZE);
+
+    juce::StringArray lines;
+    SupportLog log ([&lines] (const juce::String& line)
+                    { lines.add (line); });
+    log.fileSearched (report, state);
+    EXPECT_EQ (lines, linesOf ({ "update file faulty: " + report.chosen.getFullPathName() + ": is 10 bytes, "
+                                 + juce::String (kImageSize) + " expected" }));
+
+    ::unlink (path.c_str());
+    folder.deleteRecursively();
 }

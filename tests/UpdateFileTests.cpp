@@ -7,8 +7,10 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <future>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace
@@ -606,5 +608,176 @@ TEST (UpdateFileSearch, TheDownloadFolderIsTheOneTheUserDirsName)
         }
 
         EXPECT_EQ (userDownloadFolder (home, config), c.expected) << (c.userDirs != nullptr ? c.userDirs : "none");
+    }
+}
+
+//==============================================================================
+// Names as the file system holds them: bytes that need not be UTF-8.
+namespace
+{
+const std::string kReplacement = "\xef\xbf\xbd"; // U+FFFD
+
+// A name of 18 characters once its bad byte is shown as U+FFFD: number 1.
+const std::string kByteName = "trbkelo7__v1\xff"
+                              "3.bin";
+
+std::string bytesOf (const juce::File& file)
+{
+    return file.getFullPathName().toStdString();
+}
+
+bool writeBytes (const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    const auto fd = ::open (path.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0600);
+
+    if (fd < 0)
+        return false;
+
+    const auto written = ::write (fd, bytes.data(), bytes.size());
+    ::close (fd);
+    return written == static_cast<ssize_t> (bytes.size());
+}
+} // namespace
+
+TEST (UpdateFileSearch, AFileNameThatIsNotUtf8IsTakenFromEachPlaceByItsBytes)
+{
+    for (int place = 0; place < 3; ++place)
+    {
+        SearchPlaces p;
+        const auto folder = bytesOf (place == 0 ? p.program : place == 1 ? p.current
+                                                                         : p.downloads);
+        ASSERT_TRUE (writeBytes (folder + "/" + kByteName, validImage()));
+        // Beside it, a name far longer than the text its bytes measure as.
+        ASSERT_TRUE (writeBytes (folder + "/trbkelo7__v\x80" + std::string (200, 'a') + ".bin", {}));
+
+        UpdateFileState state;
+        UpdateFileSearchReport report;
+        EXPECT_EQ (findUpdateFile (p.places ({}), state, &report), std::nullopt) << place;
+        EXPECT_EQ (bytesOf (report.chosen), folder + "/trbkelo7__v1" + kReplacement + "3.bin") << place;
+        EXPECT_EQ (state.fileState, FILE_READY) << place;
+    }
+}
+
+TEST (UpdateFileSearch, AFileOrFolderNamedInBytesThatAreNotUtf8IsTaken)
+{
+    SearchPlaces p;
+    const auto current = bytesOf (p.current);
+    const std::string oddFolder = current + "/dl\xfe\xfe";
+    ASSERT_EQ (::mkdir (oddFolder.c_str(), 0700), 0);
+    ASSERT_TRUE (writeBytes (oddFolder + "/trbkelo7__v200.bin", validImage()));
+    ASSERT_TRUE (writeBytes (current + "/firmware \x80.bin", validImage()));
+
+    const struct
+    {
+        std::string commandLine, programFolder, currentFolder;
+        std::string chosen;
+    } cases[] = {
+        // The named file, relative to the current folder and absolute.
+        { "firmware \x80.bin", {}, current, current + "/firmware " + kReplacement + ".bin" },
+        { current + "/firmware \x80.bin", {}, current, current + "/firmware " + kReplacement + ".bin" },
+        // A named folder, and the same folder as the current one.
+        { "dl\xfe\xfe", {}, current, current + "/dl" + kReplacement + kReplacement + "/trbkelo7__v200.bin" },
+        { {}, {}, oddFolder, current + "/dl" + kReplacement + kReplacement + "/trbkelo7__v200.bin" },
+    };
+
+    for (const auto& c : cases)
+    {
+        UpdateFileState state;
+        UpdateFileSearchReport report;
+        const auto places = updateFilePlaces (c.commandLine, c.programFolder, c.currentFolder, std::string());
+        EXPECT_EQ (findUpdateFile (places, state, &report), std::nullopt) << c.chosen;
+        EXPECT_EQ (bytesOf (report.chosen), c.chosen);
+        EXPECT_EQ (state.fileState, FILE_READY) << c.chosen;
+    }
+}
+
+TEST (UpdateFileSearch, ADanglingLinkNamedLikeAnUpdateFileIsPassedOver)
+{
+    SearchPlaces p;
+    const auto valid = p.program.getChildFile ("trbkelo7__v100.bin");
+    ASSERT_TRUE (valid.replaceWithData (validImage().data(), validImage().size()));
+    ASSERT_EQ (::symlink ("/nonexistent/trbkelo7", bytesOf (p.program.getChildFile ("trbkelo7__v200.bin")).c_str()), 0);
+    // A place holding nothing but a dangling link passes the search on.
+    ASSERT_EQ (::symlink ("missing.bin", bytesOf (p.named.getChildFile ("trbkelo7__v900.bin")).c_str()), 0);
+
+    UpdateFileState state;
+    UpdateFileSearchReport report;
+    EXPECT_EQ (findUpdateFile (p.places ("../named"), state, &report), std::nullopt);
+    EXPECT_EQ (report.chosen, valid);
+    EXPECT_EQ (state.fileState, FILE_READY);
+
+    // With no file left at all, the usual not-found.
+    ASSERT_TRUE (valid.deleteFile());
+    EXPECT_EQ (findUpdateFile (p.places ("../named"), state, &report), ERR_FILE_NOT_FOUND);
+    EXPECT_EQ (report.chosen, juce::File());
+}
+
+TEST (UpdateFileSearch, AUserDirsFileThatIsNoSmallRegularFileGivesTheDefaultWithoutWaiting)
+{
+    ScratchFolder scratch;
+    const auto home = bytesOf (scratch.folder);
+    const auto config = home + "/.config";
+    const auto userDirs = config + "/user-dirs.dirs";
+    ASSERT_EQ (::mkdir (config.c_str(), 0700), 0);
+    const std::string named = "XDG_DOWNLOAD_DIR=\"$HOME/dl\"\n";
+
+    const struct
+    {
+        const char* what;
+        std::function<bool()> make;
+        std::string expected;
+        bool problem;
+    } cases[] = {
+        { "a FIFO", [&]
+          { return ::mkfifo (userDirs.c_str(), 0600) == 0; },
+          home + "/Downloads", true },
+        { "a link to /dev/zero", [&]
+          { return ::symlink ("/dev/zero", userDirs.c_str()) == 0; },
+          home + "/Downloads", true },
+        { "a folder", [&]
+          { return ::mkdir (userDirs.c_str(), 0700) == 0; },
+          home + "/Downloads", true },
+        { "a file over 64 KiB", [&]
+          { return writeBytes (userDirs, std::vector<uint8_t> (named.begin(), named.end()))
+                   && ::truncate (userDirs.c_str(), kMaxUserDirsBytes + 1) == 0; },
+          home + "/Downloads", true },
+        { "a file of exactly 64 KiB", [&]
+          { return writeBytes (userDirs, std::vector<uint8_t> (named.begin(), named.end()))
+                   && ::truncate (userDirs.c_str(), kMaxUserDirsBytes) == 0; },
+          home + "/dl", false },
+        // Dotfile managers link it to a regular file: that is read.
+        { "a link to a regular file", [&]
+          { return writeBytes (config + "/real", std::vector<uint8_t> (named.begin(), named.end()))
+                   && ::symlink ("real", userDirs.c_str()) == 0; },
+          home + "/dl", false },
+        { "a folder name that is not UTF-8", [&]
+          { const std::string odd = "XDG_DOWNLOAD_DIR=\"$HOME/T\xe9l\xe9" "chargements\"\n";
+            return writeBytes (userDirs, std::vector<uint8_t> (odd.begin(), odd.end())); },
+          home + "/T\xe9l\xe9"
+                 "chargements",
+          false },
+    };
+
+    for (const auto& c : cases)
+    {
+        ::unlink (userDirs.c_str());
+        ::rmdir (userDirs.c_str());
+        ASSERT_TRUE (c.make()) << c.what;
+
+        // On a thread of its own that is left behind if it hangs, so that the
+        // test fails instead of waiting with it.
+        using Found = std::pair<std::string, juce::StringArray>;
+        auto promise = std::make_shared<std::promise<Found>>();
+        auto found = promise->get_future();
+        std::thread ([promise, home, config]
+                     {
+                         juce::StringArray problems;
+                         auto folder = userDownloadFolder (home, config, &problems);
+                         promise->set_value ({ folder, problems }); })
+            .detach();
+        ASSERT_EQ (found.wait_for (std::chrono::seconds (60)), std::future_status::ready) << c.what;
+        const auto [folder, problems] = found.get();
+        EXPECT_EQ (folder, c.expected) << c.what;
+        EXPECT_EQ (problems.size(), c.problem ? 1 : 0) << c.what;
     }
 }

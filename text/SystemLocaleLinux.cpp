@@ -3,6 +3,7 @@
 
 #include "text/SystemLocale.h"
 
+#include "text/ExternalText.h"
 #include "text/TxtTables.h"
 #include "text/fonts/SystemFonts.h"
 
@@ -26,7 +27,7 @@ uint16_t getUserLanguageId()
         const auto* value = std::getenv (variable);
 
         if (value != nullptr && *value != 0)
-            return languageIdFromPosixLocale (juce::String::fromUTF8 (value));
+            return languageIdFromPosixLocale (ExternalText::fromBytes (value));
     }
 
     return languageIdFromPosixLocale ({});

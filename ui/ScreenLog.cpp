@@ -1,5 +1,7 @@
 #include "ui/ScreenLog.h"
 
+#include "text/ExternalText.h"
+
 #include <chrono>
 #include <cstdlib>
 
@@ -12,7 +14,7 @@ const juce::File& logFile()
     static const juce::File file = []
     {
         const auto* path = std::getenv (kScreenLogVariable);
-        return path != nullptr && *path != 0 ? juce::File (juce::String::fromUTF8 (path)) : juce::File();
+        return path != nullptr && *path != 0 ? juce::File (ExternalText::fromBytes (path)) : juce::File();
     }();
     return file;
 }

@@ -2,8 +2,10 @@
 
 #include "app/ExitStatus.h"
 #include "device/DeviceNodes.h"
+#include "text/ExternalText.h"
 #include "ui/MainComponent.h"
 #include "ui/StandardErrorWriter.h"
+#include "update/NativeFiles.h"
 
 #include <algorithm>
 #include <array>
@@ -48,14 +50,18 @@ juce::String joinPaths (const std::vector<juce::File>& files)
 }
 
 // What is wrong with a file whose check failed, in the words of the check.
-juce::String fileProblem (int32_t error, const juce::File& file, const UpdateFileState& state)
+juce::String fileProblem (int32_t error, const UpdateFileSearchReport& report, const UpdateFileState& state)
 {
     switch (error)
     {
         case ERR_FILE_READ:
             return "cannot be read (not a regular file, or no permission to read it)";
         case ERR_FILE_SIZE:
-            return "is " + juce::String (file.getSize()) + " bytes, " + juce::String (kImageSize) + " expected";
+        {
+            // By the path's bytes: the text shown for a name that is not UTF-8 names no file.
+            const auto path = report.chosenPath.empty() ? NativeFiles::bytesOf (report.chosen) : report.chosenPath;
+            return "is " + juce::String (NativeFiles::sizeOf (path)) + " bytes, " + juce::String (kImageSize) + " expected";
+        }
         case ERR_FILE_CONTENT:
             return isValidStamp (state.fileStamp) ? "its version text \"" + state.fileVersion + "\" is not a version"
                                                   : "its date stamp " + stampText (state.fileStamp) + " is not a date";
@@ -124,14 +130,16 @@ juce::String SupportLog::describeError (int32_t status)
 
 void SupportLog::write (const juce::String& line)
 {
+    // Names, versions and folders come from outside: one event stays one line,
+    // and nothing in it reaches the terminal as a control sequence.
     if (sink != nullptr)
-        sink (line);
+        sink (ExternalText::withControlsEscaped (line));
 }
 
 void SupportLog::reportAccessProblems()
 {
     for (const auto& node : trbControllersWithoutAccess())
-        write ("controller without access: " + juce::String (node) + " is a TRB-Kelo7, but " + kUdevRuleAdvice);
+        write ("controller without access: " + ExternalText::fromBytes (node) + " is a TRB-Kelo7, but " + kUdevRuleAdvice);
 }
 
 void SupportLog::deviceLinkOpened (int32_t deviceNumber)
@@ -148,7 +156,7 @@ void SupportLog::deviceLinkOpened (int32_t deviceNumber)
 
 void SupportLog::controllerArrived (int32_t deviceNumber)
 {
-    controllerNode = trbDeviceNode (deviceNumber);
+    controllerNode = ExternalText::fromBytes (trbDeviceNode (deviceNumber));
     write ("controller connected: node " + controllerNode);
 }
 
@@ -167,7 +175,7 @@ void SupportLog::fileSearched (const UpdateFileSearchReport& report, const Updat
     }
 
     if (report.chosen != juce::File())
-        write ("update file faulty: " + report.chosen.getFullPathName() + ": " + fileProblem (*report.error, report.chosen, state));
+        write ("update file faulty: " + report.chosen.getFullPathName() + ": " + fileProblem (*report.error, report, state));
     else if (report.namedFile != juce::File())
         write ("update file not found: " + report.namedFile.getFullPathName() + " does not exist (named on the command line)");
     else

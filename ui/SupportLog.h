@@ -30,6 +30,10 @@ class MainComponent;
         result: error 0x0EXX, WHAT
         display lost: the connection to the X server broke
         exit status N: MEANING
+        download folder: PATH WHAT; using FOLDER
+
+    Whatever a line quotes (names, versions, folders) is shown with its control
+    characters escaped, so one event is always one line.
 
     The update's own events are read off the main component each time its
     display is rebuilt (statusSeen), so the worker is never asked to log.
@@ -72,6 +76,10 @@ public:
 
     /** The connection to the display broke; the program is about to end. */
     void displayLost();
+
+    /** A setting that was passed over at start-up (for example a user-dirs.dirs
+        that is not a regular file), as one line. */
+    void note (const juce::String& line) { write (line); }
 
     /** The program ends with exitStatus. With the default sink, waits a moment
         (kLastLinesWaitMs at most) for the lines still queued to reach stderr. */

@@ -55,16 +55,19 @@ ssize_t readFully (int fd, uint8_t* destination, size_t count) noexcept
 
 RegularFileReadResult readRegularFile (const juce::File& file, int64_t expectedSize, std::vector<uint8_t>& content)
 {
+    return readRegularFile (file.getFullPathName().toStdString(), expectedSize, content);
+}
+
+RegularFileReadResult readRegularFile (const std::string& path, int64_t expectedSize, std::vector<uint8_t>& content)
+{
     content.clear();
     content.shrink_to_fit();
 
-    const auto path = file.getFullPathName();
-
-    if (path.isEmpty() || expectedSize < 0)
+    if (path.empty() || expectedSize < 0)
         return RegularFileReadResult::notFound;
 
     // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
-    const ScopedDescriptor descriptor { ::open (path.toRawUTF8(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY) };
+    const ScopedDescriptor descriptor { ::open (path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY) };
 
     if (descriptor.fd < 0)
         return errno == ENOENT || errno == ENOTDIR ? RegularFileReadResult::notFound

@@ -3,6 +3,7 @@
 #include <juce_core/juce_core.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 /** How reading a file of an expected size ended. */
@@ -29,3 +30,7 @@ enum class RegularFileReadResult
     Any thread; blocking only on the file system itself.
 */
 RegularFileReadResult readRegularFile (const juce::File& file, int64_t expectedSize, std::vector<uint8_t>& content);
+
+/** readRegularFile of the file whose path is nativePath, opened by its bytes
+    (they need not be UTF-8). */
+RegularFileReadResult readRegularFile (const std::string& nativePath, int64_t expectedSize, std::vector<uint8_t>& content);

@@ -104,18 +104,17 @@ UpdateFileCheck checkUpdateImage (const uint8_t* data, size_t size)
 
 UpdateFileCheck checkUpdateFile (const juce::File& file)
 {
-    UpdateFileCheck check;
+    return checkUpdateFile (file.getFullPathName().toStdString());
+}
 
-    if (file.getFullPathName().isEmpty() || ! file.exists())
-    {
-        check.result = ERR_FILE_NOT_FOUND;
-        return check;
-    }
+UpdateFileCheck checkUpdateFile (const std::string& nativePath)
+{
+    UpdateFileCheck check;
 
     // Released when this scope ends, whatever the outcome.
     std::vector<uint8_t> content;
 
-    switch (readRegularFile (file, kImageSize, content))
+    switch (readRegularFile (nativePath, kImageSize, content))
     {
         case RegularFileReadResult::read:
         {

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 // What the search found (fileState).
@@ -130,6 +131,10 @@ UpdateFileCheck checkUpdateImage (const uint8_t* data, size_t size);
     Any thread; used on the message thread by the file search.
 */
 UpdateFileCheck checkUpdateFile (const juce::File& file);
+
+/** checkUpdateFile of the file whose path is nativePath, by its bytes (they
+    need not be UTF-8). */
+UpdateFileCheck checkUpdateFile (const std::string& nativePath);
 
 /**
     checkUpdateFile as the file search calls it: returns kFileCheckPassed or

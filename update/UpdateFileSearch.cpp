@@ -1,7 +1,20 @@
 #include "update/UpdateFileSearch.h"
 
+#include "text/ExternalText.h"
+#include "update/NativeFiles.h"
+
 #include <algorithm>
 #include <cstdlib>
+
+UpdateFilePlace UpdateFilePlace::fromNativePath (const std::string& bytes, bool named)
+{
+    return { NativeFiles::shown (bytes), named, bytes };
+}
+
+std::string UpdateFilePlace::bytes() const
+{
+    return nativePath.empty() ? NativeFiles::bytesOf (path) : nativePath;
+}
 
 int updateFileNumber (const juce::String& fileName)
 {
@@ -12,24 +25,51 @@ int updateFileNumber (const juce::String& fileName)
     return std::atoi (digits.toRawUTF8());
 }
 
-juce::File chooseUpdateFile (const juce::Array<juce::File>& listed)
+namespace
 {
-    juce::File chosen;
+// The index of the name with the highest number; -1 when none qualifies.
+int newestIndex (const juce::StringArray& names)
+{
+    int chosen = -1;
     int best = 0;
 
-    for (const auto& file : listed)
+    for (int i = 0; i < names.size(); ++i)
     {
-        const auto number = updateFileNumber (file.getFileName());
+        const auto number = updateFileNumber (names[i]);
 
         // Strictly greater: the first listed keeps a tie, and 0 is never taken.
         if (number > best)
         {
             best = number;
-            chosen = file;
+            chosen = i;
         }
     }
 
     return chosen;
+}
+
+// chooseUpdateFile for paths as bytes: the names are judged by their text.
+std::string chooseNewest (const std::vector<std::string>& listed)
+{
+    juce::StringArray names;
+
+    for (const auto& path : listed)
+        names.add (ExternalText::fromBytes (path.substr (path.rfind ('/') + 1)));
+
+    const auto index = newestIndex (names);
+    return index >= 0 ? listed[static_cast<size_t> (index)] : std::string();
+}
+} // namespace
+
+juce::File chooseUpdateFile (const juce::Array<juce::File>& listed)
+{
+    juce::StringArray names;
+
+    for (const auto& file : listed)
+        names.add (file.getFileName());
+
+    const auto index = newestIndex (names);
+    return index >= 0 ? listed[index] : juce::File();
 }
 
 std::optional<int32_t> applyUpdateFileCheck (const juce::File& chosen, const UpdateFileCheck& check, UpdateFileState& state)
@@ -73,40 +113,42 @@ std::optional<int32_t> findUpdateFile (const juce::File& folder, UpdateFileState
 std::vector<UpdateFilePlace> updateFilePlaces (const juce::String& commandLinePath, const juce::File& programFolder,
                                                const juce::File& currentFolder, const juce::File& downloadFolder)
 {
+    auto bytesOf = [] (const juce::File& folder)
+    { return folder != juce::File() ? NativeFiles::bytesOf (folder) : std::string(); };
+
+    return updateFilePlaces (commandLinePath.toStdString(), bytesOf (programFolder), bytesOf (currentFolder),
+                             bytesOf (downloadFolder));
+}
+
+std::vector<UpdateFilePlace> updateFilePlaces (const std::string& commandLinePath, const std::string& programFolder,
+                                               const std::string& currentFolder, const std::string& downloadFolder)
+{
     std::vector<UpdateFilePlace> places;
 
-    auto addFolder = [&places] (const juce::File& folder)
+    auto addFolder = [&places] (const std::string& folder)
     {
-        const UpdateFilePlace place { folder, false };
+        const auto place = UpdateFilePlace::fromNativePath (folder, false);
 
-        if (folder != juce::File() && std::find (places.begin(), places.end(), place) == places.end())
+        if (! folder.empty() && std::find (places.begin(), places.end(), place) == places.end())
             places.push_back (place);
     };
 
-    if (commandLinePath.isNotEmpty())
+    if (! commandLinePath.empty())
     {
-        const auto named = currentFolder.getChildFile (commandLinePath);
+        const auto named = NativeFiles::join (currentFolder, commandLinePath);
 
         // Whatever is not a folder is taken as the file meant, also when it does
         // not exist: the search then says so instead of taking another file.
-        if (named.isDirectory())
+        if (NativeFiles::kindOf (named) == NativeFiles::Kind::folder)
             addFolder (named);
         else
-            places.push_back ({ named, true });
+            places.push_back (UpdateFilePlace::fromNativePath (named, true));
     }
 
     addFolder (programFolder);
     addFolder (currentFolder);
     addFolder (downloadFolder);
     return places;
-}
-
-std::vector<UpdateFilePlace> updateFilePlacesForThisProcess (const juce::String& commandLinePath)
-{
-    return updateFilePlaces (commandLinePath,
-                             juce::File::getSpecialLocation (juce::File::currentExecutableFile).getParentDirectory(),
-                             juce::File::getCurrentWorkingDirectory(),
-                             userDownloadFolder());
 }
 
 namespace
@@ -117,57 +159,129 @@ constexpr const char* kUserDirsFile = "user-dirs.dirs";
 constexpr const char* kDefaultDownloadFolder = "Downloads";
 constexpr const char* kDefaultConfigFolder = ".config";
 
-// One line of user-dirs.dirs: KEY="$HOME/Folder" or KEY="/absolute/folder".
-std::optional<juce::File> downloadFolderFromLine (const juce::String& line, const juce::File& home)
+constexpr const char* kBlanks = " \t\r\n\v\f";
+
+std::string trimmed (const std::string& text)
 {
-    const auto trimmed = line.trim();
+    const auto first = text.find_first_not_of (kBlanks);
 
-    if (! trimmed.startsWith (juce::String (kDownloadKey) + "="))
+    if (first == std::string::npos)
+        return {};
+
+    return text.substr (first, text.find_last_not_of (kBlanks) - first + 1);
+}
+
+// One line of user-dirs.dirs: KEY="$HOME/Folder" or KEY="/absolute/folder".
+std::optional<std::string> downloadFolderFromLine (const std::string& line, const std::string& home)
+{
+    const auto key = std::string (kDownloadKey) + "=";
+    const auto text = trimmed (line);
+
+    if (text.compare (0, key.size(), key) != 0)
         return std::nullopt;
 
-    auto value = trimmed.fromFirstOccurrenceOf ("=", false, false).trim();
+    const auto quoted = trimmed (text.substr (key.size()));
 
-    if (value.length() < 2 || ! value.startsWithChar ('"') || ! value.endsWithChar ('"'))
+    if (quoted.size() < 2 || quoted.front() != '"' || quoted.back() != '"')
         return std::nullopt;
 
-    value = value.substring (1, value.length() - 1).replace ("\\\"", "\"");
+    std::string value;
+    const auto inner = quoted.substr (1, quoted.size() - 2);
 
-    if (value == kHomeVariable)
+    for (size_t i = 0; i < inner.size(); ++i)
+    {
+        // \" stands for a quote; every other backslash stays as it is.
+        if (inner[i] == '\\' && i + 1 < inner.size() && inner[i + 1] == '"')
+            ++i;
+
+        value += inner[i];
+    }
+
+    // A folder is never named with a null byte in it.
+    if (value.find ('\0') != std::string::npos)
+        return std::nullopt;
+
+    const std::string homeVariable (kHomeVariable);
+
+    if (value == homeVariable)
         return home;
 
-    if (value.startsWith (juce::String (kHomeVariable) + "/"))
-        return home.getChildFile (value.substring (juce::String (kHomeVariable).length() + 1));
+    if (value.compare (0, homeVariable.size() + 1, homeVariable + "/") == 0)
+        return NativeFiles::join (home, value.substr (homeVariable.size() + 1));
 
-    if (juce::File::isAbsolutePath (value))
-        return juce::File (value);
+    if (! value.empty() && value.front() == '/')
+        return value;
 
     return std::nullopt;
 }
 } // namespace
 
-juce::File userDownloadFolder (const juce::File& home, const juce::File& configHome)
+std::optional<std::string> downloadFolderFromUserDirs (const std::string& content, const std::string& home)
 {
-    juce::StringArray lines;
-    configHome.getChildFile (kUserDirsFile).readLines (lines);
-    std::optional<juce::File> named;
+    std::optional<std::string> named;
+    size_t start = 0;
 
     // The last valid line wins, as when the file is read by a shell.
-    for (const auto& line : lines)
-        if (auto folder = downloadFolderFromLine (line, home))
-            named = folder;
+    while (start < content.size())
+    {
+        const auto end = std::min (content.find ('\n', start), content.size());
 
-    return named.value_or (home.getChildFile (kDefaultDownloadFolder));
+        if (auto folder = downloadFolderFromLine (content.substr (start, end - start), home))
+            named = std::move (folder);
+
+        start = end + 1;
+    }
+
+    return named;
 }
+
+std::string userDownloadFolder (const std::string& home, const std::string& configHome, juce::StringArray* problems)
+{
+    const auto file = NativeFiles::join (configHome, kUserDirsFile);
+    const auto fallback = NativeFiles::join (home, kDefaultDownloadFolder);
+    juce::String problem;
+    const auto content = NativeFiles::readSmallRegularFile (file, kMaxUserDirsBytes, problem);
+
+    if (! content.has_value())
+    {
+        if (problem.isNotEmpty() && problems != nullptr)
+            problems->add ("download folder: " + NativeFiles::shown (file).getFullPathName() + " " + problem
+                           + "; using " + NativeFiles::shown (fallback).getFullPathName());
+
+        return fallback;
+    }
+
+    return downloadFolderFromUserDirs (*content, home).value_or (fallback);
+}
+
+juce::File userDownloadFolder (const juce::File& home, const juce::File& configHome)
+{
+    return NativeFiles::shown (userDownloadFolder (NativeFiles::bytesOf (home), NativeFiles::bytesOf (configHome)));
+}
+
+namespace
+{
+std::string thisUsersDownloadFolder (juce::StringArray* problems)
+{
+    const auto home = NativeFiles::homeFolder();
+    const auto* configVariable = std::getenv ("XDG_CONFIG_HOME");
+
+    // A relative XDG_CONFIG_HOME is invalid and is ignored, as the base directory rules say.
+    const auto configHome = configVariable != nullptr && configVariable[0] == '/' ? std::string (configVariable)
+                                                                                  : NativeFiles::join (home, kDefaultConfigFolder);
+    return userDownloadFolder (home, configHome, problems);
+}
+} // namespace
 
 juce::File userDownloadFolder()
 {
-    const auto home = juce::File::getSpecialLocation (juce::File::userHomeDirectory);
-    const auto configVariable = juce::SystemStats::getEnvironmentVariable ("XDG_CONFIG_HOME", {});
+    return NativeFiles::shown (thisUsersDownloadFolder (nullptr));
+}
 
-    // A relative XDG_CONFIG_HOME is invalid and is ignored, as the base directory rules say.
-    const auto configHome = juce::File::isAbsolutePath (configVariable) ? juce::File (configVariable)
-                                                                        : home.getChildFile (kDefaultConfigFolder);
-    return userDownloadFolder (home, configHome);
+std::vector<UpdateFilePlace> updateFilePlacesForThisProcess (const std::string& commandLinePath, juce::StringArray* problems)
+{
+    return updateFilePlaces (commandLinePath, NativeFiles::programFolder(), NativeFiles::currentFolder(),
+                             thisUsersDownloadFolder (problems));
 }
 
 std::optional<int32_t> findUpdateFile (const std::vector<UpdateFilePlace>& places, UpdateFileState& state,
@@ -186,33 +300,38 @@ std::optional<int32_t> findUpdateFile (const std::vector<UpdateFilePlace>& place
 
     for (const auto& place : places)
     {
-        juce::File chosen;
+        std::string chosen;
 
         if (place.namedFile)
         {
             searched.namedFile = place.path;
+            chosen = place.bytes();
 
-            if (! place.path.exists())
+            if (NativeFiles::kindOf (chosen) == NativeFiles::Kind::nothing)
                 return notFound();
-
-            chosen = place.path;
         }
         else
         {
             searched.searchedFolders.push_back (place.path);
-            chosen = chooseUpdateFile (place.path.findChildFiles (juce::File::findFiles, false, kUpdateFilePattern));
 
-            if (chosen == juce::File())
+            // Listed by the bytes of the names: a name that is not UTF-8 is
+            // still found, and still opened by its own bytes.
+            chosen = chooseNewest (NativeFiles::listFiles (place.bytes(), kUpdateFilePattern));
+
+            if (chosen.empty())
                 continue;
 
             // Gone between the listing and now: this place held a candidate, so
             // the search ends here as it always has.
-            if (! chosen.exists())
+            if (NativeFiles::kindOf (chosen) == NativeFiles::Kind::nothing)
                 return notFound();
         }
 
-        searched.chosen = chosen;
-        searched.error = applyUpdateFileCheck (chosen, checkUpdateFile (chosen), state);
+        // A named file is shown as it was named; a listed one as its text.
+        const auto shown = place.namedFile ? place.path : NativeFiles::shown (chosen);
+        searched.chosen = shown;
+        searched.chosenPath = chosen;
+        searched.error = applyUpdateFileCheck (shown, checkUpdateFile (chosen), state);
         return searched.error;
     }
 

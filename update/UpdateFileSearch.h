@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 // Update files are named trbkelo7__vNNN.bin: the prefix, three characters read
@@ -75,13 +76,24 @@ std::optional<int32_t> findUpdateFile (const juce::File& folder, UpdateFileState
 /**
     One place where the update file is looked for: a folder whose newest
     update file is taken, or a file named by the user, taken whatever its name.
+
+    path is what is shown; nativePath, when not empty, is the path's bytes as
+    the file system knows them (they need not be UTF-8), by which the place is
+    listed and its file read. An empty nativePath means path's own text.
 */
 struct UpdateFilePlace
 {
     juce::File path;
     bool namedFile = false;
+    std::string nativePath {};
 
-    bool operator== (const UpdateFilePlace& other) const { return path == other.path && namedFile == other.namedFile; }
+    /** The place of a path's bytes, shown as their text. */
+    static UpdateFilePlace fromNativePath (const std::string& bytes, bool named);
+
+    /** The bytes by which the place is listed or read. */
+    std::string bytes() const;
+
+    bool operator== (const UpdateFilePlace& other) const { return bytes() == other.bytes() && namedFile == other.namedFile; }
 };
 
 /**
@@ -93,17 +105,42 @@ struct UpdateFilePlace
 std::vector<UpdateFilePlace> updateFilePlaces (const juce::String& commandLinePath, const juce::File& programFolder,
                                                const juce::File& currentFolder, const juce::File& downloadFolder);
 
-/**
-    updateFilePlaces for this process: its executable's folder, its working
-    folder and the user's download folder. Message thread.
-*/
-std::vector<UpdateFilePlace> updateFilePlacesForThisProcess (const juce::String& commandLinePath);
+/** updateFilePlaces by the paths' bytes: the command line's path as it was
+    given (empty when none), the folders as the file system knows them. */
+std::vector<UpdateFilePlace> updateFilePlaces (const std::string& commandLinePath, const std::string& programFolder,
+                                               const std::string& currentFolder, const std::string& downloadFolder);
 
 /**
-    The user's download folder: XDG_DOWNLOAD_DIR as user-dirs.dirs in configHome
-    names it ("$HOME/..." or an absolute path), else home's "Downloads". A line
-    that cannot be read that way is passed over. Any thread.
+    updateFilePlaces for this process: its executable's folder, its working
+    folder and the user's download folder; commandLinePath is the argument's
+    bytes. What was wrong with the user's folder settings (user-dirs.dirs) is
+    added to problems, one line each, when problems is given. Message thread.
 */
+std::vector<UpdateFilePlace> updateFilePlacesForThisProcess (const std::string& commandLinePath,
+                                                             juce::StringArray* problems = nullptr);
+
+/** The largest user-dirs.dirs that is read; a larger one is not taken. */
+inline constexpr size_t kMaxUserDirsBytes = 64 * 1024;
+
+/**
+    The download folder that the content of a user-dirs.dirs names, as bytes:
+    the last line XDG_DOWNLOAD_DIR="$HOME/..." or ="/absolute/path" (home
+    stands for $HOME). Nothing when no line names one; a line that cannot be
+    read that way is passed over. The content may be any bytes. Any thread.
+*/
+std::optional<std::string> downloadFolderFromUserDirs (const std::string& content, const std::string& home);
+
+/**
+    The user's download folder as bytes: XDG_DOWNLOAD_DIR as user-dirs.dirs in
+    configHome names it, else home's "Downloads". The file is read only when it
+    is a regular file (links followed) of at most kMaxUserDirsBytes, opened
+    without waiting; anything else (a FIFO, a device, a folder, a larger file)
+    gives the default and a line in problems, when given. Any thread.
+*/
+std::string userDownloadFolder (const std::string& home, const std::string& configHome,
+                                juce::StringArray* problems = nullptr);
+
+/** userDownloadFolder for paths given as juce::File. Any thread. */
 juce::File userDownloadFolder (const juce::File& home, const juce::File& configHome);
 
 /** userDownloadFolder from $HOME and $XDG_CONFIG_HOME (else ~/.config). Any thread. */
@@ -115,6 +152,7 @@ struct UpdateFileSearchReport
     std::vector<juce::File> searchedFolders; // in the order they were searched
     juce::File namedFile; // the file named by the user, if one was
     juce::File chosen; // the file taken (and checked); none when nothing was found
+    std::string chosenPath; // the same file's path as bytes (empty: chosen's own text)
     std::optional<int32_t> error; // as findUpdateFile returns it
 };
 
@@ -125,7 +163,8 @@ struct UpdateFileSearchReport
 
     A named file that does not exist ends the search there, with
     ERR_FILE_NOT_FOUND: the user asked for that file and no other. A folder
-    that holds no update file passes the search on to the next place. Fills
+    that holds no update file passes the search on to the next place; an entry
+    named like one that names nothing (a dangling link) is passed over. Fills
     report (when given) with what was searched and taken. Message thread in the
     program; blocks only on the file system.
 */

@@ -85,6 +85,22 @@ class CommandLineWithoutDisplay(unittest.TestCase):
                 self.assertIn(words, result.stderr)
                 self.assertIn("--help", result.stderr)
 
+    def test_an_argument_that_is_not_utf8_ends_as_usual(self):
+        # A stray continuation byte far ahead of the argument's end (os.fsencode
+        # turns the escape back into the byte 0x80).
+        odd = "a\udc80" + "B" * 100
+        result = run_alone(odd)
+        self.assertEqual(result.returncode, EXIT_CANNOT_START, result.stderr)
+        self.assertIn("DISPLAY is not set", result.stderr)
+        for args, quoted in ((["--" + odd], True), ([odd, "second.bin"], False)):
+            with self.subTest(args=args):
+                result = run_alone(*args)
+                self.assertEqual(result.returncode, EXIT_USAGE, result.stderr)
+                self.assertEqual(len(result.stderr.splitlines()), 1, result.stderr)
+                if quoted:
+                    # The byte is shown as U+FFFD, never passed on raw.
+                    self.assertIn("'--a\ufffd" + "B" * 100 + "'", result.stderr)
+
     def test_no_display_or_one_that_cannot_be_opened_ends_with_one_line_and_status_1(self):
         for display, words in ((None, "DISPLAY is not set"), ("", "DISPLAY is not set"),
                                (unused_display(), "cannot open the display")):
@@ -203,6 +219,61 @@ class CommandLineEndToEnd(unittest.TestCase):
         self.assertEqual(self.log_line(walk, "update file"),
                          f"update file taken: {os.path.join(downloads, FILE_NAME)}, version {FILE_VERSION}, "
                          f"date stamp {FILE_STAMP}")
+
+    def test_names_that_are_not_utf8_are_found_and_taken_by_their_bytes(self):
+        # The current folder's name and the file's are not UTF-8; a dangling link
+        # named like a newer update file lies beside the program.
+        current = os.path.join(self.home, "cur\udcfe")
+        os.makedirs(current)
+        self.current = current
+        odd_name = "trbkelo7__v1\udcff3.bin"
+        walk = self.walk(update_file=os.path.join(current, "staging"))
+        os.rename(os.path.join(current, "staging"), os.path.join(current, odd_name))
+        # Never taken (not 18 characters), but listed: its stray continuation
+        # byte lies far ahead of the name's end.
+        with open(os.path.join(current, "trbkelo7__v\udc80" + "a" * 200 + ".bin"), "wb"):
+            pass
+        os.symlink("/nonexistent/trbkelo7", os.path.join(walk.folder, "trbkelo7__v999.bin"))
+        self.press(walk, "ok", ST_INITIAL)
+        walk.wait_for_status(ST_READY, "the ready screen")
+        shown = os.path.join(self.home, "cur\ufffd", "trbkelo7__v1\ufffd3.bin")
+        self.assertEqual(self.log_line(walk, "update file"),
+                         f"update file taken: {shown}, version {FILE_VERSION}, date stamp {FILE_STAMP}")
+        self.assertEqual(self.close(walk), EXIT_LEFT_BEFORE_WRITE, walk.program.output())
+
+        # Files named on the command line: relative to that folder, and one whose
+        # stray continuation byte lies far ahead of the argument's end.
+        far = "a\udc80" + "B" * 100 + ".bin"
+        os.rename(os.path.join(self.home, "cur\udcfe", odd_name), os.path.join(self.elsewhere, far))
+        os.symlink(os.path.join(self.elsewhere, far), os.path.join(current, odd_name))
+        for arg, taken in ((odd_name, shown),
+                           (os.path.join(self.elsewhere, far), os.path.join(self.elsewhere, "a\ufffd" + "B" * 100 + ".bin"))):
+            with self.subTest(arg=arg):
+                named = self.walk(update_file=os.path.join(self.elsewhere, FILE_NAME), args=[arg])
+                self.press(named, "ok", ST_INITIAL)
+                named.wait_for_status(ST_READY, "the ready screen")
+                self.assertEqual(self.log_line(named, "update file"),
+                                 f"update file taken: {taken}, version {FILE_VERSION}, date stamp {FILE_STAMP}")
+                self.assertEqual(self.close(named), EXIT_LEFT_BEFORE_WRITE, named.program.output())
+
+    def test_a_user_dirs_file_that_is_no_regular_file_neither_hangs_nor_is_read(self):
+        config = os.path.join(self.home, ".config")
+        os.makedirs(config)
+        user_dirs = os.path.join(config, "user-dirs.dirs")
+        downloads = os.path.join(self.home, "Downloads")
+        for what, make in (("a FIFO", lambda: os.mkfifo(user_dirs)),
+                           ("a link to /dev/zero", lambda: os.symlink("/dev/zero", user_dirs))):
+            with self.subTest(what=what):
+                if os.path.lexists(user_dirs):
+                    os.unlink(user_dirs)
+                make()
+                walk = self.walk(update_file=os.path.join(self.elsewhere, FILE_NAME))
+                self.assertEqual(self.log_line(walk, "download folder"),
+                                 f"download folder: {user_dirs} is not a regular file; using {downloads}")
+                self.press(walk, "ok", ST_INITIAL)
+                walk.wait_for_status(ERR_FILE_NOT_FOUND, "the file error screen")
+                self.assertIn(f"searched {walk.folder}, {self.current}, {downloads}", walk.program.output())
+                self.assertEqual(self.close(walk), EXIT_UPDATE_FAILED, walk.program.output())
 
 
 if __name__ == "__main__":

@@ -2,6 +2,7 @@
 
 #include "text/fonts/SystemFonts.h"
 
+#include "text/ExternalText.h"
 #include "text/TxtTables.h"
 #include "text/fonts/CoveredTypeface.h"
 
@@ -91,13 +92,13 @@ bool locateLoadableFace (FcPattern* face, SystemFonts::FaceLocation& where)
     if (FcPatternGetString (face, FC_FONTFORMAT, 0, &format) != FcResultMatch || format == nullptr)
         return false;
 
-    const auto formatName = juce::String::fromUTF8 (reinterpret_cast<const char*> (format));
+    const auto formatName = ExternalText::fromBytes (reinterpret_cast<const char*> (format));
 
     if (std::none_of (std::begin (kLoadableFormats), std::end (kLoadableFormats), [&] (const char* f)
                       { return formatName == f; }))
         return false;
 
-    where.file = juce::String::fromUTF8 (reinterpret_cast<const char*> (file));
+    where.file = ExternalText::fromBytes (reinterpret_cast<const char*> (file));
     where.index = 0;
 
     FcCharSet* characters = nullptr;
