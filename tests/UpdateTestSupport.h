@@ -1,19 +1,20 @@
 #pragma once
 
+#include "device/HidCtrl.h"
 #include "device/simulated/SimulatedController.h"
 #include "tests/MessageLoop.h"
 #include "tests/SimulatedDeviceTestSupport.h"
 #include "tools/UpdateImageBuilder.h"
-#include "ui/MainComponent.h"
 #include "update/ByteLayout.h"
+#include "update/UpdateProcedure.h"
 
 #include <functional>
 #include <memory>
 #include <vector>
 
 // What the update procedure's tests share: a folder holding one update file, and
-// one run of the main component's worker against the simulated controller with
-// the message loop turning on the test's (message) thread.
+// one run of the update procedure against the simulated controller with the
+// message loop turning on the test's (message) thread. No window takes part.
 namespace update_test
 {
 using Kind = ControllerModel::RequestKind;
@@ -68,7 +69,17 @@ struct UpdateFolder
     juce::File file = folder.getChildFile ("trbkelo7__v102.bin");
 };
 
-/** One main component on a freshly reset simulated controller. */
+/** What the procedure's listeners were told, as a front-end hears it. */
+struct ToldEvents final : public UpdateListener
+{
+    void statusChanged (int32_t newStatus) override { statuses.push_back (newStatus); }
+    void progressChanged (double newProgress) override { progress = newProgress; }
+
+    std::vector<int32_t> statuses;
+    double progress = 0.0;
+};
+
+/** One update procedure, on its own device link, on a freshly reset simulated controller. */
 struct UpdateRun
 {
     UpdateRun (const SimulatedScenario& scenario, const std::vector<uint8_t>& fileImage, int timeoutMs = kReplyTimeoutMs)
@@ -77,14 +88,30 @@ struct UpdateRun
         , replyTimeoutMs (timeoutMs)
     {
         sim().reset (scenario);
-        component = std::make_unique<MainComponent>();
-        component->setReplyTimeoutMs (replyTimeoutMs);
+        link = std::make_unique<HidCtrl>();
+        procedure = std::make_unique<UpdateProcedure> (*link);
+        procedure->setReplyTimeoutMs (replyTimeoutMs);
+        procedure->addListener (&told);
+        link->open (procedure.get());
     }
 
     ~UpdateRun()
     {
-        component.reset();
+        end();
         sim().waitUntilIdle (1000);
+    }
+
+    /** Ends the run as a front-end does when it goes: the worker stops, then the link
+        closes, then the procedure goes. */
+    void end()
+    {
+        if (procedure == nullptr)
+            return;
+
+        procedure->stop();
+        link->close();
+        procedure.reset();
+        link.reset();
     }
 
     static SimulatedController& sim() { return SimulatedController::instance(); }
@@ -95,7 +122,7 @@ struct UpdateRun
         never run out of a time-out shortened for another one. Before the worker starts. */
     void timeOutQuickly (Kind kind, int occurrence, int timeoutMs)
     {
-        component->setReplyTimeoutRule ([kind, occurrence, timeoutMs, otherMs = replyTimeoutMs, seen = 0] (const uint8_t* request) mutable
+        procedure->setReplyTimeoutRule ([kind, occurrence, timeoutMs, otherMs = replyTimeoutMs, seen = 0] (const uint8_t* request) mutable
                                         {
                                             if (ControllerModel::kindOf (request) == kind && ++seen == occurrence)
                                                 return timeoutMs;
@@ -104,17 +131,17 @@ struct UpdateRun
     }
 
     /** Lets whatever the simulator still has on its way (late replies, plug-ins after a
-        delay) happen, and every notice it posted reach the component. */
+        delay) happen, and every notice it posted reach the procedure. */
     static void deliverEverythingPending() { testsupport::settleSimulator(); }
 
-    int32_t status() const { return component->getStatus(); }
-    bool workerRunning() const { return component->isThreadRunning(); }
+    int32_t status() const { return procedure->getStatus(); }
+    bool workerRunning() const { return procedure->isWorkerRunning(); }
 
     /** The first "OK": checks the file and, with the controller there, lets the worker
         check the controller. True when the check ended (ready, an error, or no worker). */
     bool checkController()
     {
-        component->startCheck (folder.folder);
+        procedure->startCheck (folder.folder);
         return runUntil ([this]
                          { return ! workerRunning() || status() != ST_INITIAL; });
     }
@@ -122,7 +149,7 @@ struct UpdateRun
     /** "Start" once the check passed, then runs until the worker has ended. */
     bool writeUpdate (const std::function<void()>& onEachMessage = {})
     {
-        component->startUpdate();
+        procedure->startUpdate();
         return runUntil ([this, &onEachMessage]
                          {
                              if (onEachMessage)
@@ -156,7 +183,9 @@ struct UpdateRun
     std::vector<uint8_t> image;
     UpdateFolder folder;
     int replyTimeoutMs; // every request's wait for its reply, unless timeOutQuickly() says otherwise
-    std::unique_ptr<MainComponent> component;
+    ToldEvents told;
+    std::unique_ptr<HidCtrl> link;
+    std::unique_ptr<UpdateProcedure> procedure;
 };
 
 /** The requests of one kind, in order. */
