@@ -350,9 +350,9 @@ UpdateFigures runFullUpdate (const juce::File& folder, int latencyMicroseconds, 
     auto component = std::make_unique<MainComponent>();
 
     const auto checkStart = Clock::now();
-    component->startCheck (folder);
+    component->getProcedure().startCheck (folder);
     runMessageLoopUntil ([&]
-                         { return component->getStatus() != ST_INITIAL || ! component->isThreadRunning(); });
+                         { return component->getStatus() != ST_INITIAL || ! component->getProcedure().isWorkerRunning(); });
     const auto checkMs = millisecondsSince (checkStart);
 
     if (component->getStatus() != ST_READY)
@@ -360,7 +360,7 @@ UpdateFigures runFullUpdate (const juce::File& folder, int latencyMicroseconds, 
 
 #if TRB_BENCH_COUNTS_HEAP
     if (countHeap)
-        heap::watch ((pthread_t) component->getThreadId());
+        heap::watch ((pthread_t) component->getProcedure().getWorkerThreadId());
 #endif
 
     const auto writeStart = Clock::now();
@@ -372,7 +372,7 @@ UpdateFigures runFullUpdate (const juce::File& folder, int latencyMicroseconds, 
                              const auto status = component->getStatus();
                              return status == ST_COMPLETE || isErrorStatus (status); });
     figures.totalMs = checkMs + millisecondsSince (writeStart);
-    component->waitForThreadToExit (kStopTimeoutMs);
+    component->getProcedure().waitForWorkerToEnd (kStopTimeoutMs);
 
 #if TRB_BENCH_COUNTS_HEAP
     if (countHeap)

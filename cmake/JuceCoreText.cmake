@@ -18,51 +18,17 @@
 # well-formed sequence (stray continuation, overlong form, surrogate, beyond
 # U+10FFFF, cut short) becomes U+FFFD, measured and copied by the same walk.
 #
-# The changes are made to copies of the module's unity file and of the changed
-# file, in the build tree; every other file is read from the framework. Each
-# replacement must find its text: a framework whose code differs stops the
-# configure step here instead of building something unexamined.
+# The changes are made to copies of the module's files in the build tree, and
+# each must find its text (cmake/JucePatch.cmake).
 
-get_target_property(trb_core_sources juce_core INTERFACE_SOURCES)
-set(trb_core_unity "${trb_core_sources}")
-list(FILTER trb_core_unity INCLUDE REGEX "juce_core\\.cpp$")
-if(NOT trb_core_unity)
-    message(FATAL_ERROR "juce_core.cpp not found among the framework module's sources")
-endif()
-get_filename_component(trb_core_dir "${trb_core_unity}" DIRECTORY)
-set(trb_core_patched_dir "${CMAKE_BINARY_DIR}/juce-patched/juce_core")
-
-# Reads one of the module's files (a path inside the module) into trb_core_patch_text.
-macro(trb_core_patch_begin file)
-    set(trb_core_patch_file "${file}")
-    file(READ "${trb_core_dir}/${file}" trb_core_patch_text)
-    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${trb_core_dir}/${file}")
-endmacro()
-
-# Replaces the one occurrence of what in trb_core_patch_text.
-function(trb_core_replace_once what with)
-    string(FIND "${trb_core_patch_text}" "${what}" at)
-    if(at EQUAL -1)
-        message(FATAL_ERROR "JuceCoreText.cmake: the framework's ${trb_core_patch_file} does not hold "
-                            "the code this build changes; review the change for this version")
-    endif()
-    string(REPLACE "${what}" "${with}" changed "${trb_core_patch_text}")
-    set(trb_core_patch_text "${changed}" PARENT_SCOPE)
-endfunction()
-
-# Writes the changed file beside the copied unity file (only when it differs,
-# so that an unchanged framework rebuilds nothing).
-macro(trb_core_patch_end)
-    file(WRITE "${trb_core_patched_dir}/${trb_core_patch_file}.new" "${trb_core_patch_text}")
-    file(COPY_FILE "${trb_core_patched_dir}/${trb_core_patch_file}.new" "${trb_core_patched_dir}/${trb_core_patch_file}"
-         ONLY_IF_DIFFERENT)
-endmacro()
+include(JucePatch)
+trb_patch_module(juce_core)
 
 #------------------------------------------------------------------------------
-trb_core_patch_begin("text/juce_String.cpp")
+trb_patch_begin("text/juce_String.cpp")
 
 # The walk over UTF-8 bytes that both measures and copies.
-trb_core_replace_once(
+trb_replace_once(
 "    template <class CharPointer>
     static CharPointerType createFromCharPointer (const CharPointer text)
     {"
@@ -186,7 +152,7 @@ trb_core_replace_once(
     {")
 
 # A pointer pair of UTF-8: the bytes up to end or a null byte, checked.
-trb_core_replace_once(
+trb_replace_once(
 "        auto numBytes = (size_t) (reinterpret_cast<const char*> (end.getAddress())
                                    - reinterpret_cast<const char*> (start.getAddress()));
         auto dest = createUninitialisedBytes (numBytes + sizeof (CharType));
@@ -203,7 +169,7 @@ trb_core_replace_once(
     }")
 
 # A byte count (a std::string, a number's digits): checked as well.
-trb_core_replace_once(
+trb_replace_once(
 "        auto dest = createUninitialisedBytes (numChars * sizeof (CharType) + sizeof (CharType));
         CharPointerType (dest).writeWithCharLimit (CharPointer_UTF8 (src), (int) (numChars + 1));
         return dest;"
@@ -212,7 +178,7 @@ trb_core_replace_once(
 # Appended UTF-8 (operator+= with a char pointer, appending another string's
 # part) is checked the same way; what is not well-formed is appended as the
 # checked copy.
-trb_core_replace_once(
+trb_replace_once(
 "    auto extraBytesNeeded = getAddressDifference (endOfTextToAppend.getAddress(),
                                                   startOfTextToAppend.getAddress());
     jassert (extraBytesNeeded >= 0);
@@ -244,21 +210,18 @@ trb_core_replace_once(
 
 # Nothing is asserted about the bytes any more: whatever they are, they are
 # made safe.
-trb_core_replace_once(
+trb_replace_once(
 "            jassert (CharPointer_UTF8::isValidString (buffer, bufferSizeBytes));
             return String (CharPointer_UTF8 (buffer), CharPointer_UTF8 (buffer + bufferSizeBytes));"
 "            return String (CharPointer_UTF8 (buffer), CharPointer_UTF8 (buffer + bufferSizeBytes));")
 
-trb_core_patch_end()
+trb_patch_end()
 
 #------------------------------------------------------------------------------
 # The unity file, unchanged: copied so that it finds the changed file beside
 # itself and every other file of the module in the framework's folder.
-trb_core_patch_begin("juce_core.cpp")
-trb_core_replace_once("#include \"text/juce_String.cpp\"" "#include \"text/juce_String.cpp\"")
-trb_core_patch_end()
+trb_patch_begin("juce_core.cpp")
+trb_replace_once("#include \"text/juce_String.cpp\"" "#include \"text/juce_String.cpp\"")
+trb_patch_end()
 
-list(TRANSFORM trb_core_sources REPLACE "^.*juce_core\\.cpp$" "${trb_core_patched_dir}/juce_core.cpp")
-set_property(TARGET juce_core PROPERTY INTERFACE_SOURCES "${trb_core_sources}")
-set_source_files_properties("${trb_core_patched_dir}/juce_core.cpp" PROPERTIES
-    INCLUDE_DIRECTORIES "${trb_core_dir}")
+trb_patch_use_copied_unity_file()

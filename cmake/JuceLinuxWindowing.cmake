@@ -20,43 +20,11 @@
 #    framework lets go of the display with events in that queue, the message
 #    loop is asked to handle them.
 #
-# The changes are made to copies of the module's unity file and of the files it
-# changes, in the build tree; every other file is read from the framework. Each
-# replacement must find its text: a framework whose code differs stops the
-# configure step here instead of building something unexamined.
+# The changes are made to copies of the module's files in the build tree, and
+# each must find its text (cmake/JucePatch.cmake).
 
-get_target_property(trb_gui_basics_sources juce_gui_basics INTERFACE_SOURCES)
-list(FILTER trb_gui_basics_sources INCLUDE REGEX "juce_gui_basics\\.cpp$")
-if(NOT trb_gui_basics_sources)
-    message(FATAL_ERROR "juce_gui_basics.cpp not found among the framework module's sources")
-endif()
-get_filename_component(trb_gui_basics_dir "${trb_gui_basics_sources}" DIRECTORY)
-set(trb_patched_dir "${CMAKE_BINARY_DIR}/juce-patched/juce_gui_basics")
-
-# Reads one of the module's files (a path inside the module) into trb_patch_text.
-macro(trb_patch_begin file)
-    set(trb_patch_file "${file}")
-    file(READ "${trb_gui_basics_dir}/${file}" trb_patch_text)
-    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${trb_gui_basics_dir}/${file}")
-endmacro()
-
-# Replaces the one occurrence of what in trb_patch_text.
-function(trb_replace_once what with)
-    string(FIND "${trb_patch_text}" "${what}" at)
-    if(at EQUAL -1)
-        message(FATAL_ERROR "JuceLinuxWindowing.cmake: the framework's ${trb_patch_file} does not hold "
-                            "the code this build changes; review the change for this version")
-    endif()
-    string(REPLACE "${what}" "${with}" changed "${trb_patch_text}")
-    set(trb_patch_text "${changed}" PARENT_SCOPE)
-endfunction()
-
-# Writes the changed file beside the copied unity file (only when it differs,
-# so that an unchanged framework rebuilds nothing).
-macro(trb_patch_end)
-    file(WRITE "${trb_patched_dir}/${trb_patch_file}.new" "${trb_patch_text}")
-    file(COPY_FILE "${trb_patched_dir}/${trb_patch_file}.new" "${trb_patched_dir}/${trb_patch_file}" ONLY_IF_DIFFERENT)
-endmacro()
+include(JucePatch)
+trb_patch_module(juce_gui_basics)
 
 #------------------------------------------------------------------------------
 # 1. The idle frame clock.
@@ -168,6 +136,4 @@ trb_replace_once(
 ")
 trb_patch_end()
 
-set_property(TARGET juce_gui_basics PROPERTY INTERFACE_SOURCES "${trb_patched_dir}/juce_gui_basics.cpp")
-set_source_files_properties("${trb_patched_dir}/juce_gui_basics.cpp" PROPERTIES
-    INCLUDE_DIRECTORIES "${trb_gui_basics_dir}")
+trb_patch_use_copied_unity_file()

@@ -57,6 +57,18 @@ bool HidCtrl::write (const uint8_t* report)
     return util->writeReport (report);
 }
 
+int HidCtrl::takeInput (uint8_t* destination) noexcept
+{
+    const auto length = juce::jlimit (0, (int) HID_REPORT_SIZE, (int) inputLength);
+
+    if (length == 0)
+        return 0;
+
+    std::memcpy (destination, inputReport, (size_t) length);
+    std::memset (inputReport, 0, sizeof (inputReport));
+    return length;
+}
+
 int32_t HidCtrl::deviceNumber() const noexcept
 {
     return util != nullptr ? util->deviceNo.load() : -1;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "device/ControllerLink.h"
 #include "device/HidHandler.h"
 #include "device/TrbKelo7Hid.h"
 
@@ -12,16 +13,18 @@
 class HidUtil;
 
 /**
-    The controller as the main component sees it: opens the device link, keeps the
+    The controller as the program sees it: opens the device link, keeps the
     connection flag, the firmware version word and the last input report, and
-    forwards each device event to its listener.
+    forwards each device event to its listener (the update procedure), which
+    reaches the link itself through ControllerLink.
 
     States: Closed (no util), Waiting (util started, no controller), Connected.
-    Every method runs on the message thread except write, which the update worker
-    calls; connected is atomic for that reason. close must not overlap a write
-    (the worker has ended before the link is closed).
+    Every method runs on the message thread except write and isConnected, which
+    the update worker calls; connected is atomic for that reason. close must not
+    overlap a write (the worker has ended before the link is closed).
 */
-class HidCtrl final : public HidHandler
+class HidCtrl final : public HidHandler,
+                      public ControllerLink
 {
 public:
     HidCtrl() = default;
@@ -41,7 +44,14 @@ public:
 
     /** Writes one 64-byte report to the controller. False, sending nothing, while not
         connected; otherwise whether the library took it. Update worker thread. */
-    bool write (const uint8_t* report);
+    bool write (const uint8_t* report) override;
+
+    /** True while a controller is held (connected is set). Any thread. */
+    bool isConnected() const noexcept override { return connected.load() != 0; }
+
+    /** Copies the buffer's inputLength bytes (at most 64) to destination and clears the
+        buffer; returns the count, or 0 for none (the buffer is then left alone). Message thread. */
+    int takeInput (uint8_t* destination) noexcept override;
 
     /** Clears connection, version and buffer, then tells the listener. Message thread. */
     void hidDeviceRemoved() override;

@@ -59,7 +59,7 @@ struct Screens
         folder.deleteRecursively();
     }
 
-    void refresh() { component->handleAsyncUpdate(); }
+    void refresh() { component->refreshDisplay(); }
 
     void pressOk() { component->buttonClicked (&component->getOkButton()); }
 
@@ -168,7 +168,7 @@ TEST (MainComponent, EveryErrorShowsItsMessageIdentifierAndOnlyCloseAtTheRightSl
         SCOPED_TRACE (test.identifier);
         Screens screens;
         auto& c = *screens.component;
-        c.setStatus (test.status);
+        c.getProcedure().setStatus (test.status);
         screens.refresh();
 
         EXPECT_TRUE (screens.visibleOnly ({ &c.getCancelButton() }));
@@ -221,7 +221,7 @@ TEST (MainComponent, TheProgressScreenShowsOnlyTheBarInTheMainRegionsColour)
 
     // Pressing the hidden buttons' keys cannot end the program mid-write.
     c.buttonClicked (&c.getOkButton());
-    EXPECT_TRUE (c.isThreadRunning());
+    EXPECT_TRUE (c.getProcedure().isWorkerRunning());
 }
 
 TEST (MainComponent, TheCompletionScreenShowsOnlyOkAndItsPressEndsTheProgram)
@@ -232,7 +232,7 @@ TEST (MainComponent, TheCompletionScreenShowsOnlyOkAndItsPressEndsTheProgram)
 
     c.buttonClicked (&c.getOkButton());
     ASSERT_TRUE (runUntil ([&c]
-                           { return ! c.isThreadRunning(); }));
+                           { return ! c.getProcedure().isWorkerRunning(); }));
     screens.refresh();
 
     EXPECT_EQ (c.getStatus(), ST_COMPLETE);
@@ -251,7 +251,7 @@ TEST (MainComponent, ASecondOkDuringTheControllerCheckTouchesNothing)
     auto& c = *screens.component;
 
     screens.pressOk();
-    ASSERT_TRUE (c.isThreadRunning());
+    ASSERT_TRUE (c.getProcedure().isWorkerRunning());
     ASSERT_EQ (c.getStatus(), ST_INITIAL);
 
     // The file vanishing now would make a repeated search fail: the press must not search.
@@ -261,7 +261,7 @@ TEST (MainComponent, ASecondOkDuringTheControllerCheckTouchesNothing)
     ASSERT_TRUE (runUntil ([&c]
                            { return c.getStatus() != ST_INITIAL; }));
     EXPECT_EQ (c.getStatus(), ST_READY);
-    EXPECT_EQ (c.getFileState(), FILE_READY);
+    EXPECT_EQ (c.getProcedure().getFileState(), FILE_READY);
 }
 
 TEST (MainComponent, CloseStopsTheWorkerInEveryStatusItCanBePressedIn)
@@ -273,16 +273,16 @@ TEST (MainComponent, CloseStopsTheWorkerInEveryStatusItCanBePressedIn)
         Screens screens (scenario);
         auto& c = *screens.component;
         screens.pressOk();
-        ASSERT_TRUE (c.isThreadRunning());
+        ASSERT_TRUE (c.getProcedure().isWorkerRunning());
         c.buttonClicked (&c.getCancelButton());
-        EXPECT_FALSE (c.isThreadRunning());
+        EXPECT_FALSE (c.getProcedure().isWorkerRunning());
     }
     {
         Screens screens;
         auto& c = *screens.component;
         ASSERT_TRUE (screens.reachReady());
         c.buttonClicked (&c.getCancelButton());
-        EXPECT_FALSE (c.isThreadRunning());
+        EXPECT_FALSE (c.getProcedure().isWorkerRunning());
         EXPECT_EQ (c.getStatus(), ST_READY);
     }
 }
@@ -316,7 +316,7 @@ TEST (MainComponent, AnUnchangedScreenKeepsItsTextLayout)
     EXPECT_EQ (&c.getTextLayout().getGlyph (0), firstGlyphBefore);
     EXPECT_EQ (shownText (c), textBefore);
 
-    c.setStatus (ERR_PROTOCOL);
+    c.getProcedure().setStatus (ERR_PROTOCOL);
     screens.refresh();
     EXPECT_NE (shownText (c), textBefore);
 }
@@ -355,7 +355,7 @@ TEST (MainComponentOnScreen, EachScreenGivesTheFocusToItsDefaultButtonUnlessOneO
 
     // An error screen takes it from wherever it was to "Close".
     ASSERT_TRUE (guitest::focus (c.getOkButton()));
-    c.setStatus (ERR_PROTOCOL);
+    c.getProcedure().setStatus (ERR_PROTOCOL);
     screens.refresh();
     EXPECT_TRUE (paintedFocusOn (c.getCancelButton()));
 }

@@ -40,17 +40,30 @@ inline bool runUntil (const std::function<bool()>& condition, int timeoutMs)
     return true;
 }
 
+// The longest any wait of the suite may take, whatever moves on meanwhile: far
+// beyond a whole update under a sanitizer on a busy machine, and short of a
+// test's own time limit, so a wait that never ends fails with its assertion.
+constexpr int kLongestWaitMs = 10 * 60 * 1000;
+
 /** Runs the message loop until condition holds, for as long as the work it waits for
-    moves on: gives up only when progress() has not changed for stallMs. A long piece
-    of work (a whole update) takes what it takes on a slow machine; one that hangs
-    still ends the wait. */
-inline bool runWhileProgressing (const std::function<bool()>& condition, const std::function<int64_t()>& progress, int stallMs)
+    moves on: gives up when progress() has not changed for stallMs, and in any case
+    after overallMs. A long piece of work (a whole update) takes what it takes on a
+    slow machine; one that hangs, or that moves on for ever (a controller busy without
+    end), still ends the wait with a failure instead of holding the suite. */
+inline bool runWhileProgressing (const std::function<bool()>& condition, const std::function<int64_t()>& progress, int stallMs,
+                                 int overallMs = kLongestWaitMs)
 {
+    const auto giveUpAt = juce::Time::getMillisecondCounter() + (juce::uint32) overallMs;
+
     for (;;)
     {
         const auto before = progress();
+        const auto now = juce::Time::getMillisecondCounter();
 
-        if (runUntil (condition, stallMs))
+        if (now >= giveUpAt)
+            return condition();
+
+        if (runUntil (condition, juce::jmin (stallMs, (int) (giveUpAt - now))))
             return true;
 
         if (progress() == before)

@@ -247,7 +247,7 @@ TEST (MainComponentSleepLock, IsHeldFromStartUntilTheCompletionScreen)
     c.buttonClicked (&c.getOkButton());
     ASSERT_TRUE (runUntil ([&c]
                            { return c.getStatus() == ST_READY; }));
-    c.handleAsyncUpdate();
+    c.refreshDisplay();
     EXPECT_EQ (logind.inhibitors(), 0) << "not before Start";
 
     c.buttonClicked (&c.getOkButton());
@@ -258,8 +258,8 @@ TEST (MainComponentSleepLock, IsHeldFromStartUntilTheCompletionScreen)
     // The whole update follows: waited for as long as the controller keeps hearing from it.
     SimulatedController::instance().setBusyCount (0);
     ASSERT_TRUE (update_test::runUntil ([&c]
-                                        { return c.getStatus() == ST_COMPLETE && ! c.isThreadRunning(); }));
-    c.handleAsyncUpdate();
+                                        { return c.getStatus() == ST_COMPLETE && ! c.getProcedure().isWorkerRunning(); }));
+    c.refreshDisplay();
     EXPECT_TRUE (logind.waitForInhibitors (0));
 }
 
@@ -279,7 +279,7 @@ TEST (MainComponentSleepLock, EndsAtAnErrorScreenAndWhenTheProgramQuitsMidWrite)
         SimulatedController::instance().remove (device);
         ASSERT_TRUE (runUntil ([&c]
                                { return c.getStatus() == ERR_DEVICE_REMOVED; }));
-        c.handleAsyncUpdate();
+        c.refreshDisplay();
         EXPECT_TRUE (logind.waitForInhibitors (0));
     }
 

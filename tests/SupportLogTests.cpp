@@ -1,13 +1,14 @@
 #include "app/ExitStatus.h"
 #include "tests/UpdateTestSupport.h"
+#include "ui/SupportLog.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <unistd.h>
 
-// The support log as the main component writes it during real runs against the
-// simulated controller: what a supporter reads in the user's journal.
+// The support log as it hears the update procedure and the device link during real
+// runs against the simulated controller: what a supporter reads in the user's journal.
 namespace
 {
 using namespace update_test;
@@ -17,8 +18,19 @@ struct LoggedRun
     explicit LoggedRun (const SimulatedScenario& scenario)
         : run (scenario, makeUpdateImage ("1.02", kFileStamp, 5))
     {
-        run.component->getSupportLog().setSink ([this] (const juce::String& line)
-                                                { lines.add (line); });
+        // Wired as the window wires it; the lines are taken from the first check on,
+        // after the device link's opening line.
+        run.procedure->addListener (&log);
+        run.link->connectionObserver = [this] (bool arrived)
+        {
+            if (arrived)
+                log.controllerArrived (run.link->deviceNumber());
+            else
+                log.controllerRemoved();
+        };
+        log.deviceLinkOpened (run.link->isConnected() ? run.link->deviceNumber() : -1);
+        log.setSink ([this] (const juce::String& line)
+                     { lines.add (line); });
     }
 
     // The lines that begin with one of the prefixes, in order.
@@ -34,8 +46,9 @@ struct LoggedRun
         return found;
     }
 
-    UpdateRun run;
     juce::StringArray lines;
+    SupportLog log { [] (const juce::String&) {} };
+    UpdateRun run;
 };
 
 const juce::String kFileTaken = "update file taken: ";
@@ -59,7 +72,7 @@ TEST (SupportLog, APartialUpdateTellsOnlyTheRegionsItWrites)
     LoggedRun logged (scenario);
 
     ASSERT_TRUE (logged.run.runToTheEnd());
-    logged.run.component->updateDisplay();
+    logged.run.procedure->tellListenersNow();
     ASSERT_EQ (logged.run.status(), ST_COMPLETE);
 
     EXPECT_EQ (logged.linesStartingWith ({ "update file", "controller found", "regions", "write", "region", "result" }),
@@ -82,8 +95,8 @@ TEST (SupportLog, ARemovalTellsTheRegionsWrittenBeforeItAndTheErrorOnce)
     ASSERT_TRUE (logged.run.runToTheEnd());
     ASSERT_TRUE (runUntil ([&logged]
                            { return logged.run.status() == ERR_DEVICE_REMOVED; }));
-    logged.run.component->updateDisplay();
-    logged.run.component->updateDisplay();
+    logged.run.procedure->tellListenersNow();
+    logged.run.procedure->tellListenersNow();
 
     EXPECT_EQ (logged.linesStartingWith ({ "controller", "region written", "result" }),
                linesOf ({ "controller found: version 1.00, date stamp 20240101, node simulated",

@@ -110,7 +110,7 @@ int expectBlocks (const Requests& requests, const std::vector<ExpectedBlock>& bl
         const auto& checksum = requests[at++].bytes;
         EXPECT_EQ (checksum[0], block.command);
         EXPECT_EQ (checksum[1], SUB_CHECKSUM);
-        EXPECT_EQ (littleEndian32 (checksum, 2), MainComponent::byteSum (expected.data(), expected.size()));
+        EXPECT_EQ (littleEndian32 (checksum, 2), UpdateProcedure::byteSum (expected.data(), expected.size()));
         EXPECT_TRUE (onlyZerosFrom (checksum, 6));
 
         while (at < requests.size() && requests[at].kind == Kind::poll)
@@ -169,26 +169,26 @@ TEST (UpdateProcedure, AFullUpdateWritesAllThreeRegionsByteForByte)
 
     ASSERT_TRUE (run.checkController());
     ASSERT_EQ (run.status(), ST_READY);
-    EXPECT_EQ (run.component->getTotalBytes(), 0x120000);
-    EXPECT_EQ (run.component->getDeviceVersion(), "1.00");
-    EXPECT_EQ (run.component->getDeviceStamp(), 0x20240101u);
-    EXPECT_FALSE (run.component->isFullUpdate());
+    EXPECT_EQ (run.procedure->getTotalBytes(), 0x120000);
+    EXPECT_EQ (run.procedure->getDeviceVersion(), "1.00");
+    EXPECT_EQ (run.procedure->getDeviceStamp(), 0x20240101u);
+    EXPECT_FALSE (run.procedure->isFullUpdate());
 
     ProgressWatch progress;
     ASSERT_TRUE (run.writeUpdate ([&]
-                                  { progress.sample (run.component->getWorkerProgress()); }));
+                                  { progress.sample (run.procedure->getProgress()); }));
 
     EXPECT_EQ (run.status(), ST_COMPLETE);
-    EXPECT_TRUE (run.component->isCompleted());
-    EXPECT_TRUE (run.component->isFullUpdate());
-    EXPECT_EQ (run.component->getCurrentRegion(), kRegionCount);
+    EXPECT_TRUE (run.procedure->isCompleted());
+    EXPECT_TRUE (run.procedure->isFullUpdate());
+    EXPECT_EQ (run.procedure->getCurrentRegion(), kRegionCount);
 
     EXPECT_FALSE (progress.decreased);
     EXPECT_GT (progress.samples, 1000);
-    EXPECT_EQ (run.component->getWorkerProgress(), 1.0);
+    EXPECT_EQ (run.procedure->getProgress(), 1.0);
     EXPECT_TRUE (runUntil ([&]
-                           { return run.component->getProgress() == 1.0; }))
-        << "the value the progress bar reads never reached 1.0";
+                           { return run.told.progress == 1.0; }))
+        << "the progress told to the listeners (what the bar shows) never reached 1.0";
 
     ASSERT_TRUE (UpdateRun::sim().waitUntilIdle (kHangMs));
     const auto requests = UpdateRun::sim().receivedRequests();
@@ -214,19 +214,19 @@ TEST (UpdateProcedure, EqualStampsWriteTheExtraRegionAndTheHeadOfTheInfoRegionOn
 
     ASSERT_TRUE (run.checkController());
     ASSERT_EQ (run.status(), ST_READY);
-    EXPECT_EQ (run.component->getTotalBytes(), 0x81000);
-    EXPECT_EQ (run.component->getDeviceVersion(), "1.04");
-    EXPECT_EQ (run.component->getRegion (REGION_MAIN).state, REGION_SKIP);
-    EXPECT_EQ (run.component->getRegion (REGION_INFO).length, 0x1000);
+    EXPECT_EQ (run.procedure->getTotalBytes(), 0x81000);
+    EXPECT_EQ (run.procedure->getDeviceVersion(), "1.04");
+    EXPECT_EQ (run.procedure->getRegion (REGION_MAIN).state, REGION_SKIP);
+    EXPECT_EQ (run.procedure->getRegion (REGION_INFO).length, 0x1000);
 
     ProgressWatch progress;
     ASSERT_TRUE (run.writeUpdate ([&]
-                                  { progress.sample (run.component->getWorkerProgress()); }));
+                                  { progress.sample (run.procedure->getProgress()); }));
 
     EXPECT_EQ (run.status(), ST_COMPLETE);
-    EXPECT_FALSE (run.component->isFullUpdate());
+    EXPECT_FALSE (run.procedure->isFullUpdate());
     EXPECT_FALSE (progress.decreased);
-    EXPECT_EQ (run.component->getWorkerProgress(), 1.0);
+    EXPECT_EQ (run.procedure->getProgress(), 1.0);
 
     ASSERT_TRUE (UpdateRun::sim().waitUntilIdle (kHangMs));
     const auto requests = UpdateRun::sim().receivedRequests();
@@ -288,7 +288,7 @@ TEST (UpdateProcedure, TheProgressFollowsTheBytesSentWithinOnePiece)
     UpdateRun run (quickScenario(), image);
     ASSERT_TRUE (run.checkController());
     ASSERT_EQ (run.status(), ST_READY);
-    const auto total = (double) run.component->getTotalBytes();
+    const auto total = (double) run.procedure->getTotalBytes();
 
     // The worker publishes the progress of the bytes before a piece, then sends the
     // piece; the controller's count read before and after the progress brackets
@@ -301,7 +301,7 @@ TEST (UpdateProcedure, TheProgressFollowsTheBytesSentWithinOnePiece)
     ASSERT_TRUE (run.writeUpdate ([&]
                                   {
                                       const auto before = received.count();
-                                      const auto sent = run.component->getWorkerProgress() * total;
+                                      const auto sent = run.procedure->getProgress() * total;
                                       const auto after = received.count();
 
                                       if (before > 0 && after < (int64_t) total)
@@ -318,7 +318,7 @@ TEST (UpdateProcedure, TheProgressFollowsTheBytesSentWithinOnePiece)
     EXPECT_EQ (outsideThePiece, 0) << "first: " << firstOutside;
     EXPECT_GT (samplesDuringTheWrite, 1000);
     EXPECT_EQ (received.count(), (int64_t) total);
-    EXPECT_EQ (run.component->getWorkerProgress(), 1.0);
+    EXPECT_EQ (run.procedure->getProgress(), 1.0);
 }
 
 TEST (UpdateProcedure, AControllerWithAnErasedVersionTextReportsVersionZero)
@@ -329,14 +329,14 @@ TEST (UpdateProcedure, AControllerWithAnErasedVersionTextReportsVersionZero)
 
     ASSERT_TRUE (run.checkController());
     EXPECT_EQ (run.status(), ST_READY);
-    EXPECT_EQ (run.component->getDeviceVersion(), "0.00");
+    EXPECT_EQ (run.procedure->getDeviceVersion(), "0.00");
 }
 
 TEST (UpdateProcedure, ByteSumAddsTheBytesAsUnsignedValues)
 {
     const std::vector<uint8_t> erased (0x1000, 0xff);
-    EXPECT_EQ (MainComponent::byteSum (erased.data(), erased.size()), 0xFF000u);
-    EXPECT_EQ (MainComponent::byteSum (nullptr, 0), 0u);
+    EXPECT_EQ (UpdateProcedure::byteSum (erased.data(), erased.size()), 0xFF000u);
+    EXPECT_EQ (UpdateProcedure::byteSum (nullptr, 0), 0u);
 }
 
 //==============================================================================
@@ -350,7 +350,7 @@ TEST (UpdateProcedure, ARemovalBeforeTheCheckLeavesTheStatusAndTheCheckFindsNoCo
     UpdateRun::deliverEverythingPending();
     EXPECT_EQ (run.status(), ST_INITIAL);
 
-    run.component->startCheck (run.folder.folder);
+    run.procedure->startCheck (run.folder.folder);
     EXPECT_EQ (run.status(), ERR_NOT_CONNECTED);
     EXPECT_FALSE (run.workerRunning());
     EXPECT_TRUE (UpdateRun::sim().writeCalls().empty());
@@ -371,7 +371,7 @@ TEST (UpdateProcedure, ARemovalOnTheReadyScreenEndsInDeviceRemovedAndStaysThereA
 
     UpdateRun::sim().plugIn (device);
     UpdateRun::deliverEverythingPending();
-    run.component->startUpdate();
+    run.procedure->startUpdate();
     UpdateRun::deliverEverythingPending();
 
     EXPECT_EQ (run.status(), ERR_DEVICE_REMOVED);
@@ -425,7 +425,7 @@ TEST (UpdateProcedure, AReportThatArrivesWhileNoRequestWaitsIsNotTakenAsTheNextR
     ASSERT_TRUE (runUntil ([&]
                            { return UpdateRun::sim().callCount (SimulatedController::Function::input) > inputsBefore; }));
 
-    run.component->startUpdate();
+    run.procedure->startUpdate();
     ASSERT_TRUE (runUntil ([&]
                            { return ! run.workerRunning(); }));
     EXPECT_EQ (run.status(), ST_COMPLETE);
@@ -490,7 +490,7 @@ TEST (UpdateProcedure, AShortReplyIsJudgedWithoutTheBytesOfAnEarlierReply)
     ASSERT_TRUE (run.checkController());
     ASSERT_EQ (run.status(), ST_READY);
 
-    run.component->startUpdate();
+    run.procedure->startUpdate();
     ASSERT_TRUE (runUntil ([]
                            { return UpdateRun::received (Kind::poll) == 1; }));
 
@@ -508,7 +508,7 @@ TEST (UpdateProcedure, AShortReplyThatSaysEnoughIsAccepted)
     auto scenario = quickScenario();
     scenario.faults.push_back ({ Kind::statusQuery, 1, Action::noReply, 0, 0, 0 });
     UpdateRun run (scenario, makeUpdateImage ("1.05", kFileStamp), 10000);
-    run.component->startCheck (run.folder.folder);
+    run.procedure->startCheck (run.folder.folder);
     ASSERT_TRUE (runUntil ([]
                            { return UpdateRun::received (Kind::statusQuery) == 1; }));
 
@@ -520,7 +520,7 @@ TEST (UpdateProcedure, AShortReplyThatSaysEnoughIsAccepted)
 }
 
 //==============================================================================
-// Closing the program while the worker runs.
+// Closing the program (the front-end stops the procedure) while the worker runs.
 
 TEST (UpdateProcedure, ClosingWhileAReplyIsAwaitedWakesTheWorkerAtOnceAndSendsNothingMore)
 {
@@ -530,13 +530,13 @@ TEST (UpdateProcedure, ClosingWhileAReplyIsAwaitedWakesTheWorkerAtOnceAndSendsNo
     scenario.faults.push_back ({ Kind::dataPiece, 700, Action::lateReply, 0, 0, 60000 });
     UpdateRun run (scenario, makeUpdateImage ("1.05", kFileStamp), 120000);
     ASSERT_TRUE (run.checkController());
-    run.component->startUpdate();
+    run.procedure->startUpdate();
     ASSERT_TRUE (runUntil ([]
                            { return UpdateRun::received (Kind::dataPiece) == 700; }));
     settle (20);
 
     const auto started = juce::Time::getMillisecondCounter();
-    run.component->closeApplication();
+    run.procedure->stop();
     const auto took = juce::Time::getMillisecondCounter() - started;
 
     EXPECT_FALSE (run.workerRunning());
@@ -552,7 +552,7 @@ TEST (UpdateProcedure, ClosingAtAnyMomentOfTheTransferStopsTheWorkerWithoutAFini
         SCOPED_TRACE ("closed after " + std::to_string (piecesBeforeClose) + " pieces");
         UpdateRun run (quickScenario(), makeUpdateImage ("1.05", kFileStamp), 120000);
         ASSERT_TRUE (run.checkController());
-        run.component->startUpdate();
+        run.procedure->startUpdate();
         ASSERT_TRUE (runUntil ([piecesBeforeClose]
                                { return UpdateRun::received (Kind::dataPiece) >= piecesBeforeClose; }));
 
@@ -562,7 +562,7 @@ TEST (UpdateProcedure, ClosingAtAnyMomentOfTheTransferStopsTheWorkerWithoutAFini
                                { return UpdateRun::sim().callCount (SimulatedController::Function::input) > inputs; }));
 
         const auto started = juce::Time::getMillisecondCounter();
-        run.component->closeApplication();
+        run.procedure->stop();
         EXPECT_LT (juce::Time::getMillisecondCounter() - started, (juce::uint32) kStopTimeoutMs);
         EXPECT_FALSE (run.workerRunning());
 
@@ -580,12 +580,12 @@ TEST (UpdateProcedure, AControllerThatStaysBusyIsPolledUntilTheUserCloses)
     scenario.faults.push_back ({ Kind::poll, 1, Action::busyForever, 0, 0, 0 });
     UpdateRun run (scenario, makeUpdateImage ("1.05", kFileStamp));
     ASSERT_TRUE (run.checkController());
-    run.component->startUpdate();
+    run.procedure->startUpdate();
     ASSERT_TRUE (runUntil ([]
                            { return UpdateRun::received (Kind::poll) >= 4; }));
     EXPECT_EQ (run.status(), ST_BLOCK_WAIT);
 
-    run.component->closeApplication();
+    run.procedure->stop();
     EXPECT_FALSE (run.workerRunning());
     EXPECT_EQ (UpdateRun::sim().receivedRequests().back().kind, Kind::poll);
     EXPECT_EQ (run.status(), ST_BLOCK_WAIT);

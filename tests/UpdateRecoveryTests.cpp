@@ -37,7 +37,7 @@ bool flashHoldsTheThreeRegions (const std::vector<uint8_t>& flash, const std::ve
 }
 
 // Gives the count-th request of one kind a short reply time-out.
-MainComponent::ReplyTimeoutRule shortTimeoutFor (Kind kind, int count)
+UpdateProcedure::ReplyTimeoutRule shortTimeoutFor (Kind kind, int count)
 {
     auto seen = std::make_shared<int> (0); // the worker thread is its only user
 
@@ -174,7 +174,7 @@ TEST_P (UpdateInterruption, LeavesAControllerThatTheNextRunUpdatesCompletely)
         UpdateRun first (scenario, fileImage(), kReplyTimeoutMs);
 
         if (param.cut == Cut::noReply)
-            first.component->setReplyTimeoutRule (shortTimeoutFor (fault.kind, fault.occurrence));
+            first.procedure->setReplyTimeoutRule (shortTimeoutFor (fault.kind, fault.occurrence));
 
         ASSERT_TRUE (first.runToTheEnd());
         ASSERT_EQ (first.status(), expected);
@@ -200,7 +200,7 @@ TEST_P (UpdateInterruption, LeavesAControllerThatTheNextRunUpdatesCompletely)
 
     ASSERT_TRUE (second.runToTheEnd());
     EXPECT_EQ (second.status(), ST_COMPLETE);
-    EXPECT_TRUE (second.component->isFullUpdate());
+    EXPECT_TRUE (second.procedure->isFullUpdate());
     UpdateRun::sim().waitUntilIdle (1000);
 
     UpdateRun::sim().withModel ([] (ControllerModel& model)
@@ -253,9 +253,9 @@ TEST_P (ControllerStamp, DecidesTheCheck)
     if (GetParam().expected == ST_READY)
     {
         // Everything is written, as for a controller with an older stamp.
-        EXPECT_EQ (run.component->getRegion (REGION_MAIN).state, REGION_WRITE);
-        EXPECT_EQ (run.component->getRegion (REGION_INFO).length, kRegions[REGION_INFO].length);
-        EXPECT_EQ (run.component->getTotalBytes(), 0x120000);
+        EXPECT_EQ (run.procedure->getRegion (REGION_MAIN).state, REGION_WRITE);
+        EXPECT_EQ (run.procedure->getRegion (REGION_INFO).length, kRegions[REGION_INFO].length);
+        EXPECT_EQ (run.procedure->getTotalBytes(), 0x120000);
     }
 }
 
@@ -270,16 +270,16 @@ TEST (UpdateRecovery, AnUpdateWithEqualStampsCutOffLeavesAControllerThatGetsAFul
     scenario.stamp = kFileStamp;
     scenario.faults.push_back ({ Kind::dataPiece, 10, Action::noReply, 0, 0, 0 });
     UpdateRun first (scenario, fileImage(), kReplyTimeoutMs);
-    first.component->setReplyTimeoutRule (shortTimeoutFor (Kind::dataPiece, 10));
+    first.procedure->setReplyTimeoutRule (shortTimeoutFor (Kind::dataPiece, 10));
     ASSERT_TRUE (first.runToTheEnd());
     ASSERT_EQ (first.status(), ERR_TIMEOUT);
-    EXPECT_FALSE (first.component->isFullUpdate());
+    EXPECT_FALSE (first.procedure->isFullUpdate());
 
     ControllerModel leftBehind;
     UpdateRun::sim().withModel ([&leftBehind] (ControllerModel& model)
                                 { leftBehind = model; });
     EXPECT_EQ (leftBehind.installedStamp(), 0xFFFFFFFFu);
-    first.component.reset();
+    first.end();
 
     UpdateRun second (quickScenario(), fileImage(), kReplyTimeoutMs);
     UpdateRun::sim().withModel ([&leftBehind] (ControllerModel& model)
@@ -289,7 +289,7 @@ TEST (UpdateRecovery, AnUpdateWithEqualStampsCutOffLeavesAControllerThatGetsAFul
                                     model.powerCycle(); });
     ASSERT_TRUE (second.checkController());
     ASSERT_EQ (second.status(), ST_READY);
-    EXPECT_EQ (second.component->getTotalBytes(), 0x120000);
+    EXPECT_EQ (second.procedure->getTotalBytes(), 0x120000);
 }
 
 //==============================================================================
@@ -414,7 +414,10 @@ TEST (UpdateRecovery, AControllerBusyBeyondTheLimitEndsInTimeoutWithNothingSentA
     auto scenario = quickScenario();
     scenario.faults.push_back ({ Kind::poll, 1, Action::busyForever, 0, 0, 0 });
     UpdateRun run (scenario, fileImage(), kReplyTimeoutMs);
-    run.component->setBusyPollLimitMs (3 * kPollIntervalMs);
+    run.procedure->setBusyPollLimitMs (3 * kPollIntervalMs);
+    // Every busy reply counts as progress: without the limit the run would go on
+    // for ever, and this bound makes that a failure, not a stalled suite.
+    run.longestRunMs = kHangMs;
 
     ASSERT_TRUE (run.runToTheEnd());
     EXPECT_EQ (run.status(), ERR_TIMEOUT);

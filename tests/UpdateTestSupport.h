@@ -1,19 +1,20 @@
 #pragma once
 
+#include "device/HidCtrl.h"
 #include "device/simulated/SimulatedController.h"
 #include "tests/MessageLoop.h"
 #include "tests/SimulatedDeviceTestSupport.h"
 #include "tools/UpdateImageBuilder.h"
-#include "ui/MainComponent.h"
 #include "update/ByteLayout.h"
+#include "update/UpdateProcedure.h"
 
 #include <functional>
 #include <memory>
 #include <vector>
 
 // What the update procedure's tests share: a folder holding one update file, and
-// one run of the main component's worker against the simulated controller with
-// the message loop turning on the test's (message) thread.
+// one run of the update procedure against the simulated controller with the
+// message loop turning on the test's (message) thread. No window takes part.
 namespace update_test
 {
 using Kind = ControllerModel::RequestKind;
@@ -29,13 +30,20 @@ constexpr uint32_t kFileStamp = 0x20261209;
 
 /** Runs the message loop until condition holds, for as long as the controller keeps
     receiving requests: a whole update may take minutes under a sanitizer on a busy
-    machine. Gives up when the controller has heard nothing for kHangMs. */
-inline bool runUntil (const std::function<bool()>& condition)
+    machine. Gives up when the controller has heard nothing for kHangMs, or after
+    overallMs whatever it hears. */
+inline bool runWhileHeard (const std::function<bool()>& condition, int overallMs)
 {
     return testing_support::runWhileProgressing (
         condition, []
         { return (int64_t) SimulatedController::instance().callCount (SimulatedController::Function::write); },
-        kHangMs);
+        kHangMs, overallMs);
+}
+
+/** runWhileHeard with the suite's longest wait. */
+inline bool runUntil (const std::function<bool()>& condition)
+{
+    return runWhileHeard (condition, testing_support::kLongestWaitMs);
 }
 
 /** The same, giving up after timeoutMs whatever happens. */
@@ -68,7 +76,17 @@ struct UpdateFolder
     juce::File file = folder.getChildFile ("trbkelo7__v102.bin");
 };
 
-/** One main component on a freshly reset simulated controller. */
+/** What the procedure's listeners were told, as a front-end hears it. */
+struct ToldEvents final : public UpdateListener
+{
+    void statusChanged (int32_t newStatus) override { statuses.push_back (newStatus); }
+    void progressChanged (double newProgress) override { progress = newProgress; }
+
+    std::vector<int32_t> statuses;
+    double progress = 0.0;
+};
+
+/** One update procedure, on its own device link, on a freshly reset simulated controller. */
 struct UpdateRun
 {
     UpdateRun (const SimulatedScenario& scenario, const std::vector<uint8_t>& fileImage, int timeoutMs = kReplyTimeoutMs)
@@ -77,14 +95,30 @@ struct UpdateRun
         , replyTimeoutMs (timeoutMs)
     {
         sim().reset (scenario);
-        component = std::make_unique<MainComponent>();
-        component->setReplyTimeoutMs (replyTimeoutMs);
+        link = std::make_unique<HidCtrl>();
+        procedure = std::make_unique<UpdateProcedure> (*link);
+        procedure->setReplyTimeoutMs (replyTimeoutMs);
+        procedure->addListener (&told);
+        link->open (procedure.get());
     }
 
     ~UpdateRun()
     {
-        component.reset();
+        end();
         sim().waitUntilIdle (1000);
+    }
+
+    /** Ends the run as a front-end does when it goes: the worker stops, then the link
+        closes, then the procedure goes. */
+    void end()
+    {
+        if (procedure == nullptr)
+            return;
+
+        procedure->stop();
+        link->close();
+        procedure.reset();
+        link.reset();
     }
 
     static SimulatedController& sim() { return SimulatedController::instance(); }
@@ -95,7 +129,7 @@ struct UpdateRun
         never run out of a time-out shortened for another one. Before the worker starts. */
     void timeOutQuickly (Kind kind, int occurrence, int timeoutMs)
     {
-        component->setReplyTimeoutRule ([kind, occurrence, timeoutMs, otherMs = replyTimeoutMs, seen = 0] (const uint8_t* request) mutable
+        procedure->setReplyTimeoutRule ([kind, occurrence, timeoutMs, otherMs = replyTimeoutMs, seen = 0] (const uint8_t* request) mutable
                                         {
                                             if (ControllerModel::kindOf (request) == kind && ++seen == occurrence)
                                                 return timeoutMs;
@@ -104,30 +138,32 @@ struct UpdateRun
     }
 
     /** Lets whatever the simulator still has on its way (late replies, plug-ins after a
-        delay) happen, and every notice it posted reach the component. */
+        delay) happen, and every notice it posted reach the procedure. */
     static void deliverEverythingPending() { testsupport::settleSimulator(); }
 
-    int32_t status() const { return component->getStatus(); }
-    bool workerRunning() const { return component->isThreadRunning(); }
+    int32_t status() const { return procedure->getStatus(); }
+    bool workerRunning() const { return procedure->isWorkerRunning(); }
 
     /** The first "OK": checks the file and, with the controller there, lets the worker
         check the controller. True when the check ended (ready, an error, or no worker). */
     bool checkController()
     {
-        component->startCheck (folder.folder);
-        return runUntil ([this]
-                         { return ! workerRunning() || status() != ST_INITIAL; });
+        procedure->startCheck (folder.folder);
+        return runWhileHeard ([this]
+                              { return ! workerRunning() || status() != ST_INITIAL; },
+                              longestRunMs);
     }
 
     /** "Start" once the check passed, then runs until the worker has ended. */
     bool writeUpdate (const std::function<void()>& onEachMessage = {})
     {
-        component->startUpdate();
-        return runUntil ([this, &onEachMessage]
-                         {
-                             if (onEachMessage)
-                                 onEachMessage();
-                             return ! workerRunning(); });
+        procedure->startUpdate();
+        return runWhileHeard ([this, &onEachMessage]
+                              {
+                                  if (onEachMessage)
+                                      onEachMessage();
+                                  return ! workerRunning(); },
+                              longestRunMs);
     }
 
     /** The check and, when it passed, the update, to the worker's end. */
@@ -139,9 +175,14 @@ struct UpdateRun
         if (status() == ST_READY)
             return writeUpdate();
 
-        return runUntil ([this]
-                         { return ! workerRunning(); });
+        return runWhileHeard ([this]
+                              { return ! workerRunning(); },
+                              longestRunMs);
     }
+
+    // How long a check or a write may take in all, however busy the controller
+    // keeps the worker; a test that knows its run is short gives less.
+    int longestRunMs = testing_support::kLongestWaitMs;
 
     /** How many requests of a kind the controller has received; cheap enough to ask
         on every message. */
@@ -156,7 +197,9 @@ struct UpdateRun
     std::vector<uint8_t> image;
     UpdateFolder folder;
     int replyTimeoutMs; // every request's wait for its reply, unless timeOutQuickly() says otherwise
-    std::unique_ptr<MainComponent> component;
+    ToldEvents told;
+    std::unique_ptr<HidCtrl> link;
+    std::unique_ptr<UpdateProcedure> procedure;
 };
 
 /** The requests of one kind, in order. */

@@ -6,8 +6,11 @@ constexpr int kBoldStyle = juce::Font::bold;
 } // namespace
 
 MainComponent::MainComponent()
-    : juce::Thread ("UpdatingThread")
 {
+    // The log first: it writes each event before the screen shows it.
+    procedure->addListener (&supportLog);
+    procedure->addListener (this);
+
     auto* catalogue = TxtLoader::getInstance();
 
     langLookAndFeel.setDefaultSansSerifTypefaceName (FontResolvingLookAndFeel::kDefaultSansSerifName);
@@ -43,7 +46,6 @@ MainComponent::MainComponent()
         button->setColour (juce::TextButton::buttonOnColourId, juce::Colour (kBackgroundColour));
     }
 
-    ctrl = std::make_unique<HidCtrl>();
     ctrl->connectionObserver = [this] (bool arrived)
     {
         if (arrived)
@@ -51,7 +53,7 @@ MainComponent::MainComponent()
         else
             supportLog.controllerRemoved();
     };
-    ctrl->open (this);
+    ctrl->open (procedure.get());
     supportLog.deviceLinkOpened (ctrl->connected.load() != 0 ? ctrl->deviceNumber() : -1);
 
     focusFollower.onFocusChange = [this]
@@ -63,10 +65,12 @@ MainComponent::~MainComponent()
 {
     juce::Desktop::getInstance().removeFocusChangeListener (&focusFollower);
 
-    // The worker uses the device link and the regions: it must have stopped
-    // before any of them goes, also when the program is told to quit mid-update.
-    stopWorker();
-    cancelPendingUpdate();
+    // The worker uses the device link: it must have stopped before the link is
+    // closed, also when the program is told to quit mid-update; the link forgets the
+    // procedure as its listener before the procedure goes.
+    procedure->stop();
+    procedure->removeListener (this);
+    procedure->removeListener (&supportLog);
 
     languageBox.reset();
     progressBar.reset();
@@ -75,6 +79,7 @@ MainComponent::~MainComponent()
     progressLookAndFeel.reset();
 
     ctrl->close();
+    procedure.reset();
     ctrl.reset();
 
     if (&juce::LookAndFeel::getDefaultLookAndFeel() == &langLookAndFeel)
@@ -84,93 +89,33 @@ MainComponent::~MainComponent()
 }
 
 //==============================================================================
-void MainComponent::startCheck()
-{
-    startCheck (updateFilePlaces);
-}
-
-void MainComponent::startCheck (const juce::File& folder)
-{
-    startCheck (std::vector<UpdateFilePlace> { { folder, false } });
-}
-
-void MainComponent::startCheck (const std::vector<UpdateFilePlace>& places)
-{
-    // While the worker checks the controller the status is still ST_INITIAL; a
-    // further press must not touch what the worker uses.
-    if (isThreadRunning() || status.get() != ST_INITIAL)
-        return;
-
-    findUpdateFile (places);
-
-    if (isFileErrorStatus (status.get()))
-        return;
-
-    if (ctrl->connected == 0)
-    {
-        setStatus (ERR_NOT_CONNECTED);
-        return;
-    }
-
-    replyEvent.reset();
-    startThread();
-}
-
-void MainComponent::startUpdate()
-{
-    if (status.setIf (ST_READY, ST_PREPARE))
-    {
-        updateStarted = true;
-        supportLog.writeStarted();
-        notify(); // the worker sleeps on the ready screen until told
-    }
-}
-
 void MainComponent::closeApplication()
 {
-    // The exit flag before the reply is cleared: a worker that has just been woken
-    // by a real reply and then takes the cleared one sees the flag and leaves it
-    // unjudged, instead of reading the zeros as a wrong reply.
-    signalThreadShouldExit();
-
-    {
-        const juce::ScopedLock sl (replyLock);
-        inReport.fill (0);
-    }
-
-    stopWorker();
+    procedure->stop();
 
     if (auto* app = juce::JUCEApplicationBase::getInstance())
         app->systemRequestedQuit();
 }
 
-void MainComponent::findUpdateFile()
+void MainComponent::refreshDisplay()
 {
-    findUpdateFile (updateFilePlaces);
-}
-
-void MainComponent::findUpdateFile (const juce::File& folder)
-{
-    findUpdateFile (std::vector<UpdateFilePlace> { { folder, false } });
-}
-
-void MainComponent::findUpdateFile (const std::vector<UpdateFilePlace>& places)
-{
-    // Only an image that this search checked may be written.
-    file.checkedImage = nullptr;
-
-    UpdateFileSearchReport report;
-    const auto error = ::findUpdateFile (places, file, &report);
-    supportLog.fileSearched (report, file);
-
-    if (error.has_value())
-        setStatus (*error);
-}
-
-//==============================================================================
-void MainComponent::handleAsyncUpdate()
-{
-    const juce::ScopedLock sl (displayLock);
-    progress = workerProgress.load();
+    progress = procedure->getProgress();
     updateDisplay();
+}
+
+void MainComponent::statusChanged (int32_t)
+{
+    refreshDisplay();
+}
+
+void MainComponent::progressChanged (double newProgress)
+{
+    // The bar repaints itself from the value; the texts do not follow the progress.
+    progress = newProgress;
+}
+
+void MainComponent::regionWritten (int, const UpdateRegion&)
+{
+    // The bar's colour follows the region being written.
+    refreshDisplay();
 }

@@ -97,14 +97,14 @@ void MainComponent::resized()
 
     // updateDisplay logged the screen before the box and the bar had their new places.
     if (ScreenLog::isEnabled())
-        logScreen (status.get(), screenFor (status.get()));
+        logScreen (getStatus(), screenFor (getStatus()));
 }
 
 void MainComponent::paint (juce::Graphics& g)
 {
     g.fillAll (juce::Colour (kBackgroundColour));
 
-    if (isErrorStatus (status.get()))
+    if (isErrorStatus (getStatus()))
     {
         const auto icon = getWarningIcon();
         g.drawImage (icon, kWarningIconArea.toFloat(), juce::RectanglePlacement::stretchToFit);
@@ -119,7 +119,7 @@ void MainComponent::paint (juce::Graphics& g)
 
 void MainComponent::giveDefaultFocus()
 {
-    const auto statusValue = status.get();
+    const auto statusValue = getStatus();
     juce::Component* target = nullptr;
     juce::Array<juce::Component*> mayKeep;
 

@@ -40,10 +40,11 @@ MainComponent::Screen MainComponent::screenFor (int32_t statusValue) const
     }
     else if (statusValue == ST_READY)
     {
-        if (file.fileState == FILE_READY)
+        if (procedure->getFileState() == FILE_READY)
         {
             screen.heading = formatText (text (TXT_UPDATE_INTRO), model);
-            screen.body = versionText (TXT_CURRENT_VERSION, deviceVersion) + "\n" + versionText (TXT_UPDATE_VERSION, file.fileVersion);
+            screen.body = versionText (TXT_CURRENT_VERSION, procedure->getDeviceVersion()) + "\n"
+                          + versionText (TXT_UPDATE_VERSION, procedure->getFileVersion());
         }
     }
     else if (statusValue >= ST_BLOCK_HEADER && statusValue <= ST_BLOCK_WAIT)
@@ -69,8 +70,6 @@ MainComponent::Screen MainComponent::screenFor (int32_t statusValue) const
 
 void MainComponent::updateDisplay()
 {
-    supportLog.statusSeen (*this);
-
     auto* catalogue = TxtLoader::getInstance();
     const auto languageFont = catalogue->getFontName (catalogue->getLanguage());
     juce::Font::setFallbackFontName (languageFont);
@@ -78,7 +77,7 @@ void MainComponent::updateDisplay()
     if (auto* window = getParentComponent())
         window->setName (text (TXT_APP_TITLE));
 
-    const auto statusValue = status.get();
+    const auto statusValue = getStatus();
     const auto screen = screenFor (statusValue);
 
     if (statusValue >= ST_PREPARE && statusValue < ST_COMPLETE)
@@ -86,8 +85,8 @@ void MainComponent::updateDisplay()
     else
         sleepInhibitor->release();
 
-    // The worker asks for a refresh on every pass; an unchanged screen keeps its
-    // layout instead of being laid out again a thousand times a second.
+    // A refresh comes with every change of the procedure's status; an unchanged
+    // screen keeps its layout instead of being laid out again each time.
     const DisplayKey key { statusValue, catalogue->getLanguage(), getWidth(), getHeight(), screen.heading + screen.body + screen.single + screen.errorText };
 
     const auto changed = key != laidOutKey;
@@ -195,9 +194,9 @@ void MainComponent::updateControls (int32_t statusValue, const juce::String& lan
         okButton->setVisible (false);
         cancelButton->setVisible (false);
 
-        if (currentRegion.load() == REGION_MAIN)
+        if (procedure->getCurrentRegion() == REGION_MAIN)
             progressBar->setColour (juce::ProgressBar::backgroundColourId, juce::Colour (kMainRegionBarColour));
-        else if (! fullUpdate.load())
+        else if (! procedure->isFullUpdate())
             progressBar->setColour (juce::ProgressBar::backgroundColourId, juce::Colour (kBarColour));
     }
     else if (statusValue == ST_COMPLETE)
@@ -225,9 +224,8 @@ void MainComponent::updateControls (int32_t statusValue, const juce::String& lan
 
 void MainComponent::showButtons (const juce::String& okCaption, const juce::String& cancelCaption)
 {
-    // Setting a caption again repaints its button: done on every refresh (the
-    // worker asks for one each millisecond), both buttons would be redrawn a
-    // thousand times a second for an unchanged screen.
+    // Setting a caption again repaints its button: done on every refresh, both
+    // buttons would be redrawn each time for an unchanged screen.
     for (auto [button, caption] : { std::pair { okButton.get(), &okCaption }, std::pair { cancelButton.get(), &cancelCaption } })
         if (button->getButtonText() != *caption)
             button->setCaption (*caption);
@@ -249,7 +247,7 @@ void MainComponent::buttonClicked (juce::Button* button)
     if (button != okButton.get())
         return;
 
-    switch (status.get())
+    switch (getStatus())
     {
         case ST_INITIAL:
             startCheck();
@@ -261,7 +259,7 @@ void MainComponent::buttonClicked (juce::Button* button)
             return;
 
         default:
-            if (! updateStarted || (status.get() == ST_COMPLETE && completed.load() == 1))
+            if (! procedure->hasWriteStarted() || (getStatus() == ST_COMPLETE && procedure->isCompleted()))
                 closeApplication();
             return;
     }

@@ -3,9 +3,9 @@
 #include "app/ExitStatus.h"
 #include "device/DeviceNodes.h"
 #include "text/ExternalText.h"
-#include "ui/MainComponent.h"
 #include "ui/StandardErrorWriter.h"
 #include "update/NativeFiles.h"
+#include "update/Status.h"
 
 #include <algorithm>
 #include <array>
@@ -190,55 +190,38 @@ void SupportLog::writeStarted()
     started = true;
 }
 
-void SupportLog::statusSeen (const MainComponent& component)
+void SupportLog::controllerChecked (const juce::String& deviceVersion,
+                                    uint32_t deviceStamp,
+                                    const std::array<UpdateRegion, kRegionCount>& regions)
 {
-    const auto status = component.getStatus();
+    write ("controller found: version " + deviceVersion + ", date stamp " + stampText (deviceStamp) + ", node " + controllerNode);
 
-    if (! controllerChecked && (status == ST_READY || (status >= ST_PREPARE && status <= ST_COMPLETE)))
+    juce::StringArray toWrite;
+
+    for (int i = 0; i < kRegionCount; ++i)
+        if (regions[(size_t) i].state == REGION_WRITE)
+            toWrite.add (regionText (i, regions[(size_t) i]));
+
+    write ("regions to write: " + toWrite.joinIntoString ("; "));
+}
+
+void SupportLog::regionWritten (int index, const UpdateRegion& region)
+{
+    write ("region written: " + regionText (index, region));
+}
+
+void SupportLog::updateEnded (int32_t result)
+{
+    if (result == ST_COMPLETE)
     {
-        controllerChecked = true;
-        write ("controller found: version " + component.getDeviceVersion() + ", date stamp "
-               + stampText (component.getDeviceStamp()) + ", node " + controllerNode);
-
-        juce::StringArray toWrite;
-
-        for (int i = 0; i < kRegionCount; ++i)
-            if (component.getRegion (i).state == REGION_WRITE)
-                toWrite.add (regionText (i, component.getRegion (i)));
-
-        write ("regions to write: " + toWrite.joinIntoString ("; "));
-    }
-
-    if (status >= ST_PREPARE && status <= ST_COMPLETE)
-        writeStarted();
-
-    // A region is written once the worker has moved past it, and all of them are
-    // at the completion; after an error, those it had moved past are written.
-    if (started)
-    {
-        const auto reached = status == ST_COMPLETE ? kRegionCount : juce::jlimit (0, kRegionCount, (int) component.getCurrentRegion());
-
-        for (; regionsTold < reached; ++regionsTold)
-            if (component.getRegion (regionsTold).state == REGION_WRITE)
-                write ("region written: " + regionText (regionsTold, component.getRegion (regionsTold)));
-    }
-
-    if (resultTold)
-        return;
-
-    if (status == ST_COMPLETE)
-    {
-        resultTold = true;
         write ("result: complete");
+        return;
     }
-    else if (isErrorStatus (status))
-    {
-        resultTold = true;
-        write ("result: error 0x" + formatErrorId (status) + ", " + describeError (status));
 
-        if (status == ERR_NOT_CONNECTED)
-            reportAccessProblems();
-    }
+    write ("result: error 0x" + formatErrorId (result) + ", " + describeError (result));
+
+    if (result == ERR_NOT_CONNECTED)
+        reportAccessProblems();
 }
 
 void SupportLog::displayLost()

@@ -1,13 +1,12 @@
 #pragma once
 
 #include "update/UpdateFileSearch.h"
+#include "update/UpdateListener.h"
 
 #include <juce_core/juce_core.h>
 
 #include <array>
 #include <functional>
-
-class MainComponent;
 
 /**
     What the updater does, one line per event on stderr, for whoever supports
@@ -35,12 +34,12 @@ class MainComponent;
     Whatever a line quotes (names, versions, folders) is shown with its control
     characters escaped, so one event is always one line.
 
-    The update's own events are read off the main component each time its
-    display is rebuilt (statusSeen), so the worker is never asked to log.
+    The update's own events come from the update procedure, to which the log
+    listens (UpdateListener), so the worker is never asked to log.
     Message thread only; writing never fails in a way the program would notice,
     and never waits for a stderr that is not being read (StandardErrorWriter).
 */
-class SupportLog final
+class SupportLog final : public UpdateListener
 {
 public:
     using Sink = std::function<void (const juce::String& line)>;
@@ -65,14 +64,21 @@ public:
     void controllerRemoved();
 
     /** The file search ended with report; state holds what the check read. */
-    void fileSearched (const UpdateFileSearchReport& report, const UpdateFileState& state);
+    void fileSearched (const UpdateFileSearchReport& report, const UpdateFileState& state) override;
+
+    /** The controller passed its check: its version and stamp, and the regions to write. */
+    void controllerChecked (const juce::String& deviceVersion,
+                            uint32_t deviceStamp,
+                            const std::array<UpdateRegion, kRegionCount>& regions) override;
 
     /** The user pressed "Start" and the write begins. */
-    void writeStarted();
+    void writeStarted() override;
 
-    /** Logs what changed in the update since the last call: the controller's check, the
-        regions chosen, each region written, the result. */
-    void statusSeen (const MainComponent& component);
+    /** The worker has moved past a region it wrote. */
+    void regionWritten (int index, const UpdateRegion& region) override;
+
+    /** The update ended with result (ST_COMPLETE or an error). */
+    void updateEnded (int32_t result) override;
 
     /** The connection to the display broke; the program is about to end. */
     void displayLost();
@@ -105,10 +111,7 @@ private:
 
     Sink sink;
     juce::String controllerNode;
-    bool controllerChecked = false;
     bool started = false;
-    bool resultTold = false;
-    int regionsTold = 0; // regions (by index) whose writing has been looked at
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (SupportLog)
 };

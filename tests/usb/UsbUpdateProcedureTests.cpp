@@ -1,14 +1,16 @@
+#include "device/HidCtrl.h"
 #include "tests/usb/EmulatedHidBus.h"
 #include "tests/usb/WorkerLoop.h"
 #include "tools/UpdateImageBuilder.h"
 #include "ui/MainComponent.h"
 #include "update/UpdateFile.h"
+#include "update/UpdateProcedure.h"
 
 #include <gtest/gtest.h>
 
 /*
-    The updater's own worker (MainComponent) on the Linux USB library, against
-    an emulated controller: what the updater program does with a real one.
+    The updater's own update procedure on the Linux USB library, against an
+    emulated controller: what the updater program does with a real one.
 */
 
 namespace
@@ -44,11 +46,26 @@ std::vector<uint8_t> slice (const std::vector<uint8_t>& bytes, int64_t offset, i
     return { bytes.begin() + offset, bytes.begin() + offset + length };
 }
 
-bool checkController (MainComponent& component, const UpdateFolder& folder)
+// The update procedure on a device link of its own, as the program holds them.
+struct Updater
 {
-    component.startCheck (folder.folder);
+    Updater() { link.open (&procedure); }
+
+    ~Updater()
+    {
+        procedure.stop();
+        link.close();
+    }
+
+    HidCtrl link;
+    UpdateProcedure procedure { link };
+};
+
+bool checkController (UpdateProcedure& procedure, const UpdateFolder& folder)
+{
+    procedure.startCheck (folder.folder);
     return pumpUntil ([&]
-                      { return ! component.isThreadRunning() || component.getStatus() != ST_INITIAL; },
+                      { return ! procedure.isWorkerRunning() || procedure.getStatus() != ST_INITIAL; },
                       kWaitMs);
 }
 } // namespace
@@ -62,15 +79,15 @@ TEST (UsbUpdateProcedure, AFullUpdateWritesAllThreeRegionsByteForByte)
 
     const auto image = makeUpdateImage ("1.05", 0x20261209, 7);
     UpdateFolder folder (image);
-    auto component = std::make_unique<MainComponent>();
+    auto updater = std::make_unique<Updater>();
 
-    ASSERT_TRUE (checkController (*component, folder));
-    ASSERT_EQ (component->getStatus(), ST_READY);
+    ASSERT_TRUE (checkController (updater->procedure, folder));
+    ASSERT_EQ (updater->procedure.getStatus(), ST_READY);
 
-    component->startUpdate();
+    updater->procedure.startUpdate();
     ASSERT_TRUE (runWhileTheControllerHears (controller, [&]
-                                             { return ! component->isThreadRunning(); }));
-    EXPECT_EQ (component->getStatus(), ST_COMPLETE);
+                                             { return ! updater->procedure.isWorkerRunning(); }));
+    EXPECT_EQ (updater->procedure.getStatus(), ST_COMPLETE);
 
     // The finish request has no reply; it has reached the controller when the
     // worker has ended, give or take the transport.
@@ -85,7 +102,7 @@ TEST (UsbUpdateProcedure, AFullUpdateWritesAllThreeRegionsByteForByte)
         for (const auto& region : kRegions)
             EXPECT_EQ (slice (model.flash(), region.deviceAddress, region.length), slice (image, region.fileOffset, region.length)); });
 
-    component.reset();
+    updater.reset();
 }
 
 TEST (UsbUpdateProcedure, UnpluggingMidUpdateEndsIn0x0E37WithNothingSentAfterIt)
@@ -93,22 +110,22 @@ TEST (UsbUpdateProcedure, UnpluggingMidUpdateEndsIn0x0E37WithNothingSentAfterIt)
     EmulatedHidBus bus;
     auto& controller = bus.plugIn (EmulatedUsbIdentity());
     UpdateFolder folder (makeUpdateImage ("1.05", 0x20261209, 9));
-    auto component = std::make_unique<MainComponent>();
+    auto updater = std::make_unique<Updater>();
 
-    ASSERT_TRUE (checkController (*component, folder));
-    ASSERT_EQ (component->getStatus(), ST_READY);
+    ASSERT_TRUE (checkController (updater->procedure, folder));
+    ASSERT_EQ (updater->procedure.getStatus(), ST_READY);
 
-    component->startUpdate();
+    updater->procedure.startUpdate();
     ASSERT_TRUE (pumpUntil ([&]
                             { return controller.requestCount() >= 1000; },
                             kWaitMs));
     bus.unplug (controller);
 
     ASSERT_TRUE (pumpUntil ([&]
-                            { return ! component->isThreadRunning(); },
+                            { return ! updater->procedure.isWorkerRunning(); },
                             kWaitMs));
-    EXPECT_EQ (component->getStatus(), ERR_DEVICE_REMOVED);
-    EXPECT_EQ (formatErrorId (component->getStatus()), "0E37");
+    EXPECT_EQ (updater->procedure.getStatus(), ERR_DEVICE_REMOVED);
+    EXPECT_EQ (formatErrorId (updater->procedure.getStatus()), "0E37");
 
     // Whatever reached the controller did so before the removal was told; after
     // it nothing more arrives, and no block was closed or finish sent.
@@ -120,7 +137,7 @@ TEST (UsbUpdateProcedure, UnpluggingMidUpdateEndsIn0x0E37WithNothingSentAfterIt)
         EXPECT_EQ (model.finishCount(), 0);
         EXPECT_EQ (model.requestCount (ControllerModel::RequestKind::checksum), 0); });
 
-    component.reset();
+    updater.reset();
 }
 
 TEST (UsbUpdateProcedure, AnUpdateCutOffByUnpluggingIsFinishedByRunningTheUpdaterAgain)
@@ -129,20 +146,20 @@ TEST (UsbUpdateProcedure, AnUpdateCutOffByUnpluggingIsFinishedByRunningTheUpdate
     auto& cutOff = bus.plugIn (EmulatedUsbIdentity());
     const auto image = makeUpdateImage ("1.05", 0x20261209, 13);
     UpdateFolder folder (image);
-    auto component = std::make_unique<MainComponent>();
+    auto updater = std::make_unique<Updater>();
 
-    ASSERT_TRUE (checkController (*component, folder));
-    ASSERT_EQ (component->getStatus(), ST_READY);
-    component->startUpdate();
+    ASSERT_TRUE (checkController (updater->procedure, folder));
+    ASSERT_EQ (updater->procedure.getStatus(), ST_READY);
+    updater->procedure.startUpdate();
     ASSERT_TRUE (pumpUntil ([&]
                             { return cutOff.requestCount() >= 1000; },
                             kWaitMs));
     bus.unplug (cutOff);
     ASSERT_TRUE (pumpUntil ([&]
-                            { return ! component->isThreadRunning(); },
+                            { return ! updater->procedure.isWorkerRunning(); },
                             kWaitMs));
-    ASSERT_EQ (component->getStatus(), ERR_DEVICE_REMOVED);
-    component.reset();
+    ASSERT_EQ (updater->procedure.getStatus(), ERR_DEVICE_REMOVED);
+    updater.reset();
 
     // The same controller comes back with its flash as the cut left it, and the
     // user starts the updater again.
@@ -157,16 +174,16 @@ TEST (UsbUpdateProcedure, AnUpdateCutOffByUnpluggingIsFinishedByRunningTheUpdate
                               model = leftBehind;
                               model.resetScript();
                               model.powerCycle(); });
-    component = std::make_unique<MainComponent>();
+    updater = std::make_unique<Updater>();
 
-    ASSERT_TRUE (checkController (*component, folder));
-    ASSERT_EQ (component->getStatus(), ST_READY);
-    component->startUpdate();
+    ASSERT_TRUE (checkController (updater->procedure, folder));
+    ASSERT_EQ (updater->procedure.getStatus(), ST_READY);
+    updater->procedure.startUpdate();
     ASSERT_TRUE (pumpUntil ([&]
-                            { return ! component->isThreadRunning(); },
+                            { return ! updater->procedure.isWorkerRunning(); },
                             kWaitMs));
-    EXPECT_EQ (component->getStatus(), ST_COMPLETE);
-    EXPECT_TRUE (component->isFullUpdate());
+    EXPECT_EQ (updater->procedure.getStatus(), ST_COMPLETE);
+    EXPECT_TRUE (updater->procedure.isFullUpdate());
 
     EXPECT_TRUE (pumpUntil ([&]
                             {
@@ -181,7 +198,7 @@ TEST (UsbUpdateProcedure, AnUpdateCutOffByUnpluggingIsFinishedByRunningTheUpdate
         EXPECT_EQ (model.installedVersion(), "1.05");
         EXPECT_EQ (model.installedStamp(), 0x20261209u); });
 
-    component.reset();
+    updater.reset();
 }
 
 TEST (UsbUpdateProcedure, AControllerThisUserMayNotOpenIsToldWithTheRemedyNotJustAsNotConnected)

@@ -1,12 +1,10 @@
-// The update worker of MainComponent: it checks the controller, then writes the
+// The update procedure's worker thread: it checks the controller, then writes the
 // scheduled regions block by block, each block as a header, 62-byte data pieces,
 // a byte sum and polls until the controller reports it written. Every block comes
 // from the image that passed the file checks; the file is not read again.
 
-// The worker's methods are MainComponent's own (it is the worker thread), kept in
-// this room so that the update procedure reads apart from the screens.
-#include "ui/MainComponent.h"
 #include "update/ByteLayout.h"
+#include "update/UpdateProcedure.h"
 
 #include <cstring>
 
@@ -64,7 +62,7 @@ int64_t bytesBeforeBlock (const std::array<UpdateRegion, kRegionCount>& regions,
 }
 } // namespace
 
-uint32_t MainComponent::byteSum (const uint8_t* bytes, size_t count) noexcept
+uint32_t UpdateProcedure::byteSum (const uint8_t* bytes, size_t count) noexcept
 {
     uint32_t sum = 0;
 
@@ -74,17 +72,17 @@ uint32_t MainComponent::byteSum (const uint8_t* bytes, size_t count) noexcept
     return sum;
 }
 
-void MainComponent::run()
+void UpdateProcedure::run()
 {
     int interval = kStepIntervalMs;
 
     while (! threadShouldExit())
     {
-        requestDisplayRefresh();
+        triggerAsyncUpdate();
 
         // Nothing happens on the ready screen until "Start", a removal or a close,
         // and each of them wakes the worker: it sleeps until then rather than
-        // passing through the loop (and refreshing the screen) every millisecond.
+        // passing through the loop (and telling the listeners) every millisecond.
         wait (status.get() == ST_READY ? kWaitUntilWoken : interval);
         currentRegion = regionIndex;
 
@@ -92,7 +90,7 @@ void MainComponent::run()
         {
             case ST_INITIAL:
                 if (queryStatus() && sumPendingLengths())
-                    setStatus (ST_READY);
+                    status.set (ST_READY);
                 break;
 
             case ST_READY:
@@ -122,7 +120,7 @@ void MainComponent::run()
                 break;
 
             default:
-                setStatus (ERR_PROTOCOL);
+                status.set (ERR_PROTOCOL);
                 break;
         }
 
@@ -135,41 +133,35 @@ void MainComponent::run()
         }
         else if (isErrorStatus (now))
         {
-            requestDisplayRefresh();
+            triggerAsyncUpdate();
             signalThreadShouldExit();
         }
     }
 }
 
-void MainComponent::requestDisplayRefresh()
-{
-    const juce::ScopedLock sl (displayLock);
-    triggerAsyncUpdate();
-}
-
-void MainComponent::publishProgress (double value) noexcept
+void UpdateProcedure::publishProgress (double value) noexcept
 {
     const auto previous = workerProgress.exchange (value);
 
-    // A block takes thousands of exchanges; the bar follows at each thousandth
+    // A block takes thousands of exchanges; the listeners hear of each thousandth
     // of the whole rather than only once per block.
     if ((int) (value * kProgressSteps) != (int) (previous * kProgressSteps))
-        requestDisplayRefresh();
+        triggerAsyncUpdate();
 }
 
-bool MainComponent::mayGoOn() const
+bool UpdateProcedure::mayGoOn() const
 {
     return ! threadShouldExit() && ! isErrorStatus (status.get());
 }
 
-void MainComponent::clearRequest (uint8_t command, uint8_t subCommand) noexcept
+void UpdateProcedure::clearRequest (uint8_t command, uint8_t subCommand) noexcept
 {
     outReport.fill (0);
     outReport[kOffsetCommand] = command;
     outReport[kOffsetSubCommand] = subCommand;
 }
 
-bool MainComponent::sendAndWait()
+bool UpdateProcedure::sendAndWait()
 {
     // Whatever signalled the event before this request must not pass for its
     // reply. A close or a removal that signalled meanwhile is seen by the check
@@ -189,7 +181,7 @@ bool MainComponent::sendAndWait()
         awaitingReply = true;
     }
 
-    ctrl->write (outReport.data());
+    link.write (outReport.data());
 
     const auto replied = replyEvent.wait (replyTimeoutRule != nullptr ? replyTimeoutRule (outReport.data()) : replyTimeoutMs);
 
@@ -207,23 +199,23 @@ bool MainComponent::sendAndWait()
 
     if (reply[kOffsetCommand] != outReport[kOffsetCommand]
         || (reply[kOffsetSubCommand] == REPLY_REFUSED && reply[kOffsetReason] == REASON_PROTOCOL))
-        setStatus (ERR_PROTOCOL);
+        status.set (ERR_PROTOCOL);
 
     return true;
 }
 
-bool MainComponent::exchange()
+bool UpdateProcedure::exchange()
 {
     if (! sendAndWait())
     {
-        setStatus (ERR_TIMEOUT);
+        status.set (ERR_TIMEOUT);
         return false;
     }
 
     return mayGoOn();
 }
 
-bool MainComponent::queryStatus()
+bool UpdateProcedure::queryStatus()
 {
     clearRequest (CMD_CONTROL, SUB_STATUS);
 
@@ -236,16 +228,16 @@ bool MainComponent::queryStatus()
             return file.fileState == FILE_READY ? queryInfo() : true;
 
         case REPLY_REFUSED:
-            setStatus (refusalStatus (replyReason(), { 1, 2, 3, 4 }));
+            status.set (refusalStatus (replyReason(), { 1, 2, 3, 4 }));
             return false;
 
         default:
-            setStatus (ERR_PROTOCOL);
+            status.set (ERR_PROTOCOL);
             return false;
     }
 }
 
-bool MainComponent::queryInfo()
+bool UpdateProcedure::queryInfo()
 {
     clearRequest (CMD_CONTROL, SUB_INFO);
 
@@ -254,7 +246,7 @@ bool MainComponent::queryInfo()
 
     if (replyCode() != REPLY_INFO)
     {
-        setStatus (ERR_PROTOCOL);
+        status.set (ERR_PROTOCOL);
         return false;
     }
 
@@ -267,7 +259,7 @@ bool MainComponent::queryInfo()
 
     if (! noStamp && ! isValidStamp (deviceStamp))
     {
-        setStatus (ERR_DEVICE_INFO);
+        status.set (ERR_DEVICE_INFO);
         return false;
     }
 
@@ -292,7 +284,7 @@ bool MainComponent::queryInfo()
     // rather than carry on as if the check had passed.
     if (! isValidVersionText (deviceVersion))
     {
-        setStatus (ERR_DEVICE_INFO);
+        status.set (ERR_DEVICE_INFO);
         return false;
     }
 
@@ -301,7 +293,7 @@ bool MainComponent::queryInfo()
     return true;
 }
 
-bool MainComponent::sumPendingLengths()
+bool UpdateProcedure::sumPendingLengths()
 {
     for (auto& region : file.regions)
         if (region.state == REGION_WRITE)
@@ -310,11 +302,11 @@ bool MainComponent::sumPendingLengths()
     if (totalBytes > 0)
         return true;
 
-    setStatus (ERR_PROTOCOL);
+    status.set (ERR_PROTOCOL);
     return false;
 }
 
-void MainComponent::sendPrepare()
+void UpdateProcedure::sendPrepare()
 {
     regionIndex = 0;
 
@@ -323,7 +315,7 @@ void MainComponent::sendPrepare()
 
     if (regionIndex >= kRegionCount)
     {
-        setStatus (ERR_PROTOCOL);
+        status.set (ERR_PROTOCOL);
         return;
     }
 
@@ -342,20 +334,20 @@ void MainComponent::sendPrepare()
     if (! exchange())
         return;
 
-    setStatus (replyCode() == REPLY_OK ? ST_BLOCK_HEADER : ERR_PROTOCOL);
+    status.set (replyCode() == REPLY_OK ? ST_BLOCK_HEADER : ERR_PROTOCOL);
 }
 
-int64_t MainComponent::currentBlockLength() const noexcept
+int64_t UpdateProcedure::currentBlockLength() const noexcept
 {
     const auto& region = file.regions[(size_t) regionIndex];
     return std::min<int64_t> (region.length - regionDone, kBlockSize);
 }
 
-void MainComponent::sendBlockHeader()
+void UpdateProcedure::sendBlockHeader()
 {
     if (regionIndex >= kRegionCount)
     {
-        setStatus (ST_COMPLETE);
+        status.set (ST_COMPLETE);
         return;
     }
 
@@ -376,10 +368,10 @@ void MainComponent::sendBlockHeader()
     if (! exchange())
         return;
 
-    setStatus (replyCode() == REPLY_OK ? ST_BLOCK_DATA : ERR_PROTOCOL);
+    status.set (replyCode() == REPLY_OK ? ST_BLOCK_DATA : ERR_PROTOCOL);
 }
 
-void MainComponent::transferBlock()
+void UpdateProcedure::transferBlock()
 {
     const auto& region = file.regions[(size_t) regionIndex];
     const auto blockLength = (int) currentBlockLength();
@@ -389,7 +381,7 @@ void MainComponent::transferBlock()
     // nothing unchecked is sent.
     if (block == nullptr)
     {
-        setStatus (ERR_FILE_OPEN);
+        status.set (ERR_FILE_OPEN);
         return;
     }
 
@@ -419,7 +411,7 @@ void MainComponent::transferBlock()
 
             if (replyCode() != REPLY_OK)
             {
-                setStatus (ERR_PROTOCOL);
+                status.set (ERR_PROTOCOL);
                 return;
             }
 
@@ -432,7 +424,7 @@ void MainComponent::transferBlock()
 
         if (replyCode() != REPLY_OK)
         {
-            setStatus (ERR_PROTOCOL);
+            status.set (ERR_PROTOCOL);
             return;
         }
     }
@@ -440,11 +432,11 @@ void MainComponent::transferBlock()
     if (status.get() == ST_BLOCK_DATA)
     {
         blockSum = byteSum (block, (size_t) blockLength);
-        setStatus (ST_BLOCK_CHECKSUM);
+        status.set (ST_BLOCK_CHECKSUM);
     }
 }
 
-const uint8_t* MainComponent::checkedBlock (const UpdateRegion& region, int length) const noexcept
+const uint8_t* UpdateProcedure::checkedBlock (const UpdateRegion& region, int length) const noexcept
 {
     const auto offset = region.fileOffset + blockStart;
 
@@ -454,7 +446,7 @@ const uint8_t* MainComponent::checkedBlock (const UpdateRegion& region, int leng
     return file.checkedImage->data() + offset;
 }
 
-void MainComponent::sendChecksum()
+void UpdateProcedure::sendChecksum()
 {
     clearRequest (file.regions[(size_t) regionIndex].command, SUB_CHECKSUM);
     writeLittleEndian32 (outReport.data() + kOffsetAddress, blockSum);
@@ -465,15 +457,15 @@ void MainComponent::sendChecksum()
     if (replyCode() == REPLY_OK)
     {
         busySinceMs = kNotBusy;
-        setStatus (ST_BLOCK_WAIT);
+        status.set (ST_BLOCK_WAIT);
     }
     else if (replyCode() == REPLY_REFUSED)
-        setStatus (refusalStatus (replyReason(), { 2 }));
+        status.set (refusalStatus (replyReason(), { 2 }));
     else
-        setStatus (ERR_PROTOCOL);
+        status.set (ERR_PROTOCOL);
 }
 
-void MainComponent::pollBlock (int& interval)
+void UpdateProcedure::pollBlock (int& interval)
 {
     const auto& region = file.regions[(size_t) regionIndex];
     clearRequest (region.command, SUB_POLL);
@@ -493,13 +485,13 @@ void MainComponent::pollBlock (int& interval)
             if (busySinceMs == kNotBusy)
                 busySinceMs = now;
             else if (now - busySinceMs >= (double) busyPollLimitMs)
-                setStatus (ERR_TIMEOUT);
+                status.set (ERR_TIMEOUT);
 
             return;
         }
 
         case REPLY_REFUSED:
-            setStatus (refusalStatus (replyReason(), { 3, 4 }));
+            status.set (refusalStatus (replyReason(), { 3, 4 }));
             return;
 
         case REPLY_BLOCK_DONE:
@@ -517,92 +509,20 @@ void MainComponent::pollBlock (int& interval)
                 blockStart += kBlockSize;
             }
 
-            setStatus (ST_BLOCK_HEADER);
+            status.set (ST_BLOCK_HEADER);
             return;
 
         default:
-            setStatus (ERR_PROTOCOL);
+            status.set (ERR_PROTOCOL);
             return;
     }
 }
 
-void MainComponent::finishUpdate()
+void UpdateProcedure::finishUpdate()
 {
     publishProgress (1.0);
     clearRequest (CMD_CONTROL, SUB_FINISH);
-    ctrl->write (outReport.data());
-    requestDisplayRefresh();
+    link.write (outReport.data());
+    triggerAsyncUpdate();
     completed = 1;
-}
-
-//==============================================================================
-void MainComponent::hidInputReceived (int)
-{
-    const auto length = juce::jlimit (0, kReportSize, (int) ctrl->inputLength);
-
-    if (length == 0)
-        return;
-
-    bool wake = false;
-
-    {
-        const juce::ScopedLock sl (replyLock);
-
-        // A report that no request waits for is dropped rather than left to be
-        // taken as the reply to the next request; a waiting request takes the
-        // first report that comes, and only that one.
-        if (awaitingReply)
-        {
-            // A short reply must not be judged with the bytes of an earlier one.
-            inReport.fill (0);
-            std::memcpy (inReport.data(), ctrl->inputReport, (size_t) length);
-            awaitingReply = false;
-            wake = true;
-        }
-    }
-
-    std::memset (ctrl->inputReport, 0, sizeof (ctrl->inputReport));
-
-    if (wake && isThreadRunning())
-        replyEvent.signal();
-}
-
-void MainComponent::hidDeviceRemoved()
-{
-    // During the controller check a removal leaves the status alone, but the query
-    // in flight will never be answered: the worker is woken at once to end the
-    // check as a query without reply, instead of waiting out the whole time-out.
-    // The flag comes before the event, as in stopWorker().
-    if (status.get() == ST_INITIAL && isThreadRunning())
-    {
-        removedDuringCheck = true;
-        replyEvent.signal();
-    }
-
-    if (! status.markRemoved())
-        return;
-
-    // Give a step in flight a moment to end on its own before the worker is stopped.
-    juce::Thread::sleep (kRemovalPauseMs);
-    stopWorker();
-    requestDisplayRefresh();
-}
-
-void MainComponent::hidDeviceArrived()
-{
-    // The device link takes the controller up again by itself; an update that
-    // ended through a removal stays ended.
-}
-
-void MainComponent::stopWorker()
-{
-    // The exit flag first, the event second: a worker that clears the event just
-    // before it sends then still sees the flag, and one that is already waiting
-    // wakes at once. The other order could lose the wake-up and leave the worker
-    // waiting out the whole reply time-out.
-    signalThreadShouldExit();
-    replyEvent.signal();
-
-    if (isThreadRunning())
-        stopThread (kStopTimeoutMs);
 }
