@@ -1,6 +1,7 @@
 #include "update/NativeFiles.h"
 
 #include "text/ExternalText.h"
+#include "update/ScopedDescriptor.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -31,24 +32,6 @@ std::string parentOf (const std::string& path)
     return slash == 0 ? std::string ("/") : path.substr (0, slash);
 }
 
-// Closes the descriptor on every way out.
-struct Descriptor
-{
-    explicit Descriptor (int fdToOwn) noexcept
-        : fd (fdToOwn)
-    {
-    }
-    ~Descriptor()
-    {
-        if (fd >= 0)
-            ::close (fd);
-    }
-
-    Descriptor (const Descriptor&) = delete;
-    Descriptor& operator= (const Descriptor&) = delete;
-
-    const int fd;
-};
 } // namespace
 
 NativeFiles::Kind NativeFiles::kindOf (const std::string& path)
@@ -198,7 +181,7 @@ std::string NativeFiles::bytesOf (const juce::File& file)
 std::optional<std::string> NativeFiles::readSmallRegularFile (const std::string& path, size_t maxBytes, juce::String& problem)
 {
     // O_NONBLOCK: a FIFO would otherwise wait for a writer before the open returns.
-    const Descriptor descriptor { ::open (path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY) };
+    const ScopedDescriptor descriptor { ::open (path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY) };
 
     if (descriptor.fd < 0)
     {

@@ -1,5 +1,7 @@
 #include "update/RegularFileRead.h"
 
+#include "update/ScopedDescriptor.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,25 +9,6 @@
 
 namespace
 {
-// Closes the descriptor on every way out.
-struct ScopedDescriptor
-{
-    explicit ScopedDescriptor (int fdToOwn) noexcept
-        : fd (fdToOwn)
-    {
-    }
-    ~ScopedDescriptor()
-    {
-        if (fd >= 0)
-            ::close (fd);
-    }
-
-    ScopedDescriptor (const ScopedDescriptor&) = delete;
-    ScopedDescriptor& operator= (const ScopedDescriptor&) = delete;
-
-    const int fd;
-};
-
 // Reads until count bytes arrived, the end of the file, or an error (-1).
 ssize_t readFully (int fd, uint8_t* destination, size_t count) noexcept
 {
