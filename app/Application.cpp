@@ -67,7 +67,9 @@ int endAtASecondSignal() noexcept
         log.ending (exitStatus);
 
     StandardErrorWriter::flush (SupportLog::kLastLinesWaitMs);
-    std::exit (exitStatus);
+    // Without the exit handlers and static destructors: they would talk to the
+    // display that is gone, and nothing of theirs is needed now that the log is out.
+    std::_Exit (exitStatus);
 }
 } // namespace
 

@@ -153,9 +153,15 @@ class CommandLineEndToEnd(unittest.TestCase):
         return walk.program.wait()
 
     def log_line(self, walk, start):
-        lines = [line for line in walk.program.output().splitlines() if line.startswith(start)]
-        self.assertEqual(len(lines), 1, walk.program.output())
-        return lines[0]
+        """The one line of the support log that begins with start. The program
+        writes its lines from a thread of its own, so a line may reach stderr a
+        moment after the screen it belongs to: it is waited for."""
+        def lines():
+            return [line for line in walk.program.output().splitlines() if line.startswith(start)]
+        trb_x11.wait_until(lambda: lines() or walk.program.process.poll() is not None, trb_x11.PATIENCE,
+                           what=f"a log line beginning {start!r}")
+        self.assertEqual(len(lines()), 1, walk.program.output())
+        return lines()[0]
 
     def test_leaving_before_the_write_ends_with_status_4(self):
         for leave_on in (ST_INITIAL, ST_READY):
