@@ -105,6 +105,40 @@ TEST (SupportLog, ARemovalTellsTheRegionsWrittenBeforeItAndTheErrorOnce)
                           "result: error 0x0E37, the controller was removed during the update" }));
 }
 
+TEST (SupportLog, OtherProcessesHoldingTheNodeAreNamedOnceWhenTheCheckPassesAndNoneMeansNoLine)
+{
+    struct Case
+    {
+        std::vector<DeviceHolder> holders;
+        std::vector<juce::String> expected;
+    };
+
+    const Case cases[] = {
+        { {}, {} },
+        { { { 777, "python3" }, { 1234, "mix\nxx" }, { 4321, {} } },
+          { "controller also open in: process 777 (python3), process 1234 (mix\\nxx), process 4321" } },
+    };
+
+    for (const auto& c : cases)
+    {
+        LoggedRun logged (quickScenario());
+        std::vector<std::string> scanned;
+        logged.log.setHolderScan ([&c, &scanned] (const std::string& nodePath)
+                                  {
+                                      scanned.push_back (nodePath);
+                                      return c.holders; });
+
+        // Told on the ready screen, before "Start".
+        ASSERT_TRUE (logged.run.checkController());
+        logged.run.procedure->tellListenersNow();
+        logged.run.procedure->tellListenersNow();
+        ASSERT_EQ (logged.run.status(), ST_READY);
+
+        EXPECT_EQ (scanned, std::vector<std::string> { "simulated" });
+        EXPECT_EQ (logged.linesStartingWith ({ "controller also open" }), linesOf (c.expected));
+    }
+}
+
 TEST (SupportLog, TheEndingLineWrittenFromASignalHandlerReadsAsTheUsualOne)
 {
     for (const auto exitStatus : { EXIT_UPDATED, EXIT_UPDATE_FAILED, EXIT_LEFT_BEFORE_WRITE, EXIT_WRITE_INTERRUPTED })

@@ -156,7 +156,8 @@ void SupportLog::deviceLinkOpened (int32_t deviceNumber)
 
 void SupportLog::controllerArrived (int32_t deviceNumber)
 {
-    controllerNode = ExternalText::fromBytes (trbDeviceNode (deviceNumber));
+    controllerNodePath = trbDeviceNode (deviceNumber);
+    controllerNode = ExternalText::fromBytes (controllerNodePath);
     write ("controller connected: node " + controllerNode);
 }
 
@@ -203,6 +204,21 @@ void SupportLog::controllerChecked (const juce::String& deviceVersion,
             toWrite.add (regionText (i, regions[(size_t) i]));
 
     write ("regions to write: " + toWrite.joinIntoString ("; "));
+    reportOtherHolders();
+}
+
+void SupportLog::reportOtherHolders()
+{
+    if (holderScan == nullptr)
+        return;
+
+    juce::StringArray named;
+
+    for (const auto& holder : holderScan (controllerNodePath))
+        named.add ("process " + juce::String (holder.pid) + (holder.name.isEmpty() ? juce::String() : " (" + holder.name + ")"));
+
+    if (! named.isEmpty())
+        write ("controller also open in: " + named.joinIntoString (", "));
 }
 
 void SupportLog::regionWritten (int index, const UpdateRegion& region)

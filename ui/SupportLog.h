@@ -1,5 +1,6 @@
 #pragma once
 
+#include "device/DeviceHolders.h"
 #include "update/UpdateFileSearch.h"
 #include "update/UpdateListener.h"
 
@@ -7,6 +8,8 @@
 
 #include <array>
 #include <functional>
+#include <string>
+#include <vector>
 
 /**
     What the updater does, one line per event on stderr, for whoever supports
@@ -23,6 +26,7 @@
         update file faulty: PATH: WHAT
         controller found: version V, date stamp YYYYMMDD, node NODE
         regions to write: NAME at 0xADDRESS, N bytes; ...
+        controller also open in: process PID (NAME), process PID (NAME), ...
         write started
         region written: NAME at 0xADDRESS, N bytes
         result: complete
@@ -43,6 +47,7 @@ class SupportLog final : public UpdateListener
 {
 public:
     using Sink = std::function<void (const juce::String& line)>;
+    using HolderScan = std::function<std::vector<DeviceHolder> (const std::string& nodePath)>;
 
     /** Writes to stderr. */
     SupportLog();
@@ -52,6 +57,9 @@ public:
 
     /** Sends the lines from now on to sink (tests). */
     void setSink (Sink newSink) { sink = std::move (newSink); }
+
+    /** Asks scan instead of /proc which other processes hold the controller's node (tests). */
+    void setHolderScan (HolderScan scan) { holderScan = std::move (scan); }
 
     /** The device link has looked for the controller at start-up; deviceNumber is the
         held device, or negative for none. */
@@ -66,7 +74,9 @@ public:
     /** The file search ended with report; state holds what the check read. */
     void fileSearched (const UpdateFileSearchReport& report, const UpdateFileState& state) override;
 
-    /** The controller passed its check: its version and stamp, and the regions to write. */
+    /** The controller passed its check: its version and stamp, and the regions to write;
+        then the other processes that hold the controller's node open, if any (a program
+        that talks to the controller during the write may spoil it). */
     void controllerChecked (const juce::String& deviceVersion,
                             uint32_t deviceStamp,
                             const std::array<UpdateRegion, kRegionCount>& regions) override;
@@ -108,9 +118,12 @@ public:
 private:
     void write (const juce::String& line);
     void reportAccessProblems();
+    void reportOtherHolders();
 
     Sink sink;
+    HolderScan holderScan = findOtherProcessesHolding;
     juce::String controllerNode;
+    std::string controllerNodePath; // the node's bytes, to look for it by
     bool started = false;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (SupportLog)
