@@ -1,6 +1,5 @@
 #include "app/DesktopScale.h"
 
-#include "text/ExternalText.h"
 #include "ui/SupportLog.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -89,15 +88,8 @@ double DesktopScale::fittingScale (double desiredScale, int windowWidth, int win
     return juce::jmax (fits, juce::jmin (desiredScale, 1.0));
 }
 
-void DesktopScale::applyToDesktop (int windowWidth, int windowHeight)
+void DesktopScale::applyScale (double desiredScale, int windowWidth, int windowHeight)
 {
-    const auto dpi = readXftDpi();
-    const auto gdkScale = ExternalText::environmentValue ("GDK_SCALE").toStdString();
-    const auto desired = fromSettings (gdkScale.empty() ? nullptr : gdkScale.c_str(), dpi ? dpi->c_str() : nullptr);
-
-    if (! desired)
-        return;
-
     auto& desktop = juce::Desktop::getInstance();
     const auto* display = desktop.getDisplays().getPrimaryDisplay();
 
@@ -108,13 +100,13 @@ void DesktopScale::applyToDesktop (int windowWidth, int windowHeight)
     // found on its own is the rest.
     const auto ownScale = display->scale / (double) desktop.getGlobalScaleFactor();
     const auto workArea = display->userArea.toDouble() * display->scale;
-    const auto scale = fittingScale (*desired, windowWidth, windowHeight, workArea.getWidth(), workArea.getHeight());
+    const auto scale = fittingScale (desiredScale, windowWidth, windowHeight, workArea.getWidth(), workArea.getHeight());
 
     const auto format = [] (double value)
     { return juce::String (value, 2).trimCharactersAtEnd ("0").trimCharactersAtEnd ("."); };
 
-    if (scale < *desired)
-        SupportLog::writeToStandardError ("desktop scale " + format (*desired) + " would make the window larger than the screen's work area ("
+    if (scale < desiredScale)
+        SupportLog::writeToStandardError ("desktop scale " + format (desiredScale) + " would make the window larger than the screen's work area ("
                                           + juce::String (juce::roundToInt (workArea.getWidth())) + " x "
                                           + juce::String (juce::roundToInt (workArea.getHeight())) + " pixels); drawing at "
                                           + format (scale));

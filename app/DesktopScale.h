@@ -1,7 +1,6 @@
 #pragma once
 
 #include <optional>
-#include <string>
 
 /**
     The scale at which the desktop wants windows drawn on a high-density
@@ -33,18 +32,17 @@ public:
         account. Any thread. */
     static double fittingScale (double desiredScale, int windowWidth, int windowHeight, double workWidth, double workHeight);
 
-    /** Reads GDK_SCALE and the X server's Xft.dpi and sets the framework's
-        global scale to match, as far as a window of the given size at scale 1
-        still fits the primary display's work area (a lower scale is said on
-        stderr); call before the first window is created. Message thread.
-        Without a display, or without either setting, the framework's scale is
-        left as it is. */
+    /** Reads the desktop's scale settings (on Linux GDK_SCALE and the X
+        server's Xft.dpi) and sets the framework's global scale to match, as far
+        as a window of the given size at scale 1 still fits the primary
+        display's work area (a lower scale is said on stderr); call before the
+        first window is created. Message thread. Without a display, or without
+        any setting, the framework's scale is left as it is. */
     static void applyToDesktop (int windowWidth, int windowHeight);
 
-    /** The Xft.dpi resource of the default display as text, or nothing when
-        no display can be opened or it has no such resource. Message thread. */
-    static std::optional<std::string> readXftDpi();
-
 private:
+    // Sets the framework's global scale to desiredScale, cut down to fit (applyToDesktop).
+    static void applyScale (double desiredScale, int windowWidth, int windowHeight);
+
     DesktopScale() = delete;
 };

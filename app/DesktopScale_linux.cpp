@@ -1,10 +1,20 @@
+// The desktop's scale settings on Linux: GDK_SCALE, as GTK reads it, and the
+// X server's Xft.dpi resource.
+
 #include "app/DesktopScale.h"
 
 #include "text/ExternalText.h"
 
 #include <X11/Xlib.h>
 
-std::optional<std::string> DesktopScale::readXftDpi()
+#include <optional>
+#include <string>
+
+namespace
+{
+// The Xft.dpi resource of the default display as text, or nothing when no
+// display can be opened or it has no such resource.
+std::optional<std::string> readXftDpi()
 {
     // A connection of its own: the framework's is not reachable from here,
     // and one round trip at start-up costs nothing worth sharing it for.
@@ -22,4 +32,14 @@ std::optional<std::string> DesktopScale::readXftDpi()
 
     XCloseDisplay (display);
     return value;
+}
+} // namespace
+
+void DesktopScale::applyToDesktop (int windowWidth, int windowHeight)
+{
+    const auto dpi = readXftDpi();
+    const auto gdkScale = ExternalText::environmentValue ("GDK_SCALE").toStdString();
+
+    if (const auto desired = fromSettings (gdkScale.empty() ? nullptr : gdkScale.c_str(), dpi ? dpi->c_str() : nullptr))
+        applyScale (*desired, windowWidth, windowHeight);
 }

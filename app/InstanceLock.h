@@ -2,6 +2,7 @@
 
 #include <juce_core/juce_core.h>
 
+#include <memory>
 #include <optional>
 
 /** Decides which launch of the program is the running instance for one user.
@@ -27,7 +28,7 @@ public:
     /** Tries each directory of places in turn (defaultPlaces() when empty) and takes the
         lock in the first usable one, without waiting. A directory counts only when it is
         a real directory (no symbolic link) owned by this user that no one else may write
-        to; a missing place under /tmp is created so. Any thread. */
+        to; a missing place in the shared temporary directory is created so. Any thread. */
     explicit InstanceLock (const juce::String& applicationName, juce::Array<juce::File> places = {});
 
     /** Lets go of the lock. */
@@ -62,17 +63,20 @@ public:
         not say. Any thread; reads the system's table of file locks. */
     std::optional<Holder> findHolder() const;
 
-    /** The places tried by default: $XDG_RUNTIME_DIR, /run/user/<uid>, /tmp/<name>-<uid>
-        and the user's home directory. */
+    /** The places tried by default, in order: the platform's private places for this
+        user's running programs, then the user's home directory. Any thread. */
     static juce::Array<juce::File> defaultPlaces (const juce::String& applicationName);
 
 private:
+    // The platform's hold on the lock file, open for as long as the object lives.
+    struct Native;
+
     bool tryPlace (const juce::File& place, const juce::String& applicationName);
 
     State state = State::unavailable;
     juce::File file;
     juce::String problem, handoverName, namePrefix;
-    int fd = -1;
+    std::unique_ptr<Native> native;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (InstanceLock)
 };

@@ -1,6 +1,7 @@
 // The instance lock on Linux: flock() on "<name>.lock" in a directory private
-// to the user. flock() locks belong to the open file and vanish with the
-// process, so a crashed instance leaves no stale lock behind.
+// to the user ($XDG_RUNTIME_DIR, /run/user/<uid>, /tmp/<name>-<uid>, home).
+// flock() locks belong to the open file and vanish with the process, so a
+// crashed instance leaves no stale lock behind.
 
 #include "app/InstanceLock.h"
 
@@ -104,6 +105,20 @@ juce::String randomHex()
 }
 } // namespace
 
+struct InstanceLock::Native final
+{
+    explicit Native (int openedDescriptor) noexcept
+        : fd (openedDescriptor)
+    {
+    }
+
+    ~Native() { ::close (fd); }
+
+    const int fd;
+
+    JUCE_DECLARE_NON_COPYABLE (Native)
+};
+
 InstanceLock::InstanceLock (const juce::String& applicationName, juce::Array<juce::File> places)
     : namePrefix (applicationName + ".")
 {
@@ -130,11 +145,7 @@ InstanceLock::InstanceLock (const juce::String& applicationName, juce::Array<juc
     problem = "no private place for the instance lock (" + refused.joinIntoString ("; ") + ")";
 }
 
-InstanceLock::~InstanceLock()
-{
-    if (fd >= 0)
-        ::close (fd);
-}
+InstanceLock::~InstanceLock() = default;
 
 bool InstanceLock::tryPlace (const juce::File& place, const juce::String& applicationName)
 {
@@ -194,7 +205,7 @@ bool InstanceLock::tryPlace (const juce::File& place, const juce::String& applic
         return false;
     }
 
-    fd = opened;
+    native = std::make_unique<Native> (opened);
     file = candidate;
     return true;
 }
@@ -209,7 +220,7 @@ juce::String InstanceLock::readHandoverName (int waitMs) const
     for (;;)
     {
         char buffer[kMaxNameBytes + 1] {};
-        const auto length = ::pread (fd, buffer, kMaxNameBytes, 0);
+        const auto length = ::pread (native->fd, buffer, kMaxNameBytes, 0);
 
         if (length > 0 && buffer[length - 1] == '\n')
         {
@@ -233,7 +244,7 @@ std::optional<InstanceLock::Holder> InstanceLock::findHolder() const
     {
     };
 
-    if (state != State::heldElsewhere || ::fstat (fd, &info) != 0)
+    if (state != State::heldElsewhere || ::fstat (native->fd, &info) != 0)
         return std::nullopt;
 
     // Each line of the table: "N: FLOCK ADVISORY WRITE PID MAJ:MIN:INODE START END";

@@ -2,14 +2,11 @@
 #
 # The modules are linked PRIVATE so their sources are compiled here only; their
 # include paths and definitions are then re-exported so every consumer sees the
-# same configuration.
-
-# The GUI module with its frame clock running only while there is something
-# to paint, and no input left waiting in the X library's queue.
-include(JuceLinuxWindowing)
+# same configuration. The platform's own changes to the framework come with
+# the platform (cmake/Platform<Name>.cmake).
 
 # The core module with a String that stays within its allocation whatever
-# bytes it is made from.
+# bytes it is made from, on every platform.
 include(JuceCoreText)
 
 add_library(trb_juce STATIC)

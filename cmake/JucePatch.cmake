@@ -5,15 +5,38 @@
 # code differs stops the configure step instead of building something
 # unexamined.
 #
-#   trb_patch_module(juce_core)          the module the calls below change
+#   trb_patch_module(juce_core)          the module the calls below change (after
+#                                        the framework's version is checked)
 #   trb_patch_begin("text/juce_String.cpp")
 #   trb_replace_once("old text" "new text")
 #   trb_patch_end()
 #   trb_patch_use_copied_unity_file()    the module builds from the copies
 
-# Finds the module's unity file; sets trb_patch_module, trb_patch_module_dir
-# (the framework's folder of the module) and trb_patched_dir (the copies').
+# The framework version whose code every change was read against. Another
+# version may hold the same text with other code around it, so the version is
+# checked before any text is looked for.
+set(TRB_JUCE_CHECKED_VERSION "7.0.5")
+
+# Stops the configure step unless the framework found is the checked version
+# (JUCE_VERSION, set by find_package(JUCE CONFIG)).
+function(trb_patch_check_framework_version)
+    if(NOT DEFINED JUCE_VERSION)
+        message(FATAL_ERROR "the framework's version is unknown (find_package(JUCE CONFIG) sets JUCE_VERSION); "
+                            "its changes were checked against JUCE ${TRB_JUCE_CHECKED_VERSION} only")
+    endif()
+    if(NOT JUCE_VERSION VERSION_EQUAL TRB_JUCE_CHECKED_VERSION)
+        message(FATAL_ERROR "JUCE ${JUCE_VERSION} found, but the changes to the framework's modules "
+                            "(cmake/JuceCoreText.cmake, cmake/JuceLinuxWindowing.cmake) were checked against "
+                            "JUCE ${TRB_JUCE_CHECKED_VERSION} only; review each change against this version, "
+                            "then update TRB_JUCE_CHECKED_VERSION in cmake/JucePatch.cmake")
+    endif()
+endfunction()
+
+# Checks the framework's version and finds the module's unity file; sets
+# trb_patch_module, trb_patch_module_dir (the framework's folder of the module)
+# and trb_patched_dir (the copies').
 macro(trb_patch_module module)
+    trb_patch_check_framework_version()
     get_target_property(trb_patch_sources ${module} INTERFACE_SOURCES)
     set(trb_patch_unity "${trb_patch_sources}")
     list(FILTER trb_patch_unity INCLUDE REGEX "${module}\\.cpp$")

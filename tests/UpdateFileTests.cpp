@@ -5,10 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <future>
+#include <optional>
+#include <string>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -608,6 +611,62 @@ TEST (UpdateFileSearch, TheDownloadFolderIsTheOneTheUserDirsName)
         }
 
         EXPECT_EQ (userDownloadFolder (home, config), c.expected) << (c.userDirs != nullptr ? c.userDirs : "none");
+    }
+}
+
+TEST (UpdateFileSearch, ThisUsersUserDirsAreReadFromAnAbsoluteXdgConfigHomeElseHomesDotConfig)
+{
+    ScratchFolder scratch;
+    const auto home = scratch.folder.getChildFile ("home");
+    const auto config = scratch.folder.getChildFile ("config");
+    ASSERT_TRUE (home.getChildFile (".config").createDirectory() && config.createDirectory());
+    ASSERT_TRUE (home.getChildFile (".config/user-dirs.dirs").replaceWithText ("XDG_DOWNLOAD_DIR=\"/srv/home-config\"\n"));
+    ASSERT_TRUE (config.getChildFile ("user-dirs.dirs").replaceWithText ("XDG_DOWNLOAD_DIR=\"/srv/xdg-config\"\n"));
+
+    // The process's own environment, put back as it was whatever the outcome.
+    struct SavedVariable
+    {
+        explicit SavedVariable (const char* variableName)
+            : name (variableName)
+        {
+            if (const char* value = std::getenv (name))
+                saved = value;
+        }
+
+        ~SavedVariable()
+        {
+            if (saved)
+                ::setenv (name, saved->c_str(), 1);
+            else
+                ::unsetenv (name);
+        }
+
+        const char* name;
+        std::optional<std::string> saved;
+    } savedHome ("HOME"), savedConfig ("XDG_CONFIG_HOME");
+
+    ::setenv ("HOME", home.getFullPathName().toRawUTF8(), 1);
+
+    const struct
+    {
+        std::optional<std::string> configHome;
+        const char* expected;
+    } cases[] = {
+        { config.getFullPathName().toStdString(), "/srv/xdg-config" },
+        { std::nullopt, "/srv/home-config" },
+        { std::string(), "/srv/home-config" },
+        // A relative XDG_CONFIG_HOME is invalid and is passed over.
+        { "config", "/srv/home-config" },
+    };
+
+    for (const auto& c : cases)
+    {
+        if (c.configHome)
+            ::setenv ("XDG_CONFIG_HOME", c.configHome->c_str(), 1);
+        else
+            ::unsetenv ("XDG_CONFIG_HOME");
+
+        EXPECT_EQ (userDownloadFolder(), juce::File (c.expected)) << c.configHome.value_or ("(unset)");
     }
 }
 

@@ -47,6 +47,11 @@ struct NativeFiles final
     /** The user's home folder: $HOME when it is absolute, else the account's. Any thread. */
     static std::string homeFolder();
 
+    /** The folder of the user's configuration files: $XDG_CONFIG_HOME when it is
+        absolute, else homeFolder()'s
+        ".config". Any thread. */
+    static std::string configFolder();
+
     /** path with relative joined to it as the framework joins a child path:
         an absolute relative replaces it, "." and empty components are dropped
         and ".." takes one component back. Any thread. */

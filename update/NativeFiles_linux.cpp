@@ -19,6 +19,7 @@ namespace
 {
 constexpr const char* kProgramLink = "/proc/self/exe";
 constexpr size_t kReadChunkBytes = 4096;
+constexpr const char* kDefaultConfigFolder = ".config";
 
 bool isAbsolute (const std::string& path) { return ! path.empty() && path.front() == '/'; }
 
@@ -126,6 +127,15 @@ std::string NativeFiles::homeFolder()
         return account->pw_dir;
 
     return "/";
+}
+
+std::string NativeFiles::configFolder()
+{
+    // A relative XDG_CONFIG_HOME is invalid and is ignored, as the base directory rules say.
+    if (const char* config = std::getenv ("XDG_CONFIG_HOME"); config != nullptr && isAbsolute (config))
+        return config;
+
+    return join (homeFolder(), kDefaultConfigFolder);
 }
 
 std::string NativeFiles::join (const std::string& path, const std::string& relative)

@@ -157,7 +157,6 @@ constexpr const char* kDownloadKey = "XDG_DOWNLOAD_DIR";
 constexpr const char* kHomeVariable = "$HOME";
 constexpr const char* kUserDirsFile = "user-dirs.dirs";
 constexpr const char* kDefaultDownloadFolder = "Downloads";
-constexpr const char* kDefaultConfigFolder = ".config";
 
 constexpr const char* kBlanks = " \t\r\n\v\f";
 
@@ -263,13 +262,7 @@ namespace
 {
 std::string thisUsersDownloadFolder (juce::StringArray* problems)
 {
-    const auto home = NativeFiles::homeFolder();
-    const auto* configVariable = std::getenv ("XDG_CONFIG_HOME");
-
-    // A relative XDG_CONFIG_HOME is invalid and is ignored, as the base directory rules say.
-    const auto configHome = configVariable != nullptr && configVariable[0] == '/' ? std::string (configVariable)
-                                                                                  : NativeFiles::join (home, kDefaultConfigFolder);
-    return userDownloadFolder (home, configHome, problems);
+    return userDownloadFolder (NativeFiles::homeFolder(), NativeFiles::configFolder(), problems);
 }
 } // namespace
 

@@ -143,7 +143,7 @@ std::string userDownloadFolder (const std::string& home, const std::string& conf
 /** userDownloadFolder for paths given as juce::File. Any thread. */
 juce::File userDownloadFolder (const juce::File& home, const juce::File& configHome);
 
-/** userDownloadFolder from $HOME and $XDG_CONFIG_HOME (else ~/.config). Any thread. */
+/** userDownloadFolder in this user's home and configuration folders (NativeFiles). Any thread. */
 juce::File userDownloadFolder();
 
 /** What a search went through, for the support log. */
