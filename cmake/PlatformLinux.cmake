@@ -13,6 +13,7 @@ target_sources(trb_core PRIVATE
     app/QuitSignalWatcher_linux.cpp
     app/SleepInhibitor_linux.cpp
     app/StandardStreams_linux.cpp
+    device/DeviceHolders_linux.cpp
     text/SystemLocale_linux.cpp
     text/fonts/SystemFonts_linux.cpp
     update/NativeFiles_linux.cpp
