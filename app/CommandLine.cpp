@@ -5,6 +5,7 @@
 #include "app/ProgramIdentity.h"
 #include "text/ExternalText.h"
 
+#include <cstdlib>
 #include <iostream>
 
 namespace
@@ -165,6 +166,12 @@ std::optional<int> answerBeforeStart (int argc, const char* const* argv)
     if (displayProblem.isNotEmpty())
     {
         std::cerr << programName << ": " << displayProblem << std::endl;
+
+        // A probe still inside the X library would meet the exit handlers freeing
+        // what it uses: end without them (the line above is already out).
+        if (displayProbeIsStillWaiting())
+            std::_Exit (EXIT_CANNOT_START);
+
         return EXIT_CANNOT_START;
     }
 

@@ -12,3 +12,10 @@
     (on a thread of its own, left to end with the process when the server is silent).
 */
 juce::String findDisplayProblem();
+
+/**
+    True once a probe gave up on a server that never answered: its thread is then
+    still inside the X library, and the process must end without running its exit
+    handlers, which would free what that thread is using. Any thread.
+*/
+bool displayProbeIsStillWaiting() noexcept;

@@ -4,6 +4,7 @@
 
 #include <X11/Xlib.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -25,6 +26,9 @@ enum class Outcome
     opened,
     refused
 };
+
+// Set when a probe's thread was left inside the X library.
+std::atomic<bool> probeLeftWaiting { false };
 
 // Shared with the probing thread, which may outlive the wait for it.
 struct Probe
@@ -83,5 +87,11 @@ juce::String findDisplayProblem()
             break;
     }
 
+    probeLeftWaiting = true;
     return "cannot open the display \"" + displayText + "\" (its X server does not answer)";
+}
+
+bool displayProbeIsStillWaiting() noexcept
+{
+    return probeLeftWaiting;
 }
