@@ -75,15 +75,9 @@ juce::String readSmallSystemFile (const juce::String& path)
         bytes.append (buffer, (size_t) got);
 
     ::close (opened);
-    // Only the digits and names of the kernel's tables are read from it; a process
-    // name is the user's choice, so anything else is dropped rather than decoded.
-    std::string printable;
-
-    for (auto c : bytes)
-        if (c == '\n' || (c >= ' ' && c < 0x7f))
-            printable += c;
-
-    return juce::String (printable);
+    // A process name is the user's choice: it becomes text like any outside bytes,
+    // and whoever prints it escapes what it holds of control characters.
+    return ExternalText::fromBytes (bytes);
 }
 
 juce::String randomHex()
