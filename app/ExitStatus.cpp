@@ -35,6 +35,8 @@ const char* exitStatusMeaning (int exitStatus) noexcept
             return "ended during the write; run the update again";
         case EXIT_ANOTHER_UPDATER:
             return "another updater is running and did not answer";
+        case EXIT_NOT_TAKEN:
+            return "written, but the controller reports another version";
         default:
             return "unknown";
     }

@@ -17,6 +17,21 @@
     The worker's changes are coalesced: a status the worker passed through between
     two deliveries is not told, and the progress is told as it stands.
 */
+/** What the controller said of itself when asked once after the write. */
+struct WriteConfirmation
+{
+    enum class Outcome
+    {
+        confirmed, // it reports the update file's version and date stamp
+        mismatch, // it answered with another version or stamp: the update did not take
+        noAnswer // it did not answer in time: written, but not confirmed
+    };
+
+    Outcome outcome = Outcome::noAnswer;
+    juce::String deviceVersion; // what it reported (empty without an answer)
+    uint32_t deviceStamp = 0;
+};
+
 class UpdateListener
 {
 public:
@@ -52,4 +67,9 @@ public:
 
     /** The update ended with result: ST_COMPLETE or an error status. Told once. */
     virtual void updateEnded (int32_t result) { juce::ignoreUnused (result); }
+
+    /** After a completed write, what the controller said when asked for its information
+        once (it may restart first). Told once, after updateEnded (ST_COMPLETE), and never
+        after a failed or interrupted write. */
+    virtual void writeConfirmed (const WriteConfirmation& confirmation) { juce::ignoreUnused (confirmation); }
 };
