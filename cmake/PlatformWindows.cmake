@@ -1,0 +1,23 @@
+# What the program is built from on Windows (64-bit, MinGW-w64): the platform's
+# half of each neutral header (Name_windows.cpp beside Name.h), the system
+# libraries those files call and the USB HID library. The top CMakeLists.txt
+# names only the platform-neutral sources; this file adds the rest to trb_core.
+
+target_sources(trb_core PRIVATE
+    app/DesktopScale_windows.cpp
+    app/DisplayLossHandler_windows.cpp
+    app/DisplayProbe_windows.cpp
+    app/InstanceHandover_windows.cpp
+    app/InstanceLock_windows.cpp
+    app/QuitSignalWatcher_windows.cpp
+    app/SleepInhibitor_windows.cpp
+    app/StandardStreams_windows.cpp
+    device/DeviceHolders_windows.cpp
+    text/SystemLocale_windows.cpp
+    text/fonts/SystemFonts_windows.cpp
+    update/NativeFiles_windows.cpp
+    update/RegularFileRead_windows.cpp)
+
+# The device library on real USB HID (hidapi's Windows backend, device-change
+# notifications for hot-plug), linked by the updater program.
+add_subdirectory(device/windows)
