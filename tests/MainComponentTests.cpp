@@ -409,3 +409,160 @@ TEST (MainComponentOnScreen, AWindowThatBecomesActiveHandsTheFocusToTheDefaultBu
                                    { return screens.component->getOkButton().hasKeyboardFocus (false); }));
     window.clearContentComponent();
 }
+
+namespace
+{
+// What a screen reader finds on one control: its role, title and value ("" for none).
+struct Exposed
+{
+    juce::AccessibilityRole role;
+    juce::String title, value;
+};
+
+Exposed exposedBy (juce::Component& control)
+{
+    auto* handler = control.getAccessibilityHandler();
+
+    if (handler == nullptr)
+        return { juce::AccessibilityRole::ignored, "(no handler)", {} };
+
+    const auto* value = handler->getValueInterface();
+    return { handler->getRole(), handler->getTitle(), value != nullptr ? value->getCurrentValueAsString() : juce::String() };
+}
+
+bool operator== (const Exposed& a, const Exposed& b)
+{
+    return a.role == b.role && a.title == b.title && a.value == b.value;
+}
+
+std::ostream& operator<< (std::ostream& out, const Exposed& e)
+{
+    return out << "role " << (int) e.role << ", title \"" << e.title << "\", value \"" << e.value << "\"";
+}
+
+struct AccessibleScreen
+{
+    const char* name;
+    int busyCount; // -1 holds the write in its first block, on the progress screen
+    std::function<bool (Screens&)> reach;
+    const char* textStart; // the screen's text, as read aloud
+    std::vector<std::pair<std::function<juce::Component&(MainComponent&)>, Exposed>> controls;
+};
+
+juce::Component& languageList (MainComponent& c) { return c.getLanguageBox(); }
+juce::Component& okButtonOf (MainComponent& c) { return c.getOkButton(); }
+juce::Component& cancelButtonOf (MainComponent& c) { return c.getCancelButton(); }
+juce::Component& progressBarOf (MainComponent& c) { return c.getProgressBar(); }
+
+bool startTheWrite (Screens& s)
+{
+    if (! s.reachReady())
+        return false;
+
+    s.pressOk();
+    return runUntil ([&s]
+                     { return s.component->getStatus() >= ST_BLOCK_HEADER; });
+}
+} // namespace
+
+TEST (MainComponentOnScreen, EachScreenExposesItsTextAndItsControlsTitlesRolesAndValuesAndIsAnnounced)
+{
+    if (! guitest::haveDisplay())
+        GTEST_SKIP() << "no display";
+
+    using Role = juce::AccessibilityRole;
+    const AccessibleScreen screens[] = {
+        { "language", 0, [] (Screens&)
+          { return true; },
+          "Language Selections\n",
+          { { languageList, { Role::comboBox, "Language Selections", "English" } }, { okButtonOf, { Role::button, "OK", "" } }, { cancelButtonOf, { Role::button, "Cancel", "" } } } },
+        { "ready", 0, [] (Screens& s)
+          { return s.reachReady(); },
+          "Updates the version of your TRB-Kelo7 firmware.",
+          { { okButtonOf, { Role::button, "Start", "" } }, { cancelButtonOf, { Role::button, "Close", "" } } } },
+        { "progress", -1, startTheWrite, "Updating your TRB-Kelo7 firmware.\n", { { progressBarOf, { Role::progressBar, "Updating your TRB-Kelo7 firmware.", "0" } } } },
+        { "complete", 0, [] (Screens& s)
+          { return startTheWrite (s) && runUntil ([&s]
+                                                  { return s.component->getStatus() == ST_COMPLETE; }); },
+          "The update of your version of the TRB-Kelo7 firmware is now complete.",
+          { { okButtonOf, { Role::button, "OK", "" } } } },
+        { "error", 0, [] (Screens& s)
+          {
+              s.component->getProcedure().setStatus (ERR_PROTOCOL);
+              return true; },
+          "An error has occurred.",
+          { { cancelButtonOf, { Role::button, "Close", "" } } } },
+    };
+
+    for (const auto& screen : screens)
+    {
+        SCOPED_TRACE (screen.name);
+        SimulatedScenario scenario;
+        scenario.busyCount = screen.busyCount;
+        Screens s (scenario);
+        auto& c = *s.component;
+        juce::StringArray announced;
+        c.setAnnouncer ([&announced] (const juce::String& text)
+                        { announced.add (text); });
+        ASSERT_TRUE (guitest::showOnDesktop (c));
+        ASSERT_TRUE (screen.reach (s));
+        s.refresh();
+
+        auto* handler = c.getAccessibilityHandler();
+        ASSERT_NE (handler, nullptr);
+        EXPECT_EQ (handler->getRole(), Role::group);
+        EXPECT_EQ (handler->getTitle(), "Updater Program");
+        EXPECT_TRUE (handler->getDescription().startsWith (screen.textStart)) << handler->getDescription();
+        EXPECT_FALSE (handler->getDescription().containsChar ('\t'));
+        // The first screen is announced as the component is made, before anyone listens.
+        if (juce::String (screen.name) != "language")
+        {
+            ASSERT_FALSE (announced.isEmpty());
+            EXPECT_EQ (announced[announced.size() - 1], handler->getDescription());
+        }
+
+        for (const auto& [control, expected] : screen.controls)
+        {
+            auto& component = control (c);
+            EXPECT_TRUE (component.isVisible());
+            auto exposed = exposedBy (component);
+
+            // The bar's value moves on: its presence and range are what matters.
+            if (expected.role == Role::progressBar)
+            {
+                const auto* value = component.getAccessibilityHandler()->getValueInterface();
+                ASSERT_NE (value, nullptr);
+                EXPECT_GE (value->getCurrentValue(), 0.0);
+                EXPECT_LE (value->getCurrentValue(), 1.0);
+                exposed.value = expected.value;
+            }
+
+            EXPECT_EQ (exposed, expected);
+        }
+    }
+}
+
+TEST (MainComponent, ControlTitlesFollowTheLanguage)
+{
+    Screens screens;
+    auto& c = *screens.component;
+    juce::StringArray announced;
+    c.setAnnouncer ([&announced] (const juce::String& text)
+                    { announced.add (text); });
+    screens.refresh();
+    const auto englishText = c.getScreenText();
+
+    auto& box = c.getLanguageBox();
+    box.setSelectedId (2, juce::dontSendNotification); // French
+    c.comboBoxChanged (&box);
+
+    auto* catalogue = TxtLoader::getInstance();
+    ASSERT_EQ (catalogue->getLanguage(), 1);
+    EXPECT_EQ (c.getTitle(), catalogue->getText (TXT_APP_TITLE));
+    EXPECT_EQ (c.getCancelButton().getTitle(), catalogue->getText (TXT_CANCEL));
+    EXPECT_EQ (c.getLanguageBox().getTitle(), catalogue->getText (TXT_LANGUAGE_TITLE).trim());
+    EXPECT_NE (c.getLanguageBox().getTitle(), "Language Selections");
+    EXPECT_NE (c.getScreenText(), englishText);
+    ASSERT_FALSE (announced.isEmpty());
+    EXPECT_EQ (announced[announced.size() - 1], c.getScreenText()) << "the screen in the new language was not announced";
+}

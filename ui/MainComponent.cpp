@@ -18,7 +18,7 @@ MainComponent::MainComponent()
     langLookAndFeel.setDefaultSansSerifTypefaceName (FontResolvingLookAndFeel::kDefaultSansSerifName);
     langLookAndFeel.installAsDefault();
 
-    languageBox = std::make_unique<juce::ComboBox> ("langs");
+    languageBox = std::make_unique<LanguageList> ("langs");
     addAndMakeVisible (*languageBox);
     languageBox->setLookAndFeel (&langLookAndFeel);
     languageBox->addListener (this);

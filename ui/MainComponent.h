@@ -5,6 +5,7 @@
 #include "text/TxtLoader.h"
 #include "ui/AlineButton.h"
 #include "ui/LangLookAndFeel.h"
+#include "ui/LanguageList.h"
 #include "ui/ProgressLookAndFeel.h"
 #include "ui/SupportLog.h"
 #include "update/UpdateProcedure.h"
@@ -88,6 +89,22 @@ public:
     juce::GlyphArrangement& getTextLayout() noexcept { return textLayout; }
 
     //==============================================================================
+    // What a screen reader hears: every control carries a title in the current
+    // language, the component's description is the screen's text, and each new
+    // screen's text is announced.
+
+    /** Where each new screen's text goes to be announced: the platform's announcement
+        (UI Automation on Windows) unless a test listens instead. Message thread. */
+    using Announcer = std::function<void (const juce::String& text)>;
+    void setAnnouncer (Announcer newAnnouncer) { announcer = std::move (newAnnouncer); }
+
+    /** The screen's text as a screen reader reads it: its lines without the layout's
+        spacing. Message thread. */
+    juce::String getScreenText() const { return screenText; }
+
+    std::unique_ptr<juce::AccessibilityHandler> createAccessibilityHandler() override;
+
+    //==============================================================================
     void paint (juce::Graphics& g) override;
     void resized() override;
     void buttonClicked (juce::Button* button) override;
@@ -131,6 +148,7 @@ private:
     void placeButtons();
     void giveDefaultFocus();
     void logScreen (int32_t statusValue, const Screen& screen);
+    void updateAccessibility (const Screen& screen);
 
     // The procedure's events that change what the screen shows.
     void statusChanged (int32_t newStatus) override;
@@ -152,11 +170,15 @@ private:
     juce::GlyphArrangement textLayout;
     DisplayKey laidOutKey;
     LangLookAndFeel langLookAndFeel;
-    std::unique_ptr<juce::ComboBox> languageBox;
+    std::unique_ptr<LanguageList> languageBox;
     std::unique_ptr<ProgressLookAndFeel> progressLookAndFeel;
     double progress = 0.0; // what the progress bar reads
     std::unique_ptr<juce::ProgressBar> progressBar;
     std::unique_ptr<AlineButton> okButton, cancelButton;
+    juce::String screenText; // what was last announced
+    Announcer announcer = [] (const juce::String& text)
+    { juce::AccessibilityHandler::postAnnouncement (text, juce::AccessibilityHandler::AnnouncementPriority::high); };
+
     // Set when the controller reported another version after the write; the screens
     // stay as they are, only the exit status tells. Read by signal handlers.
     std::atomic<bool> writeNotTaken { false };

@@ -99,9 +99,45 @@ void MainComponent::updateDisplay()
     }
 
     updateControls (statusValue, languageFont);
+    updateAccessibility (screen);
 
     if (changed && ScreenLog::isEnabled())
         logScreen (statusValue, screen);
+}
+
+void MainComponent::updateAccessibility (const Screen& screen)
+{
+    setTitle (text (TXT_APP_TITLE));
+    languageBox->setTitle (text (TXT_LANGUAGE_TITLE).trim());
+    progressBar->setTitle (formatText (text (TXT_UPDATING), text (TXT_MODEL)).trim());
+
+    for (auto* button : { okButton.get(), cancelButton.get() })
+        button->setTitle (button->getButtonText());
+
+    // The layout's blank lines and tab stops mean nothing read aloud.
+    auto lines = juce::StringArray::fromLines (screen.heading + "\n" + screen.body + screen.single + screen.errorText);
+
+    for (auto& line : lines)
+        line = line.replaceCharacter ('\t', ' ').trim();
+
+    lines.removeEmptyStrings();
+    const auto newText = lines.joinIntoString ("\n");
+
+    if (newText == screenText)
+        return;
+
+    screenText = newText;
+    setDescription (screenText);
+
+    if (screenText.isNotEmpty() && announcer != nullptr)
+        announcer (screenText);
+}
+
+std::unique_ptr<juce::AccessibilityHandler> MainComponent::createAccessibilityHandler()
+{
+    // A group: its title is the program's, its description the screen's text, and
+    // its children are the screen's controls.
+    return std::make_unique<juce::AccessibilityHandler> (*this, juce::AccessibilityRole::group);
 }
 
 void MainComponent::logScreen (int32_t statusValue, const Screen& screen)
