@@ -35,6 +35,10 @@
       alone. Nothing present of that type: words[0] is left alone, result 0.
     - HID_Input places the oldest pending report of that device (at most *length
       bytes) and sets *length to the count, 0 when none is pending.
+    - A controller that carried out a finish request restarts, as the real one
+      does: it drops off the bus (a removal notice) and is plugged in again
+      after the scenario's restartMs with what it now holds; the scenario may
+      keep it away or bring it back with its old firmware.
     - Notices are posted only between HID_Start and HID_Stop; HID_Stop waits for
       the device thread, so nothing is posted after it returns. A removal drops
       the device's pending input reports and the replies still on their way.
