@@ -255,6 +255,13 @@ void TerminalFrontEnd::updateEnded (int32_t result)
     endProgress();
     sleepInhibitor->release();
 
+    // The controller went while the question waited: the question's line is ended first.
+    if (input != nullptr)
+    {
+        input = nullptr;
+        plain.write ("\n");
+    }
+
     if (result != ST_COMPLETE)
     {
         const auto lines = TerminalTexts::result (result);
