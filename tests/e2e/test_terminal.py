@@ -350,6 +350,34 @@ class TerminalEndToEnd(unittest.TestCase):
         self.assertEqual((last["event"], last["result"], last["error_id"], last["exit_status"]),
                          ("result", "error", "0x0E21", EXIT_UPDATE_FAILED))
 
+    def test_after_the_write_the_controllers_word_is_told_with_its_own_exit_status(self):
+        # The simulated controller restarts after the finish request and comes back
+        # with what was written, stays away, or comes back unchanged.
+        cases = [
+            ("comes back updated", "", EXIT_UPDATED, "confirmed",
+             "Confirmed: the controller now reports version 1.05 (2026-12-09).", "write confirmed: "),
+            ("does not come back", "gone_after_finish=1\n", EXIT_UPDATED, "no answer",
+             "Written, not confirmed (replug the controller to check).", "written, not confirmed"),
+            ("comes back unchanged", "unchanged_after_finish=1\n", EXIT_NOT_TAKEN, "mismatch",
+             "Warning: the controller now reports version 1.00 (2024-01-01), not the update's 1.05 (2026-12-09)",
+             "write not taken: "),
+        ]
+        for name, scenario, exit_status, outcome, says, logged in cases:
+            with self.subTest(name):
+                run = Terminal(self, "--yes", "--json", scenario=QUICK + scenario, stdout="pipe")
+                status, output = self.end_status(run)
+                self.assertEqual(status, exit_status, output + run.piped())
+                self.assertTrue(any(line.startswith(says) for line in run.errors().splitlines()), run.errors())
+                # "Complete" is never said of a write the controller did not take.
+                self.assertEqual(COMPLETE in run.errors(), exit_status == EXIT_UPDATED)
+                self.assertTrue(any(line.startswith(logged) for line in run.errors().splitlines()), run.errors())
+                events = [json.loads(line) for line in run.piped().splitlines()]
+                self.assertEqual([e["event"] for e in events[-2:]], ["confirmation", "result"])
+                self.assertEqual(events[-2]["outcome"], outcome)
+                self.assertEqual(events[-1]["exit_status"], exit_status)
+                if exit_status == EXIT_UPDATED:
+                    self.assertTrue(run.flash_holds_the_update())
+
     def test_the_lines_speak_the_language_asked_for_or_the_users(self):
         for args, language, says in ((["--language", "ja"], ENGLISH, "現在のバージョン"),
                                      ([], {"LC_ALL": "fr_FR.UTF-8", "LC_MESSAGES": "", "LANG": "fr_FR.UTF-8"},
