@@ -7,16 +7,6 @@
 #include <array>
 #include <cstdint>
 
-/**
-    What a front-end (the window, a terminal) and the support log hear of the update
-    procedure. Every call comes on the message thread, in the order the events
-    happened; a listener may read the procedure from inside a call, and stop it
-    (the worker never waits for a listener). The default of each event is to
-    ignore it.
-
-    The worker's changes are coalesced: a status the worker passed through between
-    two deliveries is not told, and the progress is told as it stands.
-*/
 /** What the controller said of itself when asked once after the write. */
 struct WriteConfirmation
 {
@@ -32,6 +22,16 @@ struct WriteConfirmation
     uint32_t deviceStamp = 0;
 };
 
+/**
+    What a front-end (the window, a terminal) and the support log hear of the update
+    procedure. Every call comes on the message thread, in the order the events
+    happened; a listener may read the procedure from inside a call, and stop it
+    (the worker never waits for a listener). The default of each event is to
+    ignore it.
+
+    The worker's changes are coalesced: a status the worker passed through between
+    two deliveries is not told, and the progress is told as it stands.
+*/
 class UpdateListener
 {
 public:
