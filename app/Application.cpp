@@ -169,6 +169,13 @@ bool Application::becomeTheInstance()
                     problem = "is stopped";
                     remedy = "resume it ('fg' in its terminal, or kill -CONT " + pid + ") and let it finish";
                 }
+                else if (name.isEmpty())
+                {
+                    // A run in a terminal takes no launches: it is busy, not hung, so
+                    // ending it would only interrupt its write.
+                    problem = "takes no launches (it runs in a terminal, or could not listen)";
+                    remedy = "let it finish or close it";
+                }
                 else
                 {
                     remedy << ", or end it if it hangs (kill " << pid << ")";

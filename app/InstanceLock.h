@@ -25,11 +25,23 @@ public:
         unavailable // no private directory or lock file could be used
     };
 
+    /** Whether the instance listens for later launches (a window brings itself
+        forward) or takes none (a run in a terminal has no window to show). */
+    enum class Launches
+    {
+        handedOver,
+        refused
+    };
+
     /** Tries each directory of places in turn (defaultPlaces() when empty) and takes the
         lock in the first usable one, without waiting. A directory counts only when it is
         a real directory (no symbolic link) owned by this user that no one else may write
-        to; a missing place in the shared temporary directory is created so. Any thread. */
-    explicit InstanceLock (const juce::String& applicationName, juce::Array<juce::File> places = {});
+        to; a missing place in the shared temporary directory is created so. With
+        Launches::refused the file names no endpoint, so a later launch learns at once
+        that this instance takes none. Any thread. */
+    explicit InstanceLock (const juce::String& applicationName,
+                           juce::Array<juce::File> places = {},
+                           Launches launches = Launches::handedOver);
 
     /** Lets go of the lock. */
     ~InstanceLock();
@@ -42,7 +54,8 @@ public:
     /** Why no lock could be taken (unavailable), in words for a message on stderr. */
     juce::String getProblem() const { return problem; }
 
-    /** Held: the endpoint name this instance is to listen on, as written in the file. */
+    /** Held: the endpoint name this instance is to listen on, as written in the file;
+        empty when it takes no launches. */
     juce::String getHandoverName() const { return handoverName; }
 
     /** Held elsewhere: the endpoint name the holder wrote into the file. The holder writes
@@ -71,7 +84,7 @@ private:
     // The platform's hold on the lock file, open for as long as the object lives.
     struct Native;
 
-    bool tryPlace (const juce::File& place, const juce::String& applicationName);
+    bool tryPlace (const juce::File& place, const juce::String& applicationName, Launches launches);
 
     State state = State::unavailable;
     juce::File file;

@@ -113,7 +113,7 @@ struct InstanceLock::Native final
     JUCE_DECLARE_NON_COPYABLE (Native)
 };
 
-InstanceLock::InstanceLock (const juce::String& applicationName, juce::Array<juce::File> places)
+InstanceLock::InstanceLock (const juce::String& applicationName, juce::Array<juce::File> places, Launches launches)
     : namePrefix (applicationName + ".")
 {
     if (places.isEmpty())
@@ -130,7 +130,7 @@ InstanceLock::InstanceLock (const juce::String& applicationName, juce::Array<juc
         if (place.getParentDirectory() == juce::File (kSharedTemporary))
             ::mkdir (place.getFullPathName().toRawUTF8(), kPrivateDirectoryMode);
 
-        if (isPrivateDirectory (place, why) && tryPlace (place, applicationName))
+        if (isPrivateDirectory (place, why) && tryPlace (place, applicationName, launches))
             return;
 
         refused.add (place.getFullPathName() + ": " + (why.isNotEmpty() ? why : problem));
@@ -141,7 +141,7 @@ InstanceLock::InstanceLock (const juce::String& applicationName, juce::Array<juc
 
 InstanceLock::~InstanceLock() = default;
 
-bool InstanceLock::tryPlace (const juce::File& place, const juce::String& applicationName)
+bool InstanceLock::tryPlace (const juce::File& place, const juce::String& applicationName, Launches launches)
 {
     const auto candidate = place.getChildFile (applicationName + ".lock");
     const int opened = ::open (candidate.getFullPathName().toRawUTF8(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kLockFileMode);
@@ -176,7 +176,10 @@ bool InstanceLock::tryPlace (const juce::File& place, const juce::String& applic
 
     if (::flock (opened, LOCK_EX | LOCK_NB) == 0)
     {
-        handoverName = namePrefix + randomHex();
+        // An empty line tells a later launch at once that there is no one to hand over to.
+        if (launches == Launches::handedOver)
+            handoverName = namePrefix + randomHex();
+
         const auto text = handoverName + "\n";
 
         if (::ftruncate (opened, 0) != 0

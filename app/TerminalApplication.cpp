@@ -56,7 +56,7 @@ void chooseLanguage (int asked)
 // user holds the lock.
 bool takeTheLock (std::unique_ptr<InstanceLock>& lock)
 {
-    lock = std::make_unique<InstanceLock> (kProgramName);
+    lock = std::make_unique<InstanceLock> (kProgramName, juce::Array<juce::File>(), InstanceLock::Launches::refused);
 
     switch (lock->getState())
     {

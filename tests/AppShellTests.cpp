@@ -494,6 +494,23 @@ TEST (InstanceLock, TheFirstLaunchHoldsItAndLaterOnesFindItsEndpointUntilItEnds)
     EXPECT_EQ (InstanceLock (name, { place.folder }).readHandoverName (0), next.getHandoverName());
 }
 
+TEST (InstanceLock, AnInstanceThatTakesNoLaunchesSaysSoWithACompleteEmptyLine)
+{
+    PrivateFolder place;
+    const auto name = uniqueApplicationName();
+
+    InstanceLock terminalRun (name, { place.folder }, InstanceLock::Launches::refused);
+    ASSERT_EQ (terminalRun.getState(), InstanceLock::State::held) << terminalRun.getProblem();
+    EXPECT_EQ (terminalRun.getHandoverName(), "");
+    // A finished line, not an empty file: a later launch knows at once, without waiting
+    // for a name that would never come.
+    EXPECT_EQ (terminalRun.getFile().loadFileAsString(), "\n");
+
+    InstanceLock later (name, { place.folder });
+    EXPECT_EQ (later.getState(), InstanceLock::State::heldElsewhere);
+    EXPECT_EQ (later.readHandoverName (0), "");
+}
+
 TEST (InstanceLock, PassesOverPlacesOthersCouldWriteToAndSaysWhyWhenNoneIsLeft)
 {
     PrivateFolder root;

@@ -420,6 +420,8 @@ class TerminalBesideTheWindow(unittest.TestCase):
             if window.process.poll() is not None:
                 self.assertEqual(window.process.returncode, EXIT_ANOTHER_UPDATER, window.output())
                 self.assertIn("another updater (process", window.output())
+                self.assertIn("takes no launches", window.output())
+                self.assertNotIn("kill", window.output())
         else:
             # The window held it first: the terminal run wrote nothing and said who holds it.
             self.assertEqual(terminal_status, EXIT_ANOTHER_UPDATER, terminal.errors())
@@ -433,6 +435,20 @@ class TerminalBesideTheWindow(unittest.TestCase):
         if os.path.exists(window_requests):
             with open(window_requests) as f:
                 self.assertEqual([line for line in f if line.split()[1] in WRITING_REQUESTS], [])
+
+    def test_a_window_launch_beside_a_terminal_run_at_its_question_says_it_is_busy_not_hung(self):
+        terminal = Terminal(self, runtime_dir=self.server.runtime_dir)
+        terminal.wait_for(QUESTION)
+        window = self.server.start(PROGRAM, extra_env=ENGLISH)
+        self.addCleanup(window.stop)
+        self.assertEqual(window.wait(), EXIT_ANOTHER_UPDATER, window.output())
+        self.assertIn(f"another updater (process {terminal.process.pid}", window.output())
+        self.assertIn("takes no launches", window.output())
+        # Ending a busy terminal run would interrupt its write.
+        self.assertNotIn("kill", window.output())
+        terminal.type("n\n")
+        self.assertEqual(terminal.wait(), EXIT_LEFT_BEFORE_WRITE, terminal.errors())
+
 
 if __name__ == "__main__":
     unittest.main()
