@@ -21,3 +21,8 @@ target_sources(trb_core PRIVATE
 # The device library on real USB HID (hidapi's Windows backend, device-change
 # notifications for hot-plug), linked by the updater program.
 add_subdirectory(device/windows)
+
+# The system libraries the platform files call: known folders and the shell
+# (shell32, ole32), users and tokens (advapi32), window subclassing to hold up the
+# end of the session (comctl32), fonts (gdi32) and windows (user32).
+target_link_libraries(trb_core PRIVATE shell32 ole32 advapi32 comctl32 gdi32 user32)
