@@ -19,22 +19,11 @@ target_sources(trb_core PRIVATE
     update/NativeFiles_windows.cpp
     update/RegularFileRead_windows.cpp)
 
-# Until every platform file above is written, the configure step leaves the
-# missing ones out and says so: the framework and the neutral core then build
-# for Windows, the programs do not link yet.
-get_target_property(trb_windows_sources trb_core SOURCES)
-foreach(source IN LISTS trb_windows_sources)
-    if(source MATCHES "_windows\\.cpp$" AND NOT EXISTS "${CMAKE_CURRENT_SOURCE_DIR}/${source}")
-        message(WARNING "${source} is not written yet: left out of the Windows build")
-        list(REMOVE_ITEM trb_windows_sources "${source}")
-    endif()
-endforeach()
-set_property(TARGET trb_core PROPERTY SOURCES "${trb_windows_sources}")
-
 # The device library on real USB HID (hidapi's Windows backend, device-change
 # notifications for hot-plug), linked by the updater program.
-if(EXISTS "${CMAKE_CURRENT_SOURCE_DIR}/device/windows/CMakeLists.txt")
-    add_subdirectory(device/windows)
-else()
-    message(WARNING "device/windows is not written yet: the updater program does not link")
-endif()
+add_subdirectory(device/windows)
+
+# The system libraries the platform files call: known folders and the shell
+# (shell32, ole32), users and tokens (advapi32), window subclassing to hold up the
+# end of the session (comctl32), fonts (gdi32) and windows (user32).
+target_link_libraries(trb_core PRIVATE shell32 ole32 advapi32 comctl32 gdi32 user32)
