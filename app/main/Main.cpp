@@ -16,5 +16,10 @@ int main (int argc, char* argv[])
         return *exitStatus;
 
     juce::JUCEApplicationBase::createInstance = &juce_CreateApplication;
+#if JUCE_WINDOWS
+    // The framework reads the command line from the system (in UTF-16) itself.
+    return juce::JUCEApplicationBase::main();
+#else
     return juce::JUCEApplicationBase::main (argc, (const char**) argv);
+#endif
 }
