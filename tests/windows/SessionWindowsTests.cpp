@@ -113,7 +113,8 @@ TEST (WindowsSession, WithoutAWindowAWindowOfItsOwnHoldsUpTheEndOfTheSession)
     // Only in a thread without windows: a thread of its own.
     struct Outcome
     {
-        bool held = false, aWindowHeld = false, letGo = false;
+        bool held = false, letGo = false;
+        HWND holder = nullptr;
     } outcome;
 
     std::thread ([&outcome]
@@ -125,22 +126,16 @@ TEST (WindowsSession, WithoutAWindowAWindowOfItsOwnHoldsUpTheEndOfTheSession)
                      ::EnumThreadWindows (::GetCurrentThreadId(), [] (HWND window, LPARAM found)
                                           {
                                               if (askToEndTheSession (window) == FALSE && shownReason (window) == std::optional<juce::String> (kWhy))
-                                                  *reinterpret_cast<bool*> (found) = true;
+                                                  *reinterpret_cast<HWND*> (found) = window;
                                               return TRUE; },
-                                          reinterpret_cast<LPARAM> (&outcome.aWindowHeld));
+                                          reinterpret_cast<LPARAM> (&outcome.holder));
 
                      inhibitor->release();
-                     bool anyLeft = false;
-                     ::EnumThreadWindows (::GetCurrentThreadId(), [] (HWND, LPARAM found)
-                                          {
-                                              *reinterpret_cast<bool*> (found) = true;
-                                              return TRUE; },
-                                          reinterpret_cast<LPARAM> (&anyLeft));
-                     outcome.letGo = ! anyLeft; })
+                     outcome.letGo = outcome.holder != nullptr && ! ::IsWindow (outcome.holder); })
         .join();
 
     EXPECT_TRUE (outcome.held);
-    EXPECT_TRUE (outcome.aWindowHeld);
+    EXPECT_NE (outcome.holder, nullptr);
     EXPECT_TRUE (outcome.letGo);
 }
 
