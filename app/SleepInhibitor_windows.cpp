@@ -25,6 +25,7 @@ namespace
 constexpr const wchar_t* kReasonWindowClass = L"TRBKelo7SessionEndBlock";
 
 std::atomic<bool> failureTold { false };
+std::atomic<bool> reasonFailureTold { false };
 
 void tellFailureOnce (const juce::String& why)
 {
@@ -155,8 +156,9 @@ public:
 
             // Without the reason the session's end is still held up; Windows names the
             // program without saying why.
-            if (! ::ShutdownBlockReasonCreate (window, why.toWideCharPointer()))
-                tellFailureOnce ("no reason can be shown for holding up the shutdown, " + lastError());
+            if (! ::ShutdownBlockReasonCreate (window, why.toWideCharPointer()) && ! reasonFailureTold.exchange (true))
+                StandardErrorWriter::write ("The shutdown is held up during the update without its reason shown ("
+                                            + lastError() + ")");
         }
 
         if (blocked.empty())
