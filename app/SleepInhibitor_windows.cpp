@@ -16,8 +16,6 @@
 
 #include <windows.h>
 
-#include <commctrl.h>
-
 #include <atomic>
 #include <vector>
 
@@ -25,9 +23,9 @@ namespace
 {
 // The window class of the window that carries the reason when the thread has none.
 constexpr const wchar_t* kReasonWindowClass = L"TRBKelo7SessionEndBlock";
-constexpr UINT_PTR kSubclassId = 0x54524231; // "TRB1"
 
 std::atomic<bool> failureTold { false };
+std::atomic<bool> reasonFailureTold { false };
 
 void tellFailureOnce (const juce::String& why)
 {
@@ -41,16 +39,63 @@ juce::String lastError()
     return "error " + juce::String ((int) ::GetLastError());
 }
 
-// In place of the window's own procedure while the lock is held.
-LRESULT CALLBACK holdTheSessionEnd (HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR)
+// The window properties that hold a window's own procedure while ours stands in
+// front of it, and whether ours holds up the end of the session now.
+constexpr const wchar_t* kOwnProcedure = L"TRBKelo7.OwnWindowProcedure";
+constexpr const wchar_t* kHolding = L"TRBKelo7.HoldingSessionEnd";
+
+LRESULT CALLBACK holdTheSessionEnd (HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_QUERYENDSESSION)
+    const auto own = reinterpret_cast<WNDPROC> (::GetPropW (window, kOwnProcedure));
+
+    if (message == WM_QUERYENDSESSION && ::GetPropW (window, kHolding) != nullptr)
         return FALSE;
 
-    if (message == WM_NCDESTROY)
-        ::RemoveWindowSubclass (window, holdTheSessionEnd, kSubclassId);
+    // The window goes: its own procedure is put back for the rest of its end.
+    if (message == WM_NCDESTROY && own != nullptr)
+    {
+        ::SetWindowLongPtrW (window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR> (own));
+        ::RemovePropW (window, kOwnProcedure);
+        ::RemovePropW (window, kHolding);
+    }
 
-    return ::DefSubclassProc (window, message, wParam, lParam);
+    return own != nullptr ? ::CallWindowProcW (own, window, message, wParam, lParam)
+                          : ::DefWindowProcW (window, message, wParam, lParam);
+}
+
+// Puts our procedure in front of the window's own, once per window; false when
+// the window cannot take it.
+bool standInFront (HWND window)
+{
+    if (::GetPropW (window, kOwnProcedure) == nullptr)
+    {
+        const auto own = ::GetWindowLongPtrW (window, GWLP_WNDPROC);
+
+        if (own == 0 || ! ::SetPropW (window, kOwnProcedure, reinterpret_cast<HANDLE> (own)))
+            return false;
+
+        if (::SetWindowLongPtrW (window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR> (holdTheSessionEnd)) == 0)
+        {
+            ::RemovePropW (window, kOwnProcedure);
+            return false;
+        }
+    }
+
+    return ::SetPropW (window, kHolding, reinterpret_cast<HANDLE> (1)) != FALSE;
+}
+
+// Steps back: the window's own procedure again, or, when another one was put in
+// front of ours meanwhile, ours letting everything through.
+void stepBack (HWND window)
+{
+    ::RemovePropW (window, kHolding);
+    const auto own = ::GetPropW (window, kOwnProcedure);
+
+    if (own != nullptr && ::GetWindowLongPtrW (window, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR> (holdTheSessionEnd))
+    {
+        ::SetWindowLongPtrW (window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR> (own));
+        ::RemovePropW (window, kOwnProcedure);
+    }
 }
 
 LRESULT CALLBACK reasonWindowProcedure (HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -104,15 +149,16 @@ public:
 
         for (auto* window : windows)
         {
-            if (window != reasonWindow && ! ::SetWindowSubclass (window, holdTheSessionEnd, kSubclassId, 0))
+            if (window != reasonWindow && ! standInFront (window))
                 continue;
 
             blocked.push_back (window);
 
             // Without the reason the session's end is still held up; Windows names the
             // program without saying why.
-            if (! ::ShutdownBlockReasonCreate (window, why.toWideCharPointer()))
-                tellFailureOnce ("no reason can be shown for holding up the shutdown, " + lastError());
+            if (! ::ShutdownBlockReasonCreate (window, why.toWideCharPointer()) && ! reasonFailureTold.exchange (true))
+                StandardErrorWriter::write ("The shutdown is held up during the update without its reason shown ("
+                                            + lastError() + ")");
         }
 
         if (blocked.empty())
@@ -135,7 +181,7 @@ public:
             ::ShutdownBlockReasonDestroy (window);
 
             if (window != reasonWindow)
-                ::RemoveWindowSubclass (window, holdTheSessionEnd, kSubclassId);
+                stepBack (window);
         }
 
         blocked.clear();

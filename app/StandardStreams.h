@@ -10,6 +10,11 @@
     (a pipe into `head`, a journal that stopped) fails its write instead of
     ending the program.
 
+    On Windows the program takes over the console of a command prompt that
+    started it for each stream not redirected (so --help shows there), and stderr
+    also goes to a support log file of this run under %LOCALAPPDATA% (the last few
+    runs are kept), through a thread of its own.
+
     Call it first in main(), on the main thread, before any other thread or
     descriptor exists. Never fails: a descriptor that cannot be opened stays
     closed.

@@ -25,6 +25,6 @@ target_sources(trb_core PRIVATE
 add_subdirectory(device/windows)
 
 # The system libraries the platform files call: known folders and the shell
-# (shell32, ole32), users and tokens (advapi32), window subclassing to hold up the
-# end of the session (comctl32), fonts (gdi32) and windows (user32).
-target_link_libraries(trb_core PRIVATE shell32 ole32 advapi32 comctl32 gdi32 user32)
+# (shell32, ole32), users, tokens and randomness (advapi32), fonts (gdi32) and
+# windows (user32).
+target_link_libraries(trb_core PRIVATE shell32 ole32 advapi32 gdi32 user32)

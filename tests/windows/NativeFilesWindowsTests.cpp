@@ -117,11 +117,13 @@ TEST (WindowsFiles, TheDownloadFolderIsTheUsersDownloadsKnownFolder)
 TEST (WindowsFiles, AnyNameWindowsAllowsIsListedAndRead)
 {
     const TemporaryFolder folder;
-    const std::wstring names[] = {
+    std::vector<std::wstring> names {
         L"trbkelo7__v101.bin",
         L"trbkelo7__v102 \u65E5\u672C.bin",
-        std::wstring (L"trbkelo7__v103") + (wchar_t) 0xD800 + L".bin",
     };
+
+    if (! windows_test_support::runningUnderWine())
+        names.push_back (std::wstring (L"trbkelo7__v103") + (wchar_t) 0xD800 + L".bin");
 
     for (const auto& name : names)
         ASSERT_TRUE (writeFile (folder.child (name), "firmware"));
@@ -131,7 +133,7 @@ TEST (WindowsFiles, AnyNameWindowsAllowsIsListedAndRead)
 
     auto listed = NativeFiles::listFiles (folder.bytes(), "trbkelo7__v*.BIN");
     std::sort (listed.begin(), listed.end());
-    ASSERT_EQ (listed.size(), 3u);
+    ASSERT_EQ (listed.size(), names.size());
 
     for (const auto& name : names)
     {
@@ -153,8 +155,16 @@ TEST (WindowsFiles, TheRegularFileReadRefusesWhatIsNotAFileOnADisk)
 {
     const TemporaryFolder folder;
     const auto pipeName = std::wstring (L"\\\\.\\pipe\\") + windows_test_support::uniqueName ("trb-read").toWideCharPointer();
-    const ScopedHandle pipe { ::CreateNamedPipeW (pipeName.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE, 1, 64, 64, 0, nullptr) };
-    ASSERT_TRUE (pipe.isValid());
+    // One listening end for each open below, so that each meets a pipe and not a busy one.
+    std::vector<ScopedHandle> pipeEnds;
+
+    for (int i = 0; i < 2; ++i)
+    {
+        pipeEnds.emplace_back (::CreateNamedPipeW (pipeName.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE,
+                                                   PIPE_UNLIMITED_INSTANCES, 64, 64, 0, nullptr));
+        ASSERT_TRUE (pipeEnds.back().isValid());
+    }
+
     ASSERT_TRUE (writeFile (folder.child (L"short.bin"), "1234567"));
 
     struct Row

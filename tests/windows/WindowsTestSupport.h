@@ -44,6 +44,14 @@ inline juce::String uniqueName (const juce::String& stem)
     return stem + "-" + juce::String ((int) ::GetCurrentProcessId()) + "-" + juce::String::toHexString (juce::Random::getSystemRandom().nextInt64());
 }
 
+/** True under Wine, which lacks a few of Windows's calls and cannot name a file
+    with a lone surrogate (its names are UTF-8 on the host). */
+inline bool runningUnderWine()
+{
+    auto* const ntdll = ::GetModuleHandleW (L"ntdll.dll");
+    return ntdll != nullptr && ::GetProcAddress (ntdll, "wine_get_version") != nullptr;
+}
+
 // Every wait of these tests ends at an event, with this as the outer bound.
 constexpr int kLongestWaitMs = 60 * 1000;
 } // namespace windows_test_support
