@@ -15,3 +15,12 @@
     closed.
 */
 void prepareStandardStreams() noexcept;
+
+/**
+    Waits, timeoutMs at most, until what was written to stderr has reached where
+    the platform sends it on. On Windows a thread of the program's own copies
+    stderr to the console and to the support log's file; on Linux stderr goes
+    straight to where it points, and nothing waits. For a program about to end at
+    once, after its last line. Any thread; never fails.
+*/
+void settleStandardStreams (int timeoutMs) noexcept;

@@ -11,6 +11,7 @@ target_sources(trb_core PRIVATE
     app/InstanceHandover_linux.cpp
     app/InstanceLock_linux.cpp
     app/QuitSignalWatcher_linux.cpp
+    app/RepaintFlush_linux.cpp
     app/SleepInhibitor_linux.cpp
     app/StandardStreams_linux.cpp
     device/DeviceHolders_linux.cpp

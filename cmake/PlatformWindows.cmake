@@ -10,6 +10,7 @@ target_sources(trb_core PRIVATE
     app/InstanceHandover_windows.cpp
     app/InstanceLock_windows.cpp
     app/QuitSignalWatcher_windows.cpp
+    app/RepaintFlush_windows.cpp
     app/SleepInhibitor_windows.cpp
     app/StandardStreams_windows.cpp
     device/DeviceHolders_windows.cpp
@@ -21,3 +22,8 @@ target_sources(trb_core PRIVATE
 # The device library on real USB HID (hidapi's Windows backend, device-change
 # notifications for hot-plug), linked by the updater program.
 add_subdirectory(device/windows)
+
+# The system libraries the platform files call: known folders and the shell
+# (shell32, ole32), users and tokens (advapi32), window subclassing to hold up the
+# end of the session (comctl32), fonts (gdi32) and windows (user32).
+target_link_libraries(trb_core PRIVATE shell32 ole32 advapi32 comctl32 gdi32 user32)
