@@ -19,6 +19,10 @@
 //                           then is the product name alone)
 //   --plug-in-when PATH     plug the controller in only once PATH exists (the
 //                           program has started), so that it arrives later
+//   --plug-in-after-text TEXT  plug the controller in only once the program's
+//                           output holds TEXT (it has looked for it in vain)
+//   --end-after-text TEXT   kill the program once its output holds TEXT (its
+//                           status is then 137)
 //   --remove-at-poll N      the controller drops off the bus at its N-th poll
 //                           (mid-write) without answering it; no request may
 //                           reach it after that
@@ -63,6 +67,8 @@ struct Options
     bool lookAlike = false;
     bool noManufacturer = false;
     std::string plugInWhen;
+    std::string plugInAfterText;
+    std::string endAfterText;
     int removeAtPoll = 0;
     std::string expectedText;
     std::string setup, teardown;
@@ -94,6 +100,10 @@ std::optional<Options> parse (int argc, char** argv)
             options.expectedStatus = std::atoi (argv[++i]);
         else if (arg == "--plug-in-when" && hasValue)
             options.plugInWhen = argv[++i];
+        else if (arg == "--plug-in-after-text" && hasValue)
+            options.plugInAfterText = argv[++i];
+        else if (arg == "--end-after-text" && hasValue)
+            options.endAfterText = argv[++i];
         else if (arg == "--remove-at-poll" && hasValue)
             options.removeAtPoll = std::atoi (argv[++i]);
         else if (arg == "--expect-text" && hasValue)
@@ -246,7 +256,7 @@ int main (int argc, char** argv)
                                             model.addFault (removal); });
     };
 
-    if (options->plugInWhen.empty())
+    if (options->plugInWhen.empty() && options->plugInAfterText.empty())
         plugInController();
 
     if (! runShell (options->setup))
@@ -269,15 +279,25 @@ int main (int argc, char** argv)
     std::fflush (stdout);
 
     bool unplugged = false;
+    bool ended = false;
     const int status = waitForProgram (child, [&]
                                        {
         passOn (output, seen);
 
-        if (controller == nullptr && ::access (options->plugInWhen.c_str(), F_OK) == 0)
+        const bool plugInNow = ! options->plugInWhen.empty() ? ::access (options->plugInWhen.c_str(), F_OK) == 0
+                                                             : seen.find (options->plugInAfterText) != std::string::npos;
+
+        if (controller == nullptr && plugInNow)
         {
             plugInController();
             std::printf ("controller plugged in\n");
             std::fflush (stdout);
+        }
+
+        if (! options->endAfterText.empty() && ! ended && seen.find (options->endAfterText) != std::string::npos)
+        {
+            ::kill (child, SIGKILL);
+            ended = true;
         }
 
         if (controller != nullptr && ! unplugged && controller->removalRequestedAt() > 0)

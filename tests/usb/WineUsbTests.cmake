@@ -28,11 +28,14 @@ set(TRB_USB_HOST
     --teardown "${CMAKE_CURRENT_SOURCE_DIR}/wine-testbed.sh stop")
 set(TRB_USB_WINE_ENVIRONMENT "WINEPREFIX=${TRB_USB_WINE_PREFIX}" "WINEDEBUG=-all" "TRB_DISPLAY_FILE=${CMAKE_BINARY_DIR}/test-display/display")
 
+# The programs' windows go to the run's private X display.
+set(TRB_USB_WINE_DISPLAY "DISPLAY=\"$(cat \"$TRB_DISPLAY_FILE\")\" && export DISPLAY")
+
 # trb_usb_wine_add(<name> <work folder> <host options and command...>) runs the
 # host in a fresh work folder; all of them share the one Wine folder, one at a time.
 function(trb_usb_wine_add name work)
     add_test(NAME "${name}"
-        COMMAND sh -c "rm -rf \"$1\" && mkdir -p \"$1\" && shift && exec \"$@\"" sh "${work}" ${TRB_USB_HOST} ${ARGN})
+        COMMAND sh -c "${TRB_USB_WINE_DISPLAY} && rm -rf \"$1\" && mkdir -p \"$1\" && shift && exec \"$@\"" sh "${work}" ${TRB_USB_HOST} ${ARGN})
     set_tests_properties("${name}" PROPERTIES
         ENVIRONMENT "${TRB_USB_WINE_ENVIRONMENT}"
         FIXTURES_REQUIRED x_display
@@ -45,3 +48,39 @@ trb_usb_wine_add("usb.UsbDeviceLibraryUnderWine.TellsALaterControllerAndItsRemov
     "${TRB_USB_WINE_WORK}/library"
     --look-alike --plug-in-when "${TRB_USB_WINE_WORK}/library/marker" --remove-at-poll 3
     -- wine "$<TARGET_FILE:trb_usb_wine_check>" "Z:${TRB_USB_WINE_WORK}/library/marker")
+
+# The real program (its .exe) through Wine's HID stack. The update file is
+# made by the Linux tree's tool, beside the host.
+set(TRB_LINUX_MAKE_UPDATE_FILE "${PROJECT_SOURCE_DIR}/build/normal/tools/make-update-file"
+    CACHE FILEPATH "The Linux tree's make-update-file, for the USB tests under Wine")
+set(TRB_USB_WINE_FILE_ARGS 1.05 20261209 seed:105)
+set(TRB_USB_WINE_PROGRAM "$<TARGET_FILE:TRBKelo7UpdateProgram>")
+
+# trb_usb_wine_add_update(<name> <work folder> <host options...>) runs the
+# program without a window (--terminal --yes) on an update file of its own.
+function(trb_usb_wine_add_update name work)
+    add_test(NAME "${name}"
+        COMMAND sh -c "${TRB_USB_WINE_DISPLAY} && rm -rf \"$1\" && mkdir -p \"$1\" && \"$2\" ${TRB_USB_WINE_FILE_ARGS} \"$1/trbkelo7__v105.bin\" && shift 2 && exec \"$@\""
+            sh "${work}" "${TRB_LINUX_MAKE_UPDATE_FILE}" ${TRB_USB_HOST} ${ARGN}
+            -- wine "${TRB_USB_WINE_PROGRAM}" --terminal --yes "Z:${work}/trbkelo7__v105.bin")
+    set_tests_properties("${name}" PROPERTIES
+        ENVIRONMENT "${TRB_USB_WINE_ENVIRONMENT}"
+        FIXTURES_REQUIRED x_display
+        RESOURCE_LOCK wine_usb_testbed
+        TIMEOUT 1200)
+endfunction()
+
+trb_usb_wine_add_update("usb.WholeUsbPathUnderWine.TheRealProgramWritesTheWholeFileAndLeavesTheLookAlikeAlone"
+    "${TRB_USB_WINE_WORK}/full"
+    --look-alike --update-file "${TRB_USB_WINE_WORK}/full/trbkelo7__v105.bin" --expect-text "result: complete")
+trb_usb_wine_add_update("usb.WholeUsbPathUnderWine.UnpluggedMidWriteEndsIn0x0E37WithNothingSentAfter"
+    "${TRB_USB_WINE_WORK}/unplugged"
+    --remove-at-poll 5 --expect-status 3 --expect-text "result: error 0x0E37")
+
+# The window's run with no controller at the start: one plugged in after the
+# program has looked for it in vain reaches it as an arrival notice.
+trb_usb_wine_add("usb.WholeUsbPathUnderWine.AControllerPluggedInAfterTheStartIsTakenUp"
+    "${TRB_USB_WINE_WORK}/arrival"
+    --plug-in-after-text "controller not connected" --end-after-text "controller connected: node"
+    --expect-status 137
+    -- wine "${TRB_USB_WINE_PROGRAM}")
