@@ -17,6 +17,7 @@ target_sources(trb_core PRIVATE
     device/DeviceHolders_linux.cpp
     text/SystemLocale_linux.cpp
     text/fonts/SystemFonts_linux.cpp
+    ui/StandardErrorWriter_linux.cpp
     ui/TerminalInput_linux.cpp
     ui/TerminalWriter_linux.cpp
     update/NativeFiles_linux.cpp

@@ -16,6 +16,7 @@ target_sources(trb_core PRIVATE
     device/DeviceHolders_windows.cpp
     text/SystemLocale_windows.cpp
     text/fonts/SystemFonts_windows.cpp
+    ui/StandardErrorWriter_windows.cpp
     ui/TerminalInput_windows.cpp
     ui/TerminalWriter_windows.cpp
     update/NativeFiles_windows.cpp
