@@ -53,7 +53,7 @@ trb_usb_wine_add("usb.UsbDeviceLibraryUnderWine.TellsALaterControllerAndItsRemov
 # made by the Linux tree's tool, beside the host.
 set(TRB_LINUX_MAKE_UPDATE_FILE "${PROJECT_SOURCE_DIR}/build/normal/tools/make-update-file"
     CACHE FILEPATH "The Linux tree's make-update-file, for the USB tests under Wine")
-set(TRB_USB_WINE_FILE_ARGS 1.05 20261209 seed:105)
+set(TRB_USB_WINE_FILE_ARGS "1.05 20261209 seed:105")
 set(TRB_USB_WINE_PROGRAM "$<TARGET_FILE:TRBKelo7UpdateProgram>")
 
 # trb_usb_wine_add_update(<name> <work folder> <host options...>) runs the
