@@ -8,6 +8,8 @@
 find_program(TRB_UMOCKDEV_WRAPPER umockdev-wrapper)
 set(TRB_CONTROLLER_HOST "${PROJECT_SOURCE_DIR}/build/normal/tests/usb/trb_emulated_controller_host"
     CACHE FILEPATH "The Linux tree's trb_emulated_controller_host, which runs the USB tests under Wine")
+set(TRB_LINUX_MAKE_UPDATE_FILE "${PROJECT_SOURCE_DIR}/build/normal/tools/make-update-file"
+    CACHE FILEPATH "The Linux tree's make-update-file, for the USB tests under Wine")
 
 # The device library at the HID_* functions, for what the program's own run
 # cannot provoke: a controller plugged in after the start, and one that drops
@@ -29,7 +31,10 @@ set(TRB_USB_HOST
 set(TRB_USB_WINE_ENVIRONMENT "WINEPREFIX=${TRB_USB_WINE_PREFIX}" "WINEDEBUG=-all" "TRB_DISPLAY_FILE=${CMAKE_BINARY_DIR}/test-display/display")
 
 # The programs' windows go to the run's private X display.
-set(TRB_USB_WINE_DISPLAY "DISPLAY=\"$(cat \"$TRB_DISPLAY_FILE\")\" && export DISPLAY")
+# Without the Linux tree's host (and tool) the tests are skipped, saying so.
+# (No semicolons: the command line is a CMake list.)
+set(TRB_USB_WINE_DISPLAY
+    "[ -x \"${TRB_CONTROLLER_HOST}\" ] && [ -x \"${TRB_LINUX_MAKE_UPDATE_FILE}\" ] || exec sh -c 'echo skipped: the Linux tree has not built its emulated controller host and make-update-file && exit 77' && DISPLAY=\"$(cat \"$TRB_DISPLAY_FILE\")\" && export DISPLAY")
 
 # trb_usb_wine_add(<name> <work folder> <host options and command...>) runs the
 # host in a fresh work folder; all of them share the one Wine folder, one at a time.
@@ -40,6 +45,7 @@ function(trb_usb_wine_add name work)
         ENVIRONMENT "${TRB_USB_WINE_ENVIRONMENT}"
         FIXTURES_REQUIRED x_display
         RESOURCE_LOCK wine_usb_testbed
+        SKIP_RETURN_CODE 77
         # The first run makes the Wine folder, which takes a minute or two.
         TIMEOUT 900)
 endfunction()
@@ -50,9 +56,7 @@ trb_usb_wine_add("usb.UsbDeviceLibraryUnderWine.TellsALaterControllerAndItsRemov
     -- wine "$<TARGET_FILE:trb_usb_wine_check>" "Z:${TRB_USB_WINE_WORK}/library/marker")
 
 # The real program (its .exe) through Wine's HID stack. The update file is
-# made by the Linux tree's tool, beside the host.
-set(TRB_LINUX_MAKE_UPDATE_FILE "${PROJECT_SOURCE_DIR}/build/normal/tools/make-update-file"
-    CACHE FILEPATH "The Linux tree's make-update-file, for the USB tests under Wine")
+# made by the Linux tree's tool (TRB_LINUX_MAKE_UPDATE_FILE).
 set(TRB_USB_WINE_FILE_ARGS "1.05 20261209 seed:105")
 set(TRB_USB_WINE_PROGRAM "$<TARGET_FILE:TRBKelo7UpdateProgram>")
 
@@ -67,6 +71,7 @@ function(trb_usb_wine_add_update name work)
         ENVIRONMENT "${TRB_USB_WINE_ENVIRONMENT}"
         FIXTURES_REQUIRED x_display
         RESOURCE_LOCK wine_usb_testbed
+        SKIP_RETURN_CODE 77
         TIMEOUT 1200)
 endfunction()
 
