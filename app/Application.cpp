@@ -37,7 +37,7 @@ int currentExitStatus() noexcept
         return settled;
 
     if (const auto* component = liveComponent.load())
-        return exitStatusFor (component->getStatus());
+        return component->getExitStatus();
 
     // Starting up, or a launch that hands over to the running instance: no
     // window, nothing written.
@@ -200,7 +200,7 @@ void Application::shutdown()
     {
         // Read before the window goes: closing it stops a worker that may still run.
         auto& component = mainWindow->getMainComponent();
-        const auto exitStatus = exitStatusFor (component.getStatus());
+        const auto exitStatus = component.getExitStatus();
         setApplicationReturnValue (exitStatus);
         // Before the component goes: a handler that ends the program at once
         // from here on ends it with this status.

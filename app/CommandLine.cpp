@@ -4,6 +4,7 @@
 #include "app/ExitStatus.h"
 #include "app/ProgramIdentity.h"
 #include "text/ExternalText.h"
+#include "text/LanguageDetection.h"
 
 #include <cstdlib>
 #include <iostream>
@@ -48,6 +49,31 @@ CommandLine parseArguments (const juce::StringArray& arguments, int& pathIndex)
             result.action = Action::version;
             return result;
         }
+        else if (! optionsEnded && argument == "--terminal")
+        {
+            result.terminal = true;
+        }
+        else if (! optionsEnded && argument == "--yes")
+        {
+            result.yes = true;
+        }
+        else if (! optionsEnded && argument == "--json")
+        {
+            result.json = true;
+        }
+        else if (! optionsEnded && (argument == "--language" || argument.startsWith ("--language=")))
+        {
+            const auto codeIsInline = argument.startsWith ("--language=");
+
+            if (! codeIsInline && index + 1 >= arguments.size())
+                return fail ("'--language' needs a language code (" + languageCodeList() + ")");
+
+            const auto code = codeIsInline ? argument.fromFirstOccurrenceOf ("=", false, false) : arguments[++index];
+            result.language = languageForCode (code);
+
+            if (result.language < 0)
+                return fail ("unknown language code '" + code + "' (one of " + languageCodeList() + ")");
+        }
         else if (! optionsEnded && argument.startsWith ("-") && argument != "-")
         {
             return fail ("unknown option '" + argument + "'");
@@ -66,6 +92,13 @@ CommandLine parseArguments (const juce::StringArray& arguments, int& pathIndex)
             pathIndex = index;
         }
     }
+
+    // The terminal's options mean nothing to the window: refused rather than ignored,
+    // so that a script that forgot --terminal does not wait for a window.
+    if (! result.terminal)
+        for (auto [given, name] : { std::pair { result.yes, "--yes" }, std::pair { result.json, "--json" }, std::pair { result.language >= 0, "--language" } })
+            if (given)
+                return fail ("'" + juce::String (name) + "' needs '--terminal'");
 
     return result;
 }
@@ -102,6 +135,7 @@ juce::String CommandLine::helpText (const juce::String& programName)
 {
     juce::String text;
     text << "Usage: " << programName << " [--help | --version] [FILE-OR-FOLDER]\n"
+         << "       " << programName << " --terminal [--yes] [--json] [--language CODE] [FILE-OR-FOLDER]\n"
          << "Writes a firmware update into a TRB-Kelo7 USB DJ controller.\n"
          << "\n"
          << "The update file (trbkelo7__vNNN.bin) is FILE, or the newest one in FOLDER;\n"
@@ -111,6 +145,12 @@ juce::String CommandLine::helpText (const juce::String& programName)
          << "\n"
          << "  --help     show this help and exit\n"
          << "  --version  show the version and exit\n"
+         << "  --terminal run in the terminal, as plain lines, without a display\n"
+         << "  --yes      (with --terminal) start the write without asking\n"
+         << "  --json     (with --terminal) one JSON object per event on stdout;\n"
+         << "             the plain lines then go to stderr\n"
+         << "  --language CODE  (with --terminal) the language of the lines:\n"
+         << "             " << languageCodeList() << "\n"
          << "\n"
          << "What the program does is logged on stderr, one line per event.\n"
          << "\n"
@@ -121,7 +161,9 @@ juce::String CommandLine::helpText (const juce::String& programName)
          << "  " << EXIT_UPDATE_FAILED << "  an error screen was shown (its error ID is on stderr)\n"
          << "  " << EXIT_LEFT_BEFORE_WRITE << "  the program was left before the write started\n"
          << "  " << EXIT_WRITE_INTERRUPTED << "  the program was told to quit during the write\n"
-         << "  " << EXIT_ANOTHER_UPDATER << "  another updater of this user is running and did not answer\n";
+         << "  " << EXIT_ANOTHER_UPDATER << "  another updater of this user is running and did not answer\n"
+         << "     (with --terminal: another updater of this user is running)\n"
+         << "  " << EXIT_NOT_TAKEN << "  written, but the controller then reported another version\n";
     return text;
 }
 
@@ -160,6 +202,10 @@ std::optional<int> answerBeforeStart (int argc, const char* const* argv)
         case CommandLine::Action::run:
             break;
     }
+
+    // The terminal front-end never opens the display, so none is needed.
+    if (commandLine.terminal)
+        return std::nullopt;
 
     const auto displayProblem = findDisplayProblem();
 

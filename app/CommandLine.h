@@ -10,10 +10,13 @@
     The program's command line:
 
         PROGRAM [--help | --version] [--] [FILE-OR-FOLDER]
+        PROGRAM --terminal [--yes] [--json] [--language CODE] [--] [FILE-OR-FOLDER]
 
     FILE-OR-FOLDER names the update file to take, or a folder to search for
     one ahead of the usual places (the desktop entry passes the file the user
     chose). "--" ends the options, for a path that begins with "-".
+    --terminal runs the update as plain lines in a terminal, without a display;
+    --yes, --json and --language belong to it and are refused without it.
 */
 struct CommandLine
 {
@@ -29,6 +32,10 @@ struct CommandLine
     juce::String updateFilePath; // as given, as text; empty when none was
     std::string updateFileBytes; // the same path's bytes as given (parseBytes only)
     juce::String problem; // what was not understood, for usageError
+    bool terminal = false; // --terminal: plain lines instead of the window
+    bool yes = false; // --yes: start the write without asking
+    bool json = false; // --json: one JSON object per event on stdout
+    int language = -1; // --language CODE: the catalogue language's index, or -1 for the user's
 
     /** Reads the arguments after the program's name. Never fails: what it does not
         understand becomes usageError with a problem. Any thread. */

@@ -18,6 +18,8 @@ target_sources(trb_core PRIVATE
     text/SystemLocale_linux.cpp
     text/fonts/SystemFonts_linux.cpp
     ui/StandardErrorWriter_linux.cpp
+    ui/TerminalInput_linux.cpp
+    ui/TerminalWriter_linux.cpp
     update/NativeFiles_linux.cpp
     update/RegularFileRead_linux.cpp
     update/ScopedDescriptor.h)

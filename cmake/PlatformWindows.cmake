@@ -17,6 +17,8 @@ target_sources(trb_core PRIVATE
     text/SystemLocale_windows.cpp
     text/fonts/SystemFonts_windows.cpp
     ui/StandardErrorWriter_windows.cpp
+    ui/TerminalInput_windows.cpp
+    ui/TerminalWriter_windows.cpp
     update/NativeFiles_windows.cpp
     update/RegularFileRead_windows.cpp)
 

@@ -1,3 +1,4 @@
+#include "app/ExitStatus.h"
 #include "device/simulated/SimulatedController.h"
 #include "tests/GuiTestSupport.h"
 #include "tests/MessageLoop.h"
@@ -241,6 +242,37 @@ TEST (MainComponent, TheCompletionScreenShowsOnlyOkAndItsPressEndsTheProgram)
     EXPECT_EQ (c.getOkButton().getButtonText(), "OK");
     EXPECT_DOUBLE_EQ (c.getProgress(), 1.0);
     EXPECT_NEAR (c.getTextLayout().getGlyph (0).getLeft(), 20.0f, 1.0f);
+}
+
+TEST (MainComponent, AWriteTheControllerDidNotTakeKeepsTheCompletionScreenAndEndsWithItsOwnStatus)
+{
+    for (const bool taken : { true, false })
+    {
+        SCOPED_TRACE (taken ? "taken" : "not taken");
+        SimulatedScenario scenario;
+        scenario.unchangedAfterFinish = ! taken;
+        Screens screens (scenario);
+        auto& c = *screens.component;
+        ASSERT_TRUE (screens.reachReady());
+
+        // Told after the window, which listens before it.
+        struct : UpdateListener
+        {
+            void writeConfirmed (const WriteConfirmation&) override { told = true; }
+            bool told = false;
+        } confirmation;
+        c.getProcedure().addListener (&confirmation);
+
+        c.buttonClicked (&c.getOkButton());
+        ASSERT_TRUE (runUntil ([&confirmation]
+                               { return confirmation.told; }));
+        c.getProcedure().removeListener (&confirmation);
+        screens.refresh();
+
+        EXPECT_EQ (c.getStatus(), ST_COMPLETE);
+        EXPECT_TRUE (screens.visibleOnly ({ &c.getOkButton() }));
+        EXPECT_EQ (c.getExitStatus(), taken ? EXIT_UPDATED : EXIT_NOT_TAKEN);
+    }
 }
 
 TEST (MainComponent, ASecondOkDuringTheControllerCheckTouchesNothing)

@@ -87,6 +87,40 @@ std::vector<uint8_t> pattern (size_t size, uint8_t seed = 7)
 
     return bytes;
 }
+
+// Rewrites the head of a controller's info region with a new version text, as an
+// update with equal stamps does, up to (not including) the finish request.
+void writeInfoHead (ControllerModel& model, const char* version)
+{
+    auto send = [&model] (const Report& r)
+    { return model.handleRequest (r.data(), r.size()).reply[kOffsetSubCommand]; };
+    auto head = pattern (0x1000);
+    std::copy_n (version, 4, head.begin());
+
+    ASSERT_EQ (send (addressed (CMD_EXTRA, SUB_PREPARE, 0x1D0000, (uint32_t) head.size())), REPLY_OK);
+    ASSERT_EQ (send (addressed (CMD_INFO, SUB_BLOCK, 0x1D0000, (uint32_t) head.size())), REPLY_OK);
+
+    for (size_t offset = 0; offset < head.size(); offset += kPieceSize)
+    {
+        auto piece = request (CMD_INFO, SUB_DATA);
+        const auto count = std::min ((size_t) kPieceSize, head.size() - offset);
+
+        if (offset + kPieceSize >= head.size())
+        {
+            auto last = request (CMD_INFO, SUB_LAST);
+            last[kOffsetReason] = (uint8_t) count;
+            ASSERT_EQ (send (last), REPLY_OK);
+        }
+
+        std::copy_n (head.begin() + (std::ptrdiff_t) offset, count, piece.begin() + kOffsetData);
+        ASSERT_EQ (send (piece), REPLY_OK);
+    }
+
+    auto checksum = request (CMD_INFO, SUB_CHECKSUM);
+    writeLittleEndian32 (checksum.data() + kOffsetAddress, std::accumulate (head.begin(), head.end(), 0u));
+    ASSERT_EQ (send (checksum), REPLY_OK);
+    ASSERT_EQ (send (request (CMD_INFO, SUB_POLL)), REPLY_BLOCK_DONE);
+}
 }
 
 TEST (ControllerModel, AnswersTheInfoQueryFromItsOwnFlash)
@@ -173,6 +207,22 @@ TEST (ControllerModel, PrepareHidesVersionAndStampUntilTheErasedPartIsRewrittenA
 
     host.send (request (CMD_CONTROL, SUB_FINISH));
     infoReports ("1.05", 0x20231130);
+}
+
+TEST (ControllerModel, OneThatKeepsItsOldFirmwarePutsItsFlashBackAtTheFinish)
+{
+    Host host;
+    host.model.installFirmware ("1.02", 0x20231130);
+    host.model.setKeepsOldFirmware (true);
+    const auto flashBefore = host.model.flash();
+
+    writeInfoHead (host.model, "1.05");
+    EXPECT_NE (host.model.flash(), flashBefore);
+
+    host.send (request (CMD_CONTROL, SUB_FINISH));
+    EXPECT_EQ (host.model.flash(), flashBefore);
+    EXPECT_EQ (host.model.installedVersion(), "1.02");
+    EXPECT_EQ (host.model.installedStamp(), 0x20231130u);
 }
 
 TEST (ControllerModel, RefusesAWrongChecksumWithReasonTwoAndKeepsItsFlash)
@@ -499,6 +549,76 @@ TEST_F (SimulatedLibrary, AScriptedRemovalTakesTheDeviceOffTheBusUntilItIsPlugge
     EXPECT_FALSE (writes[1].taken);
 }
 
+namespace
+{
+// What a controller does after a finish request, by the scenario's keys.
+struct FinishCase
+{
+    const char* keys;
+    bool restarts;
+    bool comesBack;
+    const char* versionAfter; // what its info query reports once back
+};
+
+class RestartAfterFinish : public SimulatedLibrary,
+                           public ::testing::WithParamInterface<FinishCase>
+{
+protected:
+    SimulatedScenario scenario() override
+    {
+        SimulatedScenario s;
+        EXPECT_TRUE (s.apply (std::string ("restart_ms=200\n") + GetParam().keys).empty());
+        return s;
+    }
+};
+} // namespace
+
+TEST_P (RestartAfterFinish, DropsOffTheBusAndComesBackAsTheKeysSay)
+{
+    const auto device = sim.firstController();
+    sim.withModel ([] (ControllerModel& model)
+                   { writeInfoHead (model, "1.05"); });
+
+    const auto finish = request (CMD_CONTROL, SUB_FINISH);
+    ASSERT_NE (HID_Write (device, finish.data(), 64), 0);
+    settle();
+
+    if (! GetParam().restarts)
+    {
+        EXPECT_TRUE (noticesHeard.empty()) << "it restarted";
+    }
+    else
+    {
+        ASSERT_FALSE (noticesHeard.empty());
+        EXPECT_EQ (noticesHeard[0].message, (uint32_t) WM_HID_REMOVED);
+        EXPECT_EQ (noticesHeard[0].wParam, (uintptr_t) device);
+
+        if (! GetParam().comesBack)
+        {
+            EXPECT_EQ (noticesHeard.size(), 1u) << "it came back";
+            EXPECT_EQ (HID_GetDeviceType (device), 0);
+            return;
+        }
+
+        ASSERT_EQ (noticesHeard.size(), 2u);
+        EXPECT_EQ (noticesHeard[1].message, (uint32_t) WM_HID_ARRIVED);
+    }
+
+    const auto query = request (CMD_CONTROL, SUB_INFO);
+    ASSERT_NE (HID_Write (device, query.data(), 64), 0);
+    settle();
+    Report reply {};
+    ASSERT_EQ (inputLength (device, reply), 64);
+    EXPECT_EQ (std::string (reply.begin() + kOffsetInfoVersion, reply.begin() + kOffsetInfoVersion + 4), GetParam().versionAfter);
+}
+
+INSTANTIATE_TEST_SUITE_P (SimulatedLibrary,
+                          RestartAfterFinish,
+                          ::testing::Values (FinishCase { "", true, true, "1.05" },
+                                             FinishCase { "restart_ms=-1", false, true, "1.05" },
+                                             FinishCase { "gone_after_finish=1", true, false, "" },
+                                             FinishCase { "unchanged_after_finish=1", true, true, "1.00" }));
+
 TEST_F (SimulatedLibrary, ALateReplyIsDroppedWhenTheDeviceWasRemovedMeanwhile)
 {
     const auto device = sim.firstController();
@@ -590,6 +710,10 @@ TEST (SimulatedScenario, ReadsItsKeysAndReportsLinesItDoesNotUnderstand)
                                           "fault=checksum 1 reply 0x81 2\n"
                                           "fault=data 100 remove 500\n"
                                           "fault=poll 3 busy_forever\n"
+                                          "restart_ms=250\n"
+                                          "gone_after_finish=1\n"
+                                          "unchanged_after_finish=1\n"
+                                          "gone_after_finish=yes\n"
                                           "version=10.2.3\n"
                                           "fault=data 0 no_reply\n"
                                           "fault=poll 1 late\n"
@@ -617,8 +741,12 @@ TEST (SimulatedScenario, ReadsItsKeysAndReportsLinesItDoesNotUnderstand)
     EXPECT_EQ (scenario.faults[1].delayMs, 500);
     EXPECT_EQ (scenario.faults[2].action, Fault::Action::busyForever);
 
-    ASSERT_EQ (problems.size(), 5u);
-    EXPECT_NE (problems[0].find ("line 12"), std::string::npos);
+    EXPECT_EQ (scenario.restartMs, 250);
+    EXPECT_TRUE (scenario.goneAfterFinish);
+    EXPECT_TRUE (scenario.unchangedAfterFinish);
+
+    ASSERT_EQ (problems.size(), 6u);
+    EXPECT_NE (problems[0].find ("line 15"), std::string::npos);
 }
 
 TEST (SimulatedScenario, ComesFromTheFileNamedByTheEnvironmentOnTopOfTheDemoDefault)

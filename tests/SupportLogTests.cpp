@@ -75,7 +75,7 @@ TEST (SupportLog, APartialUpdateTellsOnlyTheRegionsItWrites)
     logged.run.procedure->tellListenersNow();
     ASSERT_EQ (logged.run.status(), ST_COMPLETE);
 
-    EXPECT_EQ (logged.linesStartingWith ({ "update file", "controller found", "regions", "write", "region", "result" }),
+    EXPECT_EQ (logged.linesStartingWith ({ "update file", "controller found", "regions", "write started", "region", "result" }),
                linesOf ({ kFileTaken + logged.run.folder.file.getFullPathName() + ", version 1.02, date stamp 20261209",
                           "controller found: version 1.01, date stamp 20261209, node simulated",
                           "regions to write: extra at 0x090000, 524288 bytes; info at 0x1D0000, 4096 bytes",
@@ -224,4 +224,51 @@ TEST (SupportLog, AFileOfTheWrongSizeWhoseNameIsNotUtf8IsToldItsOwnSize)
 
     ::unlink (path.c_str());
     folder.deleteRecursively();
+}
+
+TEST (SupportLog, TheControllerAnswerAfterTheWriteIsOneLineForEachOutcome)
+{
+    using Outcome = WriteConfirmation::Outcome;
+    const struct
+    {
+        WriteConfirmation confirmation;
+        juce::String expected;
+    } cases[] = {
+        { { Outcome::confirmed, "1.02", kFileStamp }, "write confirmed: the controller reports version 1.02, date stamp 20261209" },
+        { { Outcome::mismatch, "1.00", 0x20240101 },
+          "write not taken: the controller reports version 1.00, date stamp 20240101 instead of version 1.02, date stamp "
+          "20261209; run the update again; if it still reports the old version, replug the controller and run it again; "
+          "else contact support" },
+        { { Outcome::noAnswer, {}, 0 }, "written, not confirmed (replug the controller to check)" },
+    };
+
+    UpdateFileState state;
+    state.fileStamp = kFileStamp;
+    state.fileVersion = "1.02";
+    UpdateFileSearchReport taken;
+    taken.chosen = juce::File ("/tmp/trbkelo7__v102.bin");
+
+    for (const auto& c : cases)
+    {
+        juce::StringArray lines;
+        SupportLog log ([&lines] (const juce::String& line)
+                        { lines.add (line); });
+        log.fileSearched (taken, state);
+        lines.clear();
+        log.writeConfirmed (c.confirmation);
+        EXPECT_EQ (lines, linesOf ({ c.expected }));
+    }
+}
+
+TEST (SupportLog, AFullUpdateEndsWithTheControllersConfirmationAfterItsRestart)
+{
+    LoggedRun logged (quickScenario());
+    ASSERT_TRUE (logged.run.runToTheEnd());
+    ASSERT_EQ (logged.run.status(), ST_COMPLETE);
+    ASSERT_TRUE (runUntil ([&logged]
+                           { return ! logged.linesStartingWith ({ "write confirmed" }).isEmpty(); }));
+
+    EXPECT_EQ (logged.linesStartingWith ({ "result", "write confirmed", "controller removed", "controller connected" }),
+               linesOf ({ "result: complete", "controller removed: node simulated", "controller connected: node simulated",
+                          "write confirmed: the controller reports version 1.02, date stamp 20261209" }));
 }

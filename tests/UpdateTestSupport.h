@@ -25,6 +25,9 @@ using Action = ControllerModel::ScriptedFault::Action;
 // nothing for this long, has hung.
 constexpr int kHangMs = 60000;
 
+// How long the simulated controller of a quick run stays off the bus after the finish.
+constexpr int kQuickRestartMs = 50;
+
 // The stamp of every test file; the simulated controller's default differs.
 constexpr uint32_t kFileStamp = 0x20261209;
 
@@ -225,12 +228,13 @@ inline std::vector<uint8_t> slice (const std::vector<uint8_t>& bytes, int64_t of
     return { bytes.begin() + offset, bytes.begin() + offset + length };
 }
 
-/** A scenario for fast runs: no latency, never busy. */
+/** A scenario for fast runs: no latency, never busy, a short restart after the finish. */
 inline SimulatedScenario quickScenario()
 {
     SimulatedScenario scenario;
     scenario.latencyMs = 0;
     scenario.busyCount = 0;
+    scenario.restartMs = kQuickRestartMs;
     return scenario;
 }
 } // namespace update_test

@@ -80,3 +80,43 @@ LanguageDecision decideLanguage (const juce::StringArray& installedLocaleIds, ui
     decision.startingLanguage = chooseStartingLanguage (decision.available, userLanguageId);
     return decision;
 }
+
+namespace
+{
+// In catalogue order; the first code of each language is the one listed.
+struct LanguageCode
+{
+    const char* code;
+    int language;
+};
+
+constexpr LanguageCode kLanguageCodes[] = {
+    { "en", kEnglish }, { "fr", 1 }, { "de", 2 }, { "es", 3 }, { "it", 4 }, { "nl", 5 }, { "ru", 6 }, { "pt", 7 }, { "zh-CN", kSimplifiedChinese }, { "zh-Hans", kSimplifiedChinese }, { "zh-TW", kTraditionalChinese }, { "zh-Hant", kTraditionalChinese }, { "ko", 10 }, { "ja", 11 }
+};
+} // namespace
+
+int languageForCode (const juce::String& code) noexcept
+{
+    const auto wanted = code.replaceCharacter ('_', '-');
+
+    for (const auto& entry : kLanguageCodes)
+        if (wanted.equalsIgnoreCase (entry.code))
+            return entry.language;
+
+    return -1;
+}
+
+juce::String languageCodeList()
+{
+    juce::StringArray codes;
+    int listed = -1;
+
+    for (const auto& entry : kLanguageCodes)
+        if (entry.language != listed)
+        {
+            codes.add (entry.code);
+            listed = entry.language;
+        }
+
+    return codes.joinIntoString (", ");
+}

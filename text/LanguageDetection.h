@@ -39,3 +39,12 @@ struct LanguageDecision
 /** The whole decision: English always available, each installed locale marked, then the
     starting language. Pure; any thread. */
 LanguageDecision decideLanguage (const juce::StringArray& installedLocaleIds, uint16_t userLanguageId);
+
+/** The catalogue language a code names, for a command line: "en", "fr", "de", "es",
+    "it", "nl", "ru", "pt", "zh-CN", "zh-TW", "ko", "ja" (also "zh-Hans", "zh-Hant",
+    with "_" for "-", in any letter case). -1 for anything else. Pure; any thread. */
+int languageForCode (const juce::String& code) noexcept;
+
+/** The codes languageForCode takes first for each language, in catalogue order,
+    joined with ", " (for a message that lists them). Any thread. */
+juce::String languageCodeList();

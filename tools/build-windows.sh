@@ -55,7 +55,7 @@ for package in "${source_packages[@]}"; do
     wanted_stamp+=$'\n'"$package $(source_version "$package")"
 done
 # Raised whenever build_sysroot below builds something differently.
-sysroot_recipe=2
+sysroot_recipe=3
 wanted_stamp+=$'\n'"recipe $sysroot_recipe"
 
 build_sysroot() {
@@ -116,6 +116,11 @@ EOF
         -DHIDAPI_BUILD_HIDTEST=OFF >/dev/null
     cmake --build "$hid/build-mingw" -j"$jobs" >/dev/null
     cmake --install "$hid/build-mingw" >/dev/null
+    # The device library compiles hidapi's Windows backend itself (with
+    # stand-ins for what Wine lacks; device/windows/HidapiBackend_windows.c),
+    # so the package's sources the backend needs are kept.
+    mkdir -p "$sysroot/src/$(basename "$hid")"
+    cp -a "$hid/hidapi" "$hid/windows" "$hid/LICENSE"*.txt "$sysroot/src/$(basename "$hid")/"
 
     # GoogleTest and GoogleMock for the test programs, from the sources
     # Debian's googletest package installs.

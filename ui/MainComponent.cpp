@@ -1,5 +1,7 @@
 #include "ui/MainComponent.h"
 
+#include "app/ExitStatus.h"
+
 namespace
 {
 constexpr int kBoldStyle = juce::Font::bold;
@@ -112,6 +114,16 @@ void MainComponent::progressChanged (double newProgress)
 {
     // The bar repaints itself from the value; the texts do not follow the progress.
     progress = newProgress;
+}
+
+int MainComponent::getExitStatus() const noexcept
+{
+    return writeNotTaken.load() ? EXIT_NOT_TAKEN : exitStatusFor (procedure->getStatus());
+}
+
+void MainComponent::writeConfirmed (const WriteConfirmation& confirmation)
+{
+    writeNotTaken = confirmation.outcome == WriteConfirmation::Outcome::mismatch;
 }
 
 void MainComponent::regionWritten (int, const UpdateRegion&)

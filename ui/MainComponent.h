@@ -11,6 +11,7 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -67,6 +68,11 @@ public:
 
     /** The procedure's status. Any thread. */
     int32_t getStatus() const noexcept { return procedure->getStatus(); }
+
+    /** What the program ends with now: EXIT_NOT_TAKEN once the controller reported another
+        version after the write, otherwise what the status says. Any thread; lock-free, so
+        a signal handler may ask. */
+    int getExitStatus() const noexcept;
 
     //==============================================================================
     // What the screens and the tests read: message thread.
@@ -130,6 +136,7 @@ private:
     void statusChanged (int32_t newStatus) override;
     void progressChanged (double newProgress) override;
     void regionWritten (int index, const UpdateRegion& region) override;
+    void writeConfirmed (const WriteConfirmation& confirmation) override;
 
     // The window takes the keyboard focus itself when it becomes active, and
     // nothing repaints then: this hands it on to the screen's default button.
@@ -150,6 +157,9 @@ private:
     double progress = 0.0; // what the progress bar reads
     std::unique_ptr<juce::ProgressBar> progressBar;
     std::unique_ptr<AlineButton> okButton, cancelButton;
+    // Set when the controller reported another version after the write; the screens
+    // stay as they are, only the exit status tells. Read by signal handlers.
+    std::atomic<bool> writeNotTaken { false };
 
     std::unique_ptr<HidCtrl> ctrl = std::make_unique<HidCtrl>();
     std::unique_ptr<UpdateProcedure> procedure = std::make_unique<UpdateProcedure> (*ctrl);

@@ -170,6 +170,8 @@ void SupportLog::fileSearched (const UpdateFileSearchReport& report, const Updat
 {
     if (! report.error.has_value())
     {
+        fileVersion = state.fileVersion;
+        fileStamp = state.fileStamp;
         write ("update file taken: " + report.chosen.getFullPathName() + ", version " + state.fileVersion
                + ", date stamp " + stampText (state.fileStamp));
         return;
@@ -244,6 +246,29 @@ void SupportLog::updateEnded (int32_t result)
 
     if (result == ERR_NOT_CONNECTED)
         reportAccessProblems();
+}
+
+void SupportLog::writeConfirmed (const WriteConfirmation& confirmation)
+{
+    const auto reported = "version " + confirmation.deviceVersion + ", date stamp " + stampText (confirmation.deviceStamp);
+
+    switch (confirmation.outcome)
+    {
+        case WriteConfirmation::Outcome::confirmed:
+            write ("write confirmed: the controller reports " + reported);
+            return;
+
+        case WriteConfirmation::Outcome::mismatch:
+            write ("write not taken: the controller reports " + reported + " instead of version " + fileVersion
+                   + ", date stamp " + stampText (fileStamp)
+                   + "; run the update again; if it still reports the old version, replug the controller and "
+                     "run it again; else contact support");
+            return;
+
+        case WriteConfirmation::Outcome::noAnswer:
+            write ("written, not confirmed (replug the controller to check)");
+            return;
+    }
 }
 
 void SupportLog::displayLost()

@@ -31,6 +31,10 @@
         region written: NAME at 0xADDRESS, N bytes
         result: complete
         result: error 0x0EXX, WHAT
+        write confirmed: the controller reports version V, date stamp YYYYMMDD
+        write not taken: the controller reports version V, date stamp YYYYMMDD instead
+            of version V, date stamp YYYYMMDD; (what to do)
+        written, not confirmed (replug the controller to check)
         display lost: the connection to the X server broke
         exit status N: MEANING
         download folder: PATH WHAT; using FOLDER
@@ -90,6 +94,10 @@ public:
     /** The update ended with result (ST_COMPLETE or an error). */
     void updateEnded (int32_t result) override;
 
+    /** What the controller said when asked after the finish request: the write confirmed,
+        not taken (with the remedy), or no answer in time. */
+    void writeConfirmed (const WriteConfirmation& confirmation) override;
+
     /** The connection to the display broke; the program is about to end. */
     void displayLost();
 
@@ -125,6 +133,8 @@ private:
     juce::String controllerNode;
     std::string controllerNodePath; // the node's bytes, to look for it by
     bool started = false;
+    juce::String fileVersion; // the update file taken, for a write the controller did not take
+    uint32_t fileStamp = 0;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (SupportLog)
 };

@@ -61,3 +61,9 @@ inline constexpr int kPollIntervalMs = 100;
 inline constexpr int kBusyPollLimitMs = 60000; // all the busy replies to one block's polls
 inline constexpr int kStopTimeoutMs = 5000;
 inline constexpr int kRemovalPauseMs = 100;
+// After the finish request: how long the controller may take to restart (or not)
+// and answer the one info query that confirms the write.
+inline constexpr int kConfirmWaitMs = 15000;
+// A confirming query that could not be sent, or got an answer that is not an info
+// reply (a controller still starting), is asked again this much later.
+inline constexpr int kConfirmRetryMs = 100;

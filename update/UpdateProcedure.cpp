@@ -195,6 +195,15 @@ void UpdateProcedure::tellListenersNow()
         tell ([now] (UpdateListener& l)
               { l.updateEnded (now); });
     }
+
+    // Only after the completion was told: the confirmation follows the finish request.
+    if (toldEnd && now == ST_COMPLETE && ! toldConfirmation && confirmationKnown.load())
+    {
+        toldConfirmation = true;
+        const auto told = confirmation;
+        tell ([&told] (UpdateListener& l)
+              { l.writeConfirmed (told); });
+    }
 }
 
 //==============================================================================
@@ -240,6 +249,14 @@ void UpdateProcedure::hidDeviceRemoved()
         replyEvent.signal();
     }
 
+    // After the finish request the controller restarts: the query in flight is
+    // lost, and asked again once it is back. The flag comes before the event.
+    if (confirming.load())
+    {
+        removedDuringConfirm = true;
+        replyEvent.signal();
+    }
+
     if (! status.markRemoved())
         return;
 
@@ -252,7 +269,15 @@ void UpdateProcedure::hidDeviceRemoved()
 void UpdateProcedure::hidDeviceArrived()
 {
     // The device link takes the controller up again by itself; an update that
-    // ended through a removal stays ended.
+    // ended through a removal stays ended. A worker waiting for the restarted
+    // controller asks it now.
+    if (confirming.load())
+        notify();
+}
+
+WriteConfirmation UpdateProcedure::getConfirmation() const
+{
+    return confirmationKnown.load() ? confirmation : WriteConfirmation {};
 }
 
 void UpdateProcedure::stopWorker()

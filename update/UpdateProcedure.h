@@ -18,7 +18,9 @@
     The firmware update, from the update file's check to the last block written. Its
     worker thread "UpdatingThread" checks the controller, then writes the scheduled
     regions block by block, each block as a header, 62-byte data pieces, a byte sum
-    and polls until the controller reports it written.
+    and polls until the controller reports it written. After the finish request it
+    waits for the controller (which may restart) and asks it once for its version
+    and stamp, to confirm the write.
 
     A front-end drives it (startCheck, startUpdate, stop) and observes it: through
     the getters below and through the events of UpdateListener, which the support
@@ -35,7 +37,9 @@
     version and stamp are the worker's until the status leaves ST_INITIAL; the
     checked image is read-only once the worker runs. The worker asks for the
     listeners to be told with a coalescing asynchronous update; the listeners are
-    told on the message thread, from what the shared values then hold.
+    told on the message thread, from what the shared values then hold. The write's
+    confirmation is the worker's until it sets confirmationKnown (release), after
+    which the message thread reads it.
 */
 class UpdateProcedure final : public HidHandler,
                               private juce::Thread,
@@ -122,6 +126,10 @@ public:
     using ReplyTimeoutRule = std::function<int (const uint8_t* request)>;
     void setReplyTimeoutRule (ReplyTimeoutRule rule) { replyTimeoutRule = std::move (rule); }
 
+    /** Shortens the wait for the controller's answer after the finish request (tests); the
+        default is kConfirmWaitMs. Before the worker starts. */
+    void setConfirmWaitMs (int milliseconds) noexcept { confirmWaitMs = milliseconds; }
+
     /** Shortens the overall time a block may be polled while the controller answers busy
         (tests); the default is kBusyPollLimitMs. Before the worker starts. */
     void setBusyPollLimitMs (int milliseconds) noexcept { busyPollLimitMs = milliseconds; }
@@ -152,6 +160,15 @@ public:
     /** True once the update is complete and the finish request is sent. Any thread. */
     bool isCompleted() const noexcept { return completed.load() == 1; }
 
+    /** True once the worker has asked the controller after the finish request and the
+        outcome is known (also when it did not answer in time); never after a stop during
+        that wait. Any thread. */
+    bool isConfirmationKnown() const noexcept { return confirmationKnown.load(); }
+
+    /** What the controller said after the finish request; meaningful once
+        isConfirmationKnown(). Any thread. */
+    WriteConfirmation getConfirmation() const;
+
     /** True once the user started the write. Message thread. */
     bool hasWriteStarted() const noexcept { return updateStarted; }
 
@@ -168,10 +185,13 @@ public:
     //==============================================================================
     /** The held controller went: from ST_READY to ST_BLOCK_WAIT the update ends in
         ERR_DEVICE_REMOVED and the worker is stopped; during the controller check the
-        query in flight ends at once as one without reply. Message thread. */
+        query in flight ends at once as one without reply. After the finish request (the
+        controller restarting) the status stays ST_COMPLETE and the confirming query in
+        flight is asked again once the controller is back. Message thread. */
     void hidDeviceRemoved() override;
 
-    /** Does nothing: the device link takes the controller up again by itself, and an
+    /** Wakes a worker that waits after the finish request for the controller to come back;
+        otherwise nothing: the device link takes the controller up again by itself, and an
         update that ended through a removal stays ended. Message thread. */
     void hidDeviceArrived() override;
 
@@ -195,6 +215,8 @@ private:
     void sendChecksum();
     void pollBlock (int& interval);
     void finishUpdate();
+    void confirmWrite();
+    bool askForConfirmation (int waitMs, WriteConfirmation& result);
     void clearRequest (uint8_t command, uint8_t subCommand) noexcept;
     uint8_t replyCode() const noexcept { return reply[kOffsetSubCommand]; }
     uint8_t replyReason() const noexcept { return reply[kOffsetReason]; }
@@ -236,6 +258,14 @@ private:
     std::atomic<int32_t> completed { 0 };
     std::atomic<bool> removedDuringCheck { false };
 
+    // After the finish request: set while the worker waits for the controller's
+    // answer, so a removal then (its restart) wakes the query instead of ending the
+    // update. The outcome is the worker's until confirmationKnown is set.
+    std::atomic<bool> confirming { false };
+    std::atomic<bool> removedDuringConfirm { false };
+    std::atomic<bool> confirmationKnown { false };
+    WriteConfirmation confirmation;
+
     // Worker counters: zero at start, never reset (one process performs at most one update).
     int32_t regionIndex = 0;
     int64_t regionDone = 0;
@@ -243,6 +273,7 @@ private:
 
     int replyTimeoutMs = kReplyTimeoutMs;
     int busyPollLimitMs = kBusyPollLimitMs;
+    int confirmWaitMs = kConfirmWaitMs;
     ReplyTimeoutRule replyTimeoutRule;
     std::vector<UpdateFilePlace> updateFilePlaces = updateFilePlacesForThisProcess ({});
 
@@ -251,6 +282,7 @@ private:
     double toldProgress = 0.0;
     bool toldChecked = false;
     bool toldEnd = false;
+    bool toldConfirmation = false;
     int toldRegions = 0; // regions (by index) whose writing has been looked at
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (UpdateProcedure)

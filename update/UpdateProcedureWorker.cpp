@@ -6,6 +6,7 @@
 #include "update/ByteLayout.h"
 #include "update/UpdateProcedure.h"
 
+#include <cmath>
 #include <cstring>
 
 namespace
@@ -43,6 +44,15 @@ constexpr PrepareTarget kPrepareTargets[kRegionCount] = {
 
 namespace
 {
+// The version text of an info reply; an erased one (all 0xFF) reads as "0.00".
+juce::String infoVersionText (const uint8_t* infoReply)
+{
+    const auto* versionBytes = infoReply + kOffsetInfoVersion;
+    const bool erased = std::all_of (versionBytes, versionBytes + kVersionLength, [] (uint8_t b)
+                                     { return b == 0xff; });
+    return erased ? juce::String ("0.00") : versionTextFromBytes (versionBytes);
+}
+
 constexpr int kWaitUntilWoken = -1;
 constexpr double kNotBusy = -1.0;
 constexpr double kProgressSteps = 1000.0;
@@ -129,6 +139,7 @@ void UpdateProcedure::run()
         if (now == ST_COMPLETE)
         {
             finishUpdate();
+            confirmWrite();
             signalThreadShouldExit();
         }
         else if (isErrorStatus (now))
@@ -275,10 +286,7 @@ bool UpdateProcedure::queryInfo()
         mainRegion.state = REGION_WRITE;
     }
 
-    const auto* versionBytes = reply.data() + kOffsetInfoVersion;
-    const bool erased = std::all_of (versionBytes, versionBytes + kVersionLength, [] (uint8_t b)
-                                     { return b == 0xff; });
-    deviceVersion = erased ? juce::String ("0.00") : versionTextFromBytes (versionBytes);
+    deviceVersion = infoVersionText (reply.data());
 
     // A controller whose version text is not a version cannot be checked: say so
     // rather than carry on as if the check had passed.
@@ -525,4 +533,89 @@ void UpdateProcedure::finishUpdate()
     link.write (outReport.data());
     triggerAsyncUpdate();
     completed = 1;
+}
+
+void UpdateProcedure::confirmWrite()
+{
+    // A removal from here on is the controller restarting, not a failed update.
+    removedDuringConfirm = false;
+    confirming = true;
+
+    const auto deadline = juce::Time::getMillisecondCounterHiRes() + (double) confirmWaitMs;
+    WriteConfirmation result; // no answer, unless one comes in time
+    bool answered = false;
+
+    while (! answered && ! threadShouldExit())
+    {
+        const auto left = (int) std::ceil (deadline - juce::Time::getMillisecondCounterHiRes());
+
+        if (left <= 0)
+            break;
+
+        // Restarting: its arrival (or a stop) wakes the worker.
+        if (! link.isConnected())
+        {
+            wait (left);
+            continue;
+        }
+
+        answered = askForConfirmation (left, result);
+    }
+
+    confirming = false;
+
+    // Stopped during the wait: the front-end is going, and nothing is told.
+    if (threadShouldExit())
+        return;
+
+    confirmation = result;
+    confirmationKnown = true;
+    triggerAsyncUpdate();
+}
+
+bool UpdateProcedure::askForConfirmation (int waitMs, WriteConfirmation& result)
+{
+    removedDuringConfirm = false;
+    replyEvent.reset();
+    clearRequest (CMD_CONTROL, SUB_INFO);
+
+    {
+        const juce::ScopedLock sl (replyLock);
+        awaitingReply = true;
+    }
+
+    const auto sent = link.write (outReport.data());
+    const auto replied = sent && replyEvent.wait (waitMs);
+
+    {
+        const juce::ScopedLock sl (replyLock);
+        awaitingReply = false;
+        reply = inReport;
+    }
+
+    if (threadShouldExit())
+        return false;
+
+    // The restart took the query with it: asked again once the controller is back.
+    if (removedDuringConfirm.load())
+        return false;
+
+    // The whole wait passed without a word: no answer.
+    if (sent && ! replied)
+        return true;
+
+    if (! sent || reply[kOffsetCommand] != CMD_CONTROL || replyCode() != REPLY_INFO)
+    {
+        // Not sent (the link let go of it), or a controller still starting that
+        // answers something else: asked again a little later.
+        wait (juce::jmin (waitMs, kConfirmRetryMs));
+        return false;
+    }
+
+    result.deviceStamp = readBigEndian32 (reply.data() + kOffsetInfoStamp);
+    result.deviceVersion = infoVersionText (reply.data());
+    result.outcome = result.deviceStamp == file.fileStamp && result.deviceVersion == file.fileVersion
+                         ? WriteConfirmation::Outcome::confirmed
+                         : WriteConfirmation::Outcome::mismatch;
+    return true;
 }

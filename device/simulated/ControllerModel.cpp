@@ -346,6 +346,9 @@ ControllerModel::Report ControllerModel::carryOut (RequestKind kind, const uint8
         }
 
         case RequestKind::prepare:
+            if (keepsOldFirmware && flashBeforeUpdate.empty())
+                flashBeforeUpdate = flashImage;
+
             powerCycle();
             currentSession.open = true;
             currentSession.command = command;
@@ -382,6 +385,14 @@ ControllerModel::Report ControllerModel::carryOut (RequestKind kind, const uint8
 
             if (infoRewritten)
                 infoValid = true;
+
+            if (! flashBeforeUpdate.empty())
+            {
+                flashImage.swap (flashBeforeUpdate);
+                flashBeforeUpdate.clear();
+                infoValid = true;
+                infoRewritten = false;
+            }
 
             powerCycle();
             return {};

@@ -62,7 +62,8 @@
       refused with reason 5. The flash changes only at that 0x85.
     - finish (F0 06): closes the session and, when the part erased by the
       prepare request has been written again, shows the version and stamp
-      once more; no reply.
+      once more; no reply. A controller set to keep its old firmware puts its
+      flash back as it was before the update instead.
     - anything else: refused with reason 5.
     Byte 0 of every reply repeats byte 0 of the request.
 
@@ -171,6 +172,11 @@ public:
     /** A version word for HID_GetFirmwareVersion: the version digits as BCD, "1.02" -> 0x0102. */
     uint32_t firmwareWord() const;
 
+    /** A controller on which an update does not take: the finish request puts back the
+        flash as it was before the first prepare request since the last finish, so it goes
+        on reporting its old version and stamp. */
+    void setKeepsOldFirmware (bool keeps) noexcept { keepsOldFirmware = keeps; }
+
     /** Polls answered busy per block before it is written; negative: busy for ever. */
     void setBusyCount (int count) noexcept { busyCount = count; }
     int getBusyCount() const noexcept { return busyCount; }
@@ -233,6 +239,8 @@ private:
     uint32_t erasedFirst = 0, erasedEnd = 0;
     int busyCount = 0;
     bool busyForever = false;
+    bool keepsOldFirmware = false;
+    std::vector<uint8_t> flashBeforeUpdate; // with keepsOldFirmware, from the prepare to the finish
 
     Session currentSession;
     BlockState blockState = BlockState::none;

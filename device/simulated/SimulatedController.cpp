@@ -95,6 +95,7 @@ int32_t SimulatedController::addLocked (int32_t typeCode, uint32_t firmwareWord,
         device->model = std::make_unique<ControllerModel>();
         device->model->installFirmware (scenario.version, scenario.stamp);
         device->model->setBusyCount (scenario.busyCount);
+        device->model->setKeepsOldFirmware (scenario.unchangedAfterFinish);
     }
 
     devices.push_back (std::move (device));
@@ -323,9 +324,22 @@ void SimulatedController::handleEventLocked (const Event& event)
         return;
 
     auto& model = *device->model;
+    const auto finishesBefore = model.finishCount();
     const auto outcome = model.handleRequest (event.bytes.data(), event.bytes.size());
     const auto& logged = model.requests().back();
     received.push_back ({ device->number, logged.kind, logged.bytes });
+
+    // A finish request carried out restarts the controller: it drops off the bus
+    // and comes back with what it now holds (or, as scripted, stays away).
+    if (model.finishCount() != finishesBefore && scenario.restartMs >= 0 && ! outcome.removeDevice)
+    {
+        removeLocked (*device);
+
+        if (! scenario.goneAfterFinish)
+            schedule (Clock::now() + std::chrono::milliseconds (scenario.restartMs), { Event::Type::plugIn, device->number, 0, {} });
+
+        return;
+    }
 
     if (outcome.removeDevice)
     {

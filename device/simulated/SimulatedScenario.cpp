@@ -155,6 +155,12 @@ std::vector<std::string> SimulatedScenario::apply (const std::string& text)
             understood = parseInto (value, controllers, 0, 16);
         else if (key == "arrive_after_ms")
             understood = parseInto (value, arriveAfterMs, -1, 1 << 30);
+        else if (key == "restart_ms")
+            understood = parseInto (value, restartMs, -1, 60000);
+        else if (key == "gone_after_finish")
+            understood = parseInto (value, goneAfterFinish, 0, 1);
+        else if (key == "unchanged_after_finish")
+            understood = parseInto (value, unchangedAfterFinish, 0, 1);
         else if (key == "other_device")
         {
             std::istringstream words (value);

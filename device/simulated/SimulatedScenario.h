@@ -24,6 +24,12 @@
         other_device=0x1B2 0x5  a HID device of another type (type code, firmware
                                 word), present at start and listed before the
                                 controllers; repeatable
+        restart_ms=1000         time off the bus after the finish request (the
+                                controller restarts); -1: it stays connected
+        gone_after_finish=1     the controller does not come back after the finish
+        unchanged_after_finish=1
+                                it comes back with its old version and stamp
+                                (the update did not take)
         fault=data 100 remove 500
                                 a fault of the first controller; repeatable:
                                 <kind> <n> <action> [arguments], kind one of
@@ -51,6 +57,9 @@ struct SimulatedScenario
     int busyCount = 0;
     int controllers = 1;
     int arriveAfterMs = -1;
+    int restartMs = 1000; // off the bus after the finish request; negative: no restart
+    bool goneAfterFinish = false; // it does not come back after the finish request
+    bool unchangedAfterFinish = false; // it comes back reporting its old firmware
     std::vector<OtherDevice> otherDevices;
     std::vector<ControllerModel::ScriptedFault> faults;
 

@@ -36,7 +36,7 @@ LANGUAGE_ENGLISH, LANGUAGE_JAPANESE = 0, 11
 ST_INITIAL, ST_READY, ST_BLOCK_HEADER, ST_BLOCK_WAIT, ST_COMPLETE = 0, 1, 3, 6, 7
 ERR_FILE_CONTENT, ERR_NOT_CONNECTED, ERR_DEVICE_REMOVED = 0x0E04, 0x0E21, 0x0E37
 # Exit statuses (app/ExitStatus.h).
-EXIT_UPDATED, EXIT_UPDATE_FAILED, EXIT_LEFT_BEFORE_WRITE = 0, 3, 4
+EXIT_UPDATED, EXIT_UPDATE_FAILED, EXIT_LEFT_BEFORE_WRITE, EXIT_NOT_TAKEN = 0, 3, 4, 7
 
 # A quick controller: no answer latency, and six busy polls per block, so that
 # each block lasts at least 0.6 s of the updater's own 100 ms poll pauses and a
@@ -338,6 +338,12 @@ class UpdateWalkEndToEnd(unittest.TestCase):
         walk.wait_for_focus_frame(RIGHT_SLOT, "OK's focus frame on completion")
         self.assert_no_icon(walk.pixels())
         walk.screenshot("complete")
+        # The controller restarts after the finish request and is asked what it now
+        # holds; its removal and return leave the completion screen as it is.
+        trb_x11.wait_until(lambda: "write confirmed: " in walk.program.output(), trb_x11.PATIENCE,
+                           what="the controller's confirmation in the support log")
+        self.assertEqual(walk.screen()["status"], ST_COMPLETE)
+        self.assert_controls(walk.screen(), {"ok": "OK"})
         window.key("Return")
         self.assert_ends_with(walk, EXIT_UPDATED)
 
@@ -353,6 +359,9 @@ class UpdateWalkEndToEnd(unittest.TestCase):
             "region written: extra at 0x090000, 524288 bytes",
             "region written: info at 0x1D0000, 65536 bytes",
             "result: complete",
+            "controller removed: node simulated",
+            "controller connected: node simulated",
+            f"write confirmed: the controller reports version {FILE_VERSION}, date stamp {FILE_STAMP}",
             "exit status 0: the update was written",
         ])
 
@@ -363,6 +372,26 @@ class UpdateWalkEndToEnd(unittest.TestCase):
         for offset, length in REGIONS:
             self.assertTrue(flash[offset:offset + length] == image[offset:offset + length],
                             f"flash region at {offset:#x} differs from the file")
+
+    def test_a_write_the_controller_did_not_take_keeps_the_completion_screen_and_ends_with_7(self):
+        walk = Walk(self, scenario="latency_ms=0\nunchanged_after_finish=1\n")
+        walk.wait_for_status(ST_INITIAL, "the language screen")
+        walk.click("ok")
+        walk.wait_for_status(ST_READY, "the ready screen")
+        walk.click("ok")
+        walk.wait_for_status(ST_COMPLETE, "the completion screen")
+        trb_x11.wait_until(lambda: "write not taken: " in walk.program.output(), trb_x11.PATIENCE,
+                           what="the controller's answer in the support log")
+        self.assertEqual(walk.screen()["status"], ST_COMPLETE)
+        walk.click("ok")
+        self.assert_ends_with(walk, EXIT_NOT_TAKEN)
+        self.assert_log(walk, [
+            "result: complete",
+            f"write not taken: the controller reports version 1.00, date stamp 20240101 instead of version "
+            f"{FILE_VERSION}, date stamp {FILE_STAMP}; run the update again; if it still reports the old version, "
+            "replug the controller and run it again; else contact support",
+            "exit status 7: written, but the controller reports another version",
+        ])
 
     def test_each_error_screen_shows_the_icon_the_error_and_only_close(self):
         cases = [

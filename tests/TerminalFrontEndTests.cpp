@@ -1,0 +1,258 @@
+#include "app/CommandLine.h"
+#include "text/LanguageDetection.h"
+#include "text/TxtLoader.h"
+#include "ui/JsonEventWriter.h"
+#include "ui/ProgressLine.h"
+#include "ui/TerminalTexts.h"
+#include "update/Status.h"
+
+#include <gtest/gtest.h>
+
+// The terminal front-end's parts that decide what is written: the command line's
+// options, the progress line, the JSON events and the plain lines.
+namespace
+{
+constexpr int64_t kTotal = 0x120000; // the three regions of a full update
+constexpr double kMs = 1.0;
+
+juce::StringArray args (std::initializer_list<const char*> list)
+{
+    juce::StringArray result;
+
+    for (const auto* a : list)
+        result.add (a);
+
+    return result;
+}
+} // namespace
+
+TEST (TerminalCommandLine, TakesTheTerminalsOptionsAndRefusesThemWithoutIt)
+{
+    struct Case
+    {
+        juce::StringArray arguments;
+        CommandLine::Action action;
+        bool terminal, yes, json;
+        int language;
+        const char* path;
+        const char* problem;
+    };
+
+    const Case cases[] = {
+        { args ({ "--terminal" }), CommandLine::Action::run, true, false, false, -1, "", "" },
+        { args ({ "--terminal", "--yes", "--json", "dir" }), CommandLine::Action::run, true, true, true, -1, "dir", "" },
+        { args ({ "--yes", "--terminal", "--language", "ja" }), CommandLine::Action::run, true, true, false, 11, "", "" },
+        { args ({ "--terminal", "--language=zh_tw" }), CommandLine::Action::run, true, false, false, 9, "", "" },
+        // The code is the option's value, never the path.
+        { args ({ "--terminal", "--language", "fr", "x.bin" }), CommandLine::Action::run, true, false, false, 1, "x.bin", "" },
+        { args ({ "--terminal", "--language" }), CommandLine::Action::usageError, true, false, false, -1, "", "needs a language code" },
+        { args ({ "--terminal", "--language", "xx" }), CommandLine::Action::usageError, true, false, false, -1, "", "unknown language code 'xx'" },
+        { args ({ "--yes" }), CommandLine::Action::usageError, false, true, false, -1, "", "'--yes' needs '--terminal'" },
+        { args ({ "--json", "x.bin" }), CommandLine::Action::usageError, false, false, true, -1, "x.bin", "'--json' needs '--terminal'" },
+        { args ({ "--language", "de" }), CommandLine::Action::usageError, false, false, false, 2, "", "'--language' needs '--terminal'" },
+        { args ({ "--", "--terminal" }), CommandLine::Action::run, false, false, false, -1, "--terminal", "" },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.arguments.joinIntoString (" "));
+        const auto parsed = CommandLine::parse (c.arguments);
+        EXPECT_EQ (parsed.action, c.action);
+        EXPECT_TRUE (parsed.problem.contains (c.problem)) << parsed.problem;
+
+        if (c.action == CommandLine::Action::run)
+        {
+            EXPECT_EQ (parsed.terminal, c.terminal);
+            EXPECT_EQ (parsed.yes, c.yes);
+            EXPECT_EQ (parsed.json, c.json);
+            EXPECT_EQ (parsed.language, c.language);
+            EXPECT_EQ (parsed.updateFilePath, juce::String (c.path));
+        }
+    }
+}
+
+TEST (TerminalCommandLine, EveryLanguageHasACodeThatNamesItAndOnlyIt)
+{
+    auto codes = juce::StringArray::fromTokens (languageCodeList(), ", ", "");
+    codes.removeEmptyStrings();
+
+    ASSERT_EQ (codes.size(), kLanguageCount);
+
+    for (int i = 0; i < kLanguageCount; ++i)
+        EXPECT_EQ (languageForCode (codes[i]), i) << codes[i];
+
+    for (const auto* other : { "", "e", "english", "zh", "pt-BR", "jp" })
+        EXPECT_EQ (languageForCode (other), -1) << other;
+}
+
+TEST (ProgressLine, OnATerminalRedrawsInPlaceAtMostTenTimesASecondAndAlwaysTheEnd)
+{
+    ProgressLine line (ProgressLine::Mode::redrawn, kTotal);
+
+    struct Step
+    {
+        double fraction, atMs;
+        bool drawn;
+    };
+
+    const Step steps[] = {
+        { 0.01, 0 * kMs, true }, // the first is drawn at once
+        { 0.02, 50 * kMs, false }, // too soon
+        { 0.03, 99 * kMs, false },
+        { 0.04, 100 * kMs, true },
+        { 0.05, 150 * kMs, false },
+        { 1.00, 160 * kMs, true }, // the end, however soon
+    };
+
+    for (const auto& step : steps)
+    {
+        SCOPED_TRACE (step.atMs);
+        const auto text = line.update (step.fraction, step.atMs);
+        EXPECT_EQ (text.isNotEmpty(), step.drawn);
+
+        if (step.drawn)
+        {
+            EXPECT_TRUE (text.startsWith ("\r"));
+            EXPECT_FALSE (text.containsChar ('\n'));
+        }
+    }
+
+    EXPECT_EQ (line.finish(), "\r" + ProgressLine::describe (1.0, kTotal, 160 * kMs) + "\n");
+}
+
+TEST (ProgressLine, ARedrawBlanksWhatALongerDrawingLeftAndNeverReachesTheLastColumn)
+{
+    ProgressLine line (ProgressLine::Mode::redrawn, kTotal, 40);
+
+    const auto first = line.update (0.5, 3600000 * kMs); // an hour: a long time text
+    EXPECT_EQ (first.length(), 1 + 39);
+
+    ProgressLine wide (ProgressLine::Mode::redrawn, kTotal);
+    const auto longer = wide.update (0.5, 6000000 * kMs);
+    const auto shorter = wide.update (0.99, 6000000 * kMs + 200);
+    EXPECT_EQ (shorter.length(), longer.length()) << "blanks cover the longer text's end";
+    EXPECT_TRUE (shorter.endsWith ("left ")) << shorter;
+}
+
+TEST (ProgressLine, OffATerminalWritesOneLinePerTenthHoweverTheProgressComes)
+{
+    ProgressLine line (ProgressLine::Mode::steps, kTotal);
+    juce::StringArray written;
+
+    for (int i = 0; i <= 1000; ++i)
+        if (const auto text = line.update (i / 1000.0, i * 10 * kMs); text.isNotEmpty())
+            written.add (text);
+
+    ASSERT_EQ (written.size(), ProgressLine::kSteps);
+
+    for (int i = 0; i < written.size(); ++i)
+    {
+        EXPECT_TRUE (written[i].endsWith ("\n"));
+        EXPECT_TRUE (written[i].trimStart().startsWith (juce::String ((i + 1) * 10) + " %")) << written[i];
+    }
+
+    // A jump over several tenths is one line, and going nowhere writes nothing.
+    ProgressLine jumping (ProgressLine::Mode::steps, kTotal);
+    EXPECT_TRUE (jumping.update (0.35, 0).isNotEmpty());
+    EXPECT_TRUE (jumping.update (0.39, 0).isEmpty());
+    EXPECT_TRUE (jumping.finish().isEmpty());
+}
+
+TEST (ProgressLine, TellsPercentBytesElapsedAndTimeLeft)
+{
+    EXPECT_EQ (ProgressLine::describe (0.25, kTotal, 15000 * kMs), " 25 %  288 of 1152 KiB  0:15 elapsed  0:45 left");
+    EXPECT_EQ (ProgressLine::describe (0.0, kTotal, 0), "  0 %  0 of 1152 KiB  0:00 elapsed  -:-- left");
+    EXPECT_EQ (ProgressLine::describe (1.5, kTotal, 65000 * kMs), "100 %  1152 of 1152 KiB  1:05 elapsed  0:00 left");
+}
+
+TEST (JsonEventWriter, EachEventIsOneParsableLineWithItsNameFirst)
+{
+    juce::StringArray lines;
+    JsonEventWriter writer ([&lines] (const juce::String& line)
+                            { lines.add (line); });
+
+    std::array<UpdateRegion, kRegionCount> regions {};
+    regions[0] = { {}, 0x90000, 0, 0, REGION_WRITE, 0 };
+    regions[1] = { {}, 0x80000, 0x90000, 0x90000, REGION_SKIP, 0 };
+    regions[2] = { {}, 0x10000, 0x1D0000, 0x1D0000, REGION_WRITE, 0 };
+
+    writer.found ("1.00", 0x20240101, "/dev/hidraw3");
+    writer.file ("/tmp/a \"b\".bin", "1.05", 0x20261209, ERR_FILE_CRC);
+    writer.plan (regions);
+
+    for (int i = 0; i <= 400; ++i)
+        writer.progress (i / 400.0, kTotal, i * 100.0);
+
+    writer.confirmation ({ WriteConfirmation::Outcome::mismatch, "1.00", 0x20240101 });
+    writer.result ("not taken", ST_INITIAL, 7, "line\nwith a break");
+
+    for (const auto& line : lines)
+    {
+        EXPECT_FALSE (line.containsAnyOf ("\r\n")) << line;
+        EXPECT_TRUE (line.startsWith ("{\"event\": \"") || line.startsWith ("{\"event\":\"")) << line;
+        EXPECT_TRUE (juce::JSON::parse (line).isObject()) << line;
+    }
+
+    ASSERT_EQ (lines.size(), 3 + 101 + 2) << "one progress event per whole percent";
+    const auto file = juce::JSON::parse (lines[1]);
+    EXPECT_EQ (file["path"].toString(), "/tmp/a \"b\".bin");
+    EXPECT_EQ (file["error_id"].toString(), "0x0E05");
+    const auto plan = juce::JSON::parse (lines[2]);
+    ASSERT_EQ (plan["regions"].size(), 2);
+    EXPECT_EQ ((juce::int64) plan["regions"][1]["address"], 0x1D0000);
+    EXPECT_EQ ((juce::int64) plan["total_bytes"], 0xA0000);
+    EXPECT_TRUE (juce::JSON::parse (lines[3])["left_s"].isVoid()) << "no guess at 0 %";
+    const auto confirmation = juce::JSON::parse (lines[lines.size() - 2]);
+    EXPECT_EQ (confirmation["outcome"].toString(), "mismatch");
+    EXPECT_EQ (confirmation["stamp"].toString(), "20240101");
+    const auto result = juce::JSON::parse (lines[lines.size() - 1]);
+    EXPECT_TRUE (result["error_id"].isVoid());
+    EXPECT_EQ ((int) result["exit_status"], 7);
+    EXPECT_EQ (result["message"].toString(), "line\nwith a break");
+}
+
+TEST (TerminalTexts, EveryErrorSaysWhatToDoAndTheWindowsTextsInTheCataloguesLanguage)
+{
+    for (const auto error : { ERR_FILE_NOT_FOUND, ERR_FILE_READ, ERR_FILE_SIZE, ERR_FILE_CONTENT, ERR_FILE_CRC, ERR_DEVICE_INFO,
+                              ERR_NOT_CONNECTED, ERR_REFUSED_1, ERR_FILE_OPEN, ERR_REFUSED_2, ERR_REFUSED_3, ERR_REFUSED_4,
+                              ERR_TIMEOUT, ERR_DEVICE_REMOVED, ERR_PROTOCOL })
+    {
+        SCOPED_TRACE (formatErrorId (error));
+        const auto lines = TerminalTexts::result (error);
+        EXPECT_TRUE (lines.contains ("Error ID: 0x" + formatErrorId (error)));
+        EXPECT_TRUE (lines[lines.size() - 1].startsWith ("What to do: "));
+        EXPECT_TRUE (TerminalTexts::remedy (error).isNotEmpty());
+    }
+
+    auto* catalogue = TxtLoader::getInstance();
+    const auto before = catalogue->getLanguage();
+    catalogue->setLanguage (languageForCode ("de"));
+    EXPECT_EQ (TerminalTexts::result (ERR_NOT_CONNECTED)[0], "Ihr TRB-Kelo7 ist nicht angeschlossen.");
+    EXPECT_TRUE (TerminalTexts::controllerLine ("1.02", 0x20240101).endsWith ("1.02 (2024-01-01)"));
+    catalogue->setLanguage (before);
+}
+
+TEST (TerminalTexts, TheControllersWordAfterTheWriteAndWhatOutsideNamesCannotDo)
+{
+    using Outcome = WriteConfirmation::Outcome;
+    EXPECT_EQ (TerminalTexts::confirmation ({ Outcome::confirmed, "1.05", 0x20261209 }, "1.05", 0x20261209),
+               "Confirmed: the controller now reports version 1.05 (2026-12-09).");
+    EXPECT_TRUE (TerminalTexts::confirmation ({ Outcome::mismatch, "1.00", 0x20240101 }, "1.05", 0x20261209)
+                     .startsWith ("Warning: the controller now reports version 1.00 (2024-01-01), not the update's 1.05 (2026-12-09)"));
+    EXPECT_EQ (TerminalTexts::confirmation ({}, "1.05", 0x20261209), "Written, not confirmed (replug the controller to check).");
+
+    // A version or a process name from outside never brings a control sequence to the terminal.
+    EXPECT_FALSE (TerminalTexts::confirmation ({ Outcome::mismatch, "1\x1b[2J", 0x20240101 }, "1.05", 0x20261209).containsChar ('\x1b'));
+    EXPECT_FALSE (TerminalTexts::holdersLine ({ { 42, "dj\x1b]0;x\x07" } }).containsAnyOf ("\x1b\x07"));
+    EXPECT_TRUE (TerminalTexts::holdersLine ({ { 42, "mixer" } }).contains ("process 42 (mixer)"));
+    EXPECT_TRUE (TerminalTexts::holdersLine ({}).isEmpty());
+}
+
+TEST (TerminalTexts, OnlyYesStartsTheWrite)
+{
+    for (const auto* yes : { "y", "Y", "yes", " YES ", "y\r" })
+        EXPECT_TRUE (TerminalTexts::isYes (yes)) << yes;
+
+    for (const auto* no : { "", "n", "no", "ye", "yess", "y y", "j" })
+        EXPECT_FALSE (TerminalTexts::isYes (no)) << no;
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "update/UpdateListener.h"
+
+#include <juce_core/juce_core.h>
+
+#include <functional>
+
+/**
+    The terminal front-end's events for a script (--json): one JSON object per line,
+    each with an "event" field naming it. The fields are listed in the README; a
+    field is never renamed or given another type, so scripts may rely on them.
+
+        found         version, stamp ("YYYYMMDD"), node
+        file          path, version, stamp; error_id ("0x0E04") when the file failed its check
+        plan          regions: [{ name, address, length }], total_bytes
+        holders       processes: [{ pid, name }]  (other programs with the controller open)
+        started
+        progress      percent, bytes, total_bytes, elapsed_s, left_s (null until it can be told)
+        confirmation  outcome ("confirmed", "mismatch", "no answer"), version, stamp (null without an answer)
+        result        result ("complete", "not taken", "error", "left", "interrupted"), error_id
+                      (or null), exit_status, message: the last line of every run that got this far
+
+    Message thread; writing goes through the sink, which must not block.
+*/
+class JsonEventWriter final
+{
+public:
+    using Sink = std::function<void (const juce::String& line)>;
+
+    /** A writer that hands each line (without its line end) to sink. */
+    explicit JsonEventWriter (Sink sink);
+
+    void found (const juce::String& version, uint32_t stamp, const juce::String& node);
+    void file (const juce::String& path, const juce::String& version, uint32_t stamp, int32_t error);
+    void plan (const std::array<UpdateRegion, kRegionCount>& regions);
+    void holders (const std::vector<std::pair<int, juce::String>>& processes);
+    void started();
+
+    /** A progress event when the whole percent changed since the last one (the end always). */
+    void progress (double fraction, int64_t totalBytes, double elapsedMs);
+
+    void result (const juce::String& result, int32_t error, int exitStatus, const juce::String& message);
+    void confirmation (const WriteConfirmation& confirmation);
+
+    /** The error ID as the JSON carries it ("0x0E04"). Any thread. */
+    static juce::String errorId (int32_t status);
+
+private:
+    void write (const juce::String& event, juce::DynamicObject::Ptr fields);
+
+    Sink sink;
+    int lastPercent = -1;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (JsonEventWriter)
+};
