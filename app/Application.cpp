@@ -182,7 +182,7 @@ bool Application::becomeTheInstance()
                 }
             }
 
-            say ("another updater" + who + " holds " + instanceLock->getFile().getFullPathName() + " but "
+            say ("another updater" + who + " holds " + instanceLock->getLockName() + " but "
                  + problem + "; " + remedy + ", then start this one again");
             setApplicationReturnValue (EXIT_ANOTHER_UPDATER);
             return false;

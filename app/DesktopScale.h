@@ -33,7 +33,7 @@ public:
     static double fittingScale (double desiredScale, int windowWidth, int windowHeight, double workWidth, double workHeight);
 
     /** Reads the desktop's scale settings (on Linux GDK_SCALE and the X
-        server's Xft.dpi) and sets the framework's global scale to match, as far
+        server's Xft.dpi, on Windows the system's DPI) and sets the framework's global scale to match, as far
         as a window of the given size at scale 1 still fits the primary
         display's work area (a lower scale is said on stderr); call before the
         first window is created. Message thread. Without a display, or without

@@ -13,6 +13,10 @@ struct _XDisplay; // the X library's Display
     status at 1; this handler, installed over it, runs onLost first so that the
     program can say what happened and end with the status of its update.
 
+    On Windows a window cannot lose its display while the session lasts (the
+    session's end comes as a quit request instead): the handler exists there too,
+    and onLost is never called.
+
     Only one handler may exist at a time. Create it on the message thread once
     the framework has opened the display (its window exists); it puts the
     previous handler back when it is destroyed.

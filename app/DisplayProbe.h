@@ -6,6 +6,9 @@
     Whether the window system can be reached, asked before the framework
     starts: the framework itself does not survive a display it cannot open.
 
+    On Windows, where a desktop is always there, the one problem is a window
+    station that no one sees (a service, a task run without the user signed in).
+
     Returns an empty string when the display named by the environment opens,
     otherwise one line saying what is wrong, also when the server does not answer
     within a few seconds. Any thread; opens and closes one connection of its own

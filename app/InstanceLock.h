@@ -38,7 +38,10 @@ public:
         a real directory (no symbolic link) owned by this user that no one else may write
         to; a missing place in the shared temporary directory is created so. With
         Launches::refused the file names no endpoint, so a later launch learns at once
-        that this instance takes none. Any thread. */
+        that this instance takes none. Any thread.
+
+        On Windows the lock is a named object local to the session and to the user
+        (places are not used): the thread that creates the object holds it. */
     explicit InstanceLock (const juce::String& applicationName,
                            juce::Array<juce::File> places = {},
                            Launches launches = Launches::handedOver);
@@ -48,8 +51,13 @@ public:
 
     State getState() const noexcept { return state; }
 
-    /** The lock file in use; empty when unavailable. */
+    /** The lock file in use; empty when unavailable, and on Windows, whose lock is a
+        named object instead (getLockName). */
     juce::File getFile() const { return file; }
+
+    /** The lock in use, as a message to the user names it: the lock file's path, or
+        the named object's name where the lock is one (Windows). */
+    juce::String getLockName() const { return lockName.isNotEmpty() ? lockName : file.getFullPathName(); }
 
     /** Why no lock could be taken (unavailable), in words for a message on stderr. */
     juce::String getProblem() const { return problem; }
@@ -77,7 +85,7 @@ public:
     std::optional<Holder> findHolder() const;
 
     /** The places tried by default, in order: the platform's private places for this
-        user's running programs, then the user's home directory. Any thread. */
+        user's running programs, then the user's home directory; none on Windows. Any thread. */
     static juce::Array<juce::File> defaultPlaces (const juce::String& applicationName);
 
 private:
@@ -88,7 +96,7 @@ private:
 
     State state = State::unavailable;
     juce::File file;
-    juce::String problem, handoverName, namePrefix;
+    juce::String problem, handoverName, namePrefix, lockName;
     std::unique_ptr<Native> native;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (InstanceLock)

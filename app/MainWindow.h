@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/RepaintFlush.h"
+
 #include <juce_gui_basics/juce_gui_basics.h>
 
 /** The program's only top-level window: fixed size, always on top, with the
@@ -42,6 +44,9 @@ private:
     MainComponent* mainComponent = nullptr;
     // Drawn once from the built-in SVG and handed to every native window.
     juce::Image icon;
+    // Paints the screens that follow the first where the system never asks
+    // for it (under Wine); does nothing elsewhere.
+    RepaintFlush repaintFlush { *this };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainWindow)
 };

@@ -9,6 +9,9 @@
     thread. On Linux these are SIGTERM (session end, shutdown, `kill`), SIGINT
     (Ctrl+C in a terminal) and SIGHUP (the terminal it was started from closed);
     by default each of them would end the program at once, skipping its shutdown.
+    On Windows they are the requests of a console that started the program:
+    Ctrl+C, Ctrl+Break and the closing of the console (the session's end reaches
+    the window as the framework's quit request).
 
     A further signal after the first one ends the program at once, from the
     signal handler, with the status endAtOnce gives: the first one is still being

@@ -36,3 +36,8 @@ void prepareStandardStreams() noexcept
 
     ::signal (SIGPIPE, SIG_IGN);
 }
+
+void settleStandardStreams (int) noexcept
+{
+    // stderr is written straight to where it points: nothing is left to wait for.
+}

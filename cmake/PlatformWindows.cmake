@@ -10,11 +10,13 @@ target_sources(trb_core PRIVATE
     app/InstanceHandover_windows.cpp
     app/InstanceLock_windows.cpp
     app/QuitSignalWatcher_windows.cpp
+    app/RepaintFlush_windows.cpp
     app/SleepInhibitor_windows.cpp
     app/StandardStreams_windows.cpp
     device/DeviceHolders_windows.cpp
     text/SystemLocale_windows.cpp
     text/fonts/SystemFonts_windows.cpp
+    ui/StandardErrorWriter_windows.cpp
     ui/TerminalInput_windows.cpp
     ui/TerminalWriter_windows.cpp
     update/NativeFiles_windows.cpp
@@ -23,3 +25,8 @@ target_sources(trb_core PRIVATE
 # The device library on real USB HID (hidapi's Windows backend, device-change
 # notifications for hot-plug), linked by the updater program.
 add_subdirectory(device/windows)
+
+# The system libraries the platform files call: known folders and the shell
+# (shell32, ole32), users, tokens and randomness (advapi32), fonts (gdi32) and
+# windows (user32).
+target_link_libraries(trb_core PRIVATE shell32 ole32 advapi32 gdi32 user32)

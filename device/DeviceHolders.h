@@ -29,3 +29,8 @@ struct DeviceHolder final
     only as long as looking at the files those processes hold does.
 */
 std::vector<DeviceHolder> findOtherProcessesHolding (const std::string& nodePath);
+
+/** False where the system gives no cheap way to learn which processes hold a device
+    open (Windows): findOtherProcessesHolding then finds nobody, which says nothing
+    about the device, and the support log says that it is not known. Any thread. */
+bool otherDeviceHoldersCanBeFound() noexcept;

@@ -3,11 +3,12 @@
 /*
     Carries the device library's notices to the message thread.
 
-    On Windows the library posts window messages to a hidden window. Here the
-    "window" handed to HID_SetCallback is a notice receiver of ours, and a
-    library posts to it with trbPostNotice() from any thread; the notices reach
-    the receiver's procedure (hidWindowProc) on the message thread in the order
-    they were posted.
+    The "window" handed to HID_SetCallback is a notice receiver, and a library
+    posts to it with trbPostNotice() from any thread; the notices reach the
+    receiver's procedure (hidWindowProc) on the message thread in the order
+    they were posted. On Windows the receiver is a hidden window and a notice
+    is a window message posted to it; elsewhere the receiver is a handle of
+    ours whose notices travel through the framework's message queue.
 */
 
 #include <stdint.h>

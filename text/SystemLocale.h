@@ -12,7 +12,8 @@
 
     On Linux the user's language is the process's POSIX locale (LC_ALL, then
     LC_MESSAGES, then LANG), and a language counts as installed when a font that we
-    can draw with covers it. Message thread; never fails: anything unknown yields
+    can draw with covers it. On Windows both come from the system itself: the user's
+    default language identifier, and every installed locale as the system lists it. Message thread; never fails: anything unknown yields
     English.
 */
 namespace SystemLocale

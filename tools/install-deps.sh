@@ -4,7 +4,8 @@
 #
 #   install-deps.sh demo      building and running the demo (tools/demo.sh)
 #   install-deps.sh package   that, plus building the Debian package (tools/package.sh)
-#   install-deps.sh [test]    everything: the tests, the validators, the benchmarks
+#   install-deps.sh windows   cross-building the Windows program (tools/build-windows.sh)
+#   install-deps.sh [test]    everything: the tests (the Windows tree's too), the validators, the benchmarks
 #
 # Idempotent: it asks apt only for packages that are missing and says nothing
 # when everything is there; otherwise apt's progress shows.
@@ -27,6 +28,17 @@ package_packages=(
     dpkg-dev
 )
 
+# Cross-building for 64-bit Windows: the MinGW-w64 compilers (posix thread
+# model), zlib built for it, what builds the other libraries from Debian's
+# source packages (apt-get source needs dpkg-dev), Wine to run the tests and
+# the program, and msitools for the installer.
+windows_packages=(
+    cmake pkg-config ccache juce-modules-source dpkg-dev
+    g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+    libz-mingw-w64-dev googletest
+    wine wine64 msitools wixl zip
+)
+
 # The test suite: GoogleTest, Google Benchmark, umockdev for the USB library,
 # the private X server and the tools that drive windows in it, a private
 # D-Bus with a stand-in for logind, a CPU hog for runs under load, clang for
@@ -43,8 +55,9 @@ test_packages=(
 case "${1:-test}" in
     demo)    packages=("${demo_packages[@]}") ;;
     package) packages=("${demo_packages[@]}" "${package_packages[@]}") ;;
-    test)    packages=("${demo_packages[@]}" "${package_packages[@]}" "${test_packages[@]}") ;;
-    *) echo "usage: $0 [demo|package|test]" >&2; exit 2 ;;
+    windows) packages=("${windows_packages[@]}") ;;
+    test)    packages=("${demo_packages[@]}" "${package_packages[@]}" "${test_packages[@]}" "${windows_packages[@]}") ;;
+    *) echo "usage: $0 [demo|package|windows|test]" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test: a normal build,
 # an AddressSanitizer+UndefinedBehaviorSanitizer build and a ThreadSanitizer
-# build, one build tree each. Exits non-zero on any failure.
+# build, one build tree each; TRB_TEST_CONFIGS may also name "windows", the
+# Windows build (MinGW-w64, tools/build-windows.sh) with its tests under Wine.
+# Exits non-zero on any failure.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -20,6 +22,15 @@ configs=("${TRB_TEST_CONFIGS:-normal address thread}")
 configs=(${configs[*]})
 
 for config in "${configs[@]}"; do
+    if [ "$config" = windows ]; then
+        build="$root/build/windows"
+        echo "== windows: sysroot, configure and build in ${build#"$root"/}"
+        TRB_WINDOWS_TESTS=ON "$root/tools/build-windows.sh"
+        echo "== windows: tests under Wine"
+        ctest --test-dir "$build" --output-on-failure --parallel "$jobs"
+        continue
+    fi
+
     case "$config" in
         normal)  sanitizer="" ;;
         address) sanitizer="address" ;;

@@ -9,7 +9,6 @@
 #include <system_error>
 #include <thread>
 
-#include <poll.h>
 #include <unistd.h>
 
 namespace
@@ -17,7 +16,6 @@ namespace
 // Far more than the program says in a whole run; a queue this full means
 // stderr has not been read for a long time.
 constexpr size_t kQueueLimitBytes = 64 * 1024;
-constexpr int kNoWait = 0;
 
 // Writes all of text unless stderr fails; a failed write is not retried.
 void writeWhole (const std::string& text) noexcept
@@ -124,10 +122,7 @@ bool StandardErrorWriter::flush (int timeoutMs)
 
 void StandardErrorWriter::writeAtOnce (const char* text) noexcept
 {
-    // A pipe or a terminal that polls writable takes a short line without blocking.
-    pollfd stream { STDERR_FILENO, POLLOUT, 0 };
-
-    if (::poll (&stream, 1, kNoWait) == 1 && (stream.revents & POLLOUT) != 0)
+    if (takesAShortLineWithoutWaiting())
     {
         [[maybe_unused]] const auto written = ::write (STDERR_FILENO, text, std::strlen (text));
     }

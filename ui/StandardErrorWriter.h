@@ -29,4 +29,9 @@ public:
     static void writeAtOnce (const char* text) noexcept;
 
     StandardErrorWriter() = delete;
+
+private:
+    /** Whether stderr takes a short line now without blocking (the platform's
+        part, StandardErrorWriter_<platform>.cpp). Async-signal-safe. */
+    static bool takesAShortLineWithoutWaiting() noexcept;
 };

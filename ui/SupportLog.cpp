@@ -214,6 +214,12 @@ void SupportLog::reportOtherHolders()
     if (holderScan == nullptr)
         return;
 
+    if (! otherDeviceHoldersCanBeFound())
+    {
+        write ("other programs that have the controller open: not known on this system");
+        return;
+    }
+
     juce::StringArray named;
 
     for (const auto& holder : holderScan (controllerNodePath))

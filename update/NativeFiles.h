@@ -52,6 +52,12 @@ struct NativeFiles final
         ".config". Any thread. */
     static std::string configFolder();
 
+    /** The folder the system itself keeps for this user's downloads (on Windows
+        the Downloads known folder, wherever the user moved it); nothing where the
+        system keeps no such setting of its own (Linux, whose user-dirs file
+        decides instead). Any thread. */
+    static std::optional<std::string> knownDownloadFolder();
+
     /** path with relative joined to it as the framework joins a child path:
         an absolute relative replaces it, "." and empty components are dropped
         and ".." takes one component back. Any thread. */

@@ -138,6 +138,11 @@ std::string NativeFiles::configFolder()
     return join (homeFolder(), kDefaultConfigFolder);
 }
 
+std::optional<std::string> NativeFiles::knownDownloadFolder()
+{
+    return std::nullopt;
+}
+
 std::string NativeFiles::join (const std::string& path, const std::string& relative)
 {
     std::vector<std::string> parts;

@@ -262,6 +262,9 @@ namespace
 {
 std::string thisUsersDownloadFolder (juce::StringArray* problems)
 {
+    if (auto known = NativeFiles::knownDownloadFolder())
+        return *known;
+
     return userDownloadFolder (NativeFiles::homeFolder(), NativeFiles::configFolder(), problems);
 }
 } // namespace

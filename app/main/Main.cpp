@@ -20,5 +20,10 @@ int main (int argc, char* argv[])
         return TerminalApplication::run (commandLine);
 
     juce::JUCEApplicationBase::createInstance = &juce_CreateApplication;
+#if JUCE_WINDOWS
+    // The framework reads the command line from the system (in UTF-16) itself.
+    return juce::JUCEApplicationBase::main();
+#else
     return juce::JUCEApplicationBase::main (argc, (const char**) argv);
+#endif
 }

@@ -8,6 +8,7 @@
 #include <umockdev.h>
 
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +21,40 @@
 
 namespace
 {
+// One vendor-defined collection with a 64-byte input and a 64-byte output
+// report and no report IDs, as the controller describes itself.
+constexpr guint8 kReportDescriptor[] = {
+    0x06, 0x00, 0xFF, // usage page (vendor 0xFF00)
+    0x09, 0x01, // usage 1
+    0xA1, 0x01, // collection (application)
+    0x09, 0x01, //   usage 1
+    0x15, 0x00, //   logical minimum 0
+    0x26, 0xFF, 0x00, //   logical maximum 255
+    0x75, 0x08, //   report size 8
+    0x95, 0x40, //   report count 64
+    0x81, 0x02, //   input (data, variable, absolute)
+    0x09, 0x01, //   usage 1
+    0x95, 0x40, //   report count 64
+    0x91, 0x02, //   output (data, variable, absolute)
+    0xC0 // end collection
+};
+
+// Writes bytes at offset into the memory the ioctl's argument points to and completes it.
+void answerIoctl (UMockdevIoctlClient* client, const guint8* bytes, size_t length, size_t offset)
+{
+    GError* error = nullptr;
+    UMockdevIoctlData* target = umockdev_ioctl_data_resolve (umockdev_ioctl_client_get_arg (client), 0, offset + length, &error);
+
+    if (target != nullptr)
+    {
+        umockdev_ioctl_data_update (target, offset, const_cast<guint8*> (bytes), (gint) length);
+        umockdev_ioctl_data_unref (target);
+    }
+
+    g_clear_error (&error);
+    umockdev_ioctl_client_complete (client, target != nullptr ? 0 : -1, target != nullptr ? 0 : EFAULT);
+}
+
 constexpr int kFrameIn = 65; // report ID + report, as the host writes it
 constexpr int kReportSize = 64;
 constexpr int kServePollMs = 20;
@@ -32,23 +67,22 @@ int EmulatedHidDevice::handleIoctl (UMockdevIoctlBase*, UMockdevIoctlClient* cli
 {
     auto* device = static_cast<EmulatedHidDevice*> (data);
 
-    // hidapi's open asks for the report descriptor's size and gives up when
-    // that fails; it is the one call every open makes.
-    if (umockdev_ioctl_client_get_request (client) == HIDIOCGRDESCSIZE)
+    const auto request = umockdev_ioctl_client_get_request (client);
+
+    // hidapi's open asks for the report descriptor's size, so every open makes
+    // this call; so does Wine's HID driver when it takes up the node.
+    if (request == HIDIOCGRDESCSIZE)
     {
         device->opens.fetch_add (1);
-        GError* error = nullptr;
-        UMockdevIoctlData* size = umockdev_ioctl_data_resolve (umockdev_ioctl_client_get_arg (client), 0, sizeof (int), &error);
-        int none = 0;
+        const int size = (int) sizeof (kReportDescriptor);
+        answerIoctl (client, reinterpret_cast<const guint8*> (&size), sizeof (size), 0);
+        return TRUE;
+    }
 
-        if (size != nullptr)
-        {
-            umockdev_ioctl_data_update (size, 0, reinterpret_cast<guint8*> (&none), sizeof (none));
-            umockdev_ioctl_data_unref (size);
-        }
-
-        g_clear_error (&error);
-        umockdev_ioctl_client_complete (client, 0, 0);
+    // The descriptor itself: Wine builds the device's reports from it.
+    if (request == HIDIOCGRDESC)
+    {
+        answerIoctl (client, kReportDescriptor, sizeof (kReportDescriptor), offsetof (hidraw_report_descriptor, value));
         return TRUE;
     }
 
@@ -158,6 +192,12 @@ void EmulatedHidDevice::serve()
                 outcome = controller.handleRequest (frame + 1, kReportSize);
         }
 
+        if (outcome.removeDevice)
+        {
+            removalAt.store (number);
+            continue;
+        }
+
         if (outcome.hasReply)
             [[maybe_unused]]
             const auto written = ::write (deviceFd, outcome.reply.data(), kReportSize);
@@ -216,8 +256,8 @@ EmulatedHidDevice& EmulatedHidBus::plugIn (const EmulatedUsbIdentity& identity, 
         + hex4 (identity.productId) + "\n"
                                       "A: product="
         + identity.product + "\n"
-                             "A: manufacturer=TRB\n"
-                             "A: bcdDevice="
+        + (identity.manufacturer.empty() ? std::string() : "A: manufacturer=" + identity.manufacturer + "\n")
+        + "A: bcdDevice="
         + hex4 (identity.release) + "\n\n"
                                     "P: "
         + interfacePath + "\n"
@@ -227,9 +267,9 @@ EmulatedHidDevice& EmulatedHidBus::plugIn (const EmulatedUsbIdentity& identity, 
                     "E: SUBSYSTEM=hid\n"
                     "E: HID_ID=0003:0000"
         + hex4 (identity.vendorId) + ":0000" + hex4 (identity.productId) + "\n"
-                                                                           "E: HID_NAME=TRB "
-        + identity.product + "\nE: HID_UNIQ=\n\n"
-                             "P: "
+                                                                           "E: HID_NAME="
+        + (identity.manufacturer.empty() ? identity.product : identity.manufacturer + " " + identity.product) + "\nE: HID_UNIQ=\n\n"
+                                                                                                                "P: "
         + rawPath + "\n"
                     "N: "
         + device->node + "\n"

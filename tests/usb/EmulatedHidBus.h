@@ -20,6 +20,9 @@ struct EmulatedUsbIdentity
     uint16_t vendorId = 0x1209;
     uint16_t productId = 0x01A0;
     std::string product = "TRB-Kelo7";
+    /** Empty: the device has no manufacturer string, and the kernel's HID name (which
+        Wine's HID driver gives as the product string) is the product alone. */
+    std::string manufacturer = "TRB";
     uint16_t release = 0x0123;
 };
 
@@ -46,6 +49,11 @@ public:
     /** Runs fn with the controller, under the lock its thread uses. */
     void withController (const std::function<void (ControllerModel&)>& fn);
 
+    /** The number of the request at which the controller's script dropped it off the bus
+        (ScriptedFault remove), 0 while it has not. The device is not unplugged by that: the
+        caller does it with EmulatedHidBus::unplug. */
+    int removalRequestedAt() const noexcept { return removalAt.load(); }
+
     /** Called on the device thread with each request before it is answered. */
     void onRequest (std::function<void (int requestNumber)> fn);
 
@@ -68,6 +76,7 @@ private:
     UMockdevIoctlBase* ioctlHandler = nullptr;
     std::atomic<int> opens { 0 };
     std::atomic<int> requests { 0 };
+    std::atomic<int> removalAt { 0 };
 
     std::mutex controllerLock;
     ControllerModel controller;

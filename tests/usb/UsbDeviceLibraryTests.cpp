@@ -1,7 +1,7 @@
 #include "device/NoticeReceiver.h"
 #include "device/TrbKelo7Hid.h"
-#include "device/linux/UsbHidIdentity.h"
-#include "device/linux/UsbHidLibrary.h"
+#include "device/usb/UsbHidIdentity.h"
+#include "device/usb/UsbHidLibrary.h"
 #include "tests/usb/EmulatedHidBus.h"
 #include "tests/usb/UpdateDriver.h"
 #include "tests/usb/WorkerLoop.h"
@@ -61,7 +61,7 @@ protected:
     void TearDown() override
     {
         stopLibrary();
-        UsbHidLibrary::instance().setUdevRefusedForTesting (false);
+        UsbHidLibrary::instance().setHotplugRefusedForTesting (false);
         destroyNoticeReceiver (window);
         bus.reset();
         current = nullptr;
@@ -585,7 +585,7 @@ TEST_F (UsbDeviceLibrary, AControllerSlowToOpenHoldsUpNoOtherArrival)
 
 TEST_F (UsbDeviceLibrary, WithoutUdevArrivalsAndRemovalsAreFoundByScanning)
 {
-    UsbHidLibrary::instance().setUdevRefusedForTesting (true);
+    UsbHidLibrary::instance().setHotplugRefusedForTesting (true);
     HID_Initialize (noticeModuleHandle());
     HID_SetCallback (window, WM_HID_INPUT, WM_HID_ARRIVED, WM_HID_REMOVED);
     EXPECT_EQ (HID_Start(), 0);

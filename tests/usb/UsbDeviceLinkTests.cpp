@@ -1,5 +1,5 @@
 #include "device/HidCtrl.h"
-#include "device/linux/UsbHidLibrary.h"
+#include "device/usb/UsbHidLibrary.h"
 #include "tests/usb/EmulatedHidBus.h"
 #include "tests/usb/UpdateDriver.h"
 #include "tests/usb/WorkerLoop.h"
@@ -151,7 +151,7 @@ TEST (UsbDeviceLink, CarriesAWholeUpdateIntoTheControllersFlash)
 TEST (UsbDeviceLink, WithoutUdevItSaysSoOnceAndStillTakesUpALaterController)
 {
     EmulatedHidBus bus;
-    UsbHidLibrary::instance().setUdevRefusedForTesting (true);
+    UsbHidLibrary::instance().setHotplugRefusedForTesting (true);
     testing::internal::CaptureStderr();
 
     // Opened twice, as when the program's window is made again: told the first time only.
@@ -175,7 +175,7 @@ TEST (UsbDeviceLink, WithoutUdevItSaysSoOnceAndStillTakesUpALaterController)
                      { reply = listener.exchange (UpdateDriver::statusQuery()); });
 
     ctrl.close();
-    UsbHidLibrary::instance().setUdevRefusedForTesting (false);
+    UsbHidLibrary::instance().setHotplugRefusedForTesting (false);
 
     EXPECT_EQ (juce::StringArray::fromLines (said.trim()).size(), 1) << said;
     EXPECT_TRUE (said.contains ("HID_Start failed")) << said;

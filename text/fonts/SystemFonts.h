@@ -9,9 +9,11 @@
     at all, and which installed face stands in for a font the catalogue names
     ("Verdana", "SimHei", "Batang", "MS PGothic") when the machine does not have it.
 
-    Only faces we can actually load count, and a face is loaded from its file's data,
-    so a face that the framework's own font scan skips (the first face of a .ttc
-    collection) still draws. Languages are catalogue language indices (0..11).
+    Only faces we can actually load count. On Linux a face is loaded from its file's
+    data, so a face that the framework's own font scan skips (the first face of a .ttc
+    collection) still draws; on Windows installed faces are drawn by family name
+    through GDI, and the catalogue's Windows font names are tried before any other
+    installed face that covers the language. Languages are catalogue language indices (0..11).
     Any thread (the lookups share one lock); failures give false or null.
 */
 namespace SystemFonts
@@ -23,8 +25,11 @@ struct FaceLocation
     juce::String file;
     int index = 0;
     CharacterCoverage coverage;
+    // The face's family name where the system draws installed faces by name
+    // (Windows, through GDI): file is then empty.
+    juce::String family;
 
-    bool isValid() const noexcept { return file.isNotEmpty(); }
+    bool isValid() const noexcept { return file.isNotEmpty() || family.isNotEmpty(); }
 };
 
 /** True when an installed, loadable face covers the language. */

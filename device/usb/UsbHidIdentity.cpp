@@ -1,4 +1,4 @@
-#include "device/linux/UsbHidIdentity.h"
+#include "device/usb/UsbHidIdentity.h"
 
 #include <cwchar>
 

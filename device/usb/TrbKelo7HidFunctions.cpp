@@ -1,9 +1,9 @@
-// The ten device-library functions on Linux, over hidapi (hidraw) and udev.
+// The ten device-library functions over hidapi and the platform's hot-plug events.
 // Each forwards to the one UsbHidLibrary; see there for the threads and notices.
 
 #include "device/DeviceNodes.h"
 #include "device/TrbKelo7Hid.h"
-#include "device/linux/UsbHidLibrary.h"
+#include "device/usb/UsbHidLibrary.h"
 
 namespace
 {

@@ -1,33 +1,25 @@
-#include "device/linux/UsbHidLibrary.h"
+#include "device/usb/UsbHidLibrary.h"
 
 #include "device/NoticeReceiver.h"
-#include "device/linux/UsbHidIdentity.h"
+#include "device/usb/UsbHidIdentity.h"
+#include "device/usb/UsbNodeAccess.h"
 
 #include <hidapi/hidapi.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <climits>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 namespace
 {
-// Right after a hot-plug udev may still be setting the node's permissions:
-// an open that fails then is tried again for up to two seconds.
+// Right after a hot-plug the system may still be setting the node up (udev its
+// permissions, Windows its driver stack): an open that fails then is tried
+// again for up to two seconds.
 constexpr int kHotplugOpenAttempts = 20;
 constexpr int kHotplugOpenRetryMs = 100;
 
-// Without udev, how often the nodes are scanned for arrivals and removals.
+// Without the system's device events, how often the nodes are scanned for arrivals and removals.
 constexpr int kScanIntervalMs = 1000;
-
-std::string nodeNameOf (const std::string& path)
-{
-    const auto slash = path.find_last_of ('/');
-    return slash == std::string::npos ? path : path.substr (slash + 1);
-}
 }
 
 UsbHidLibrary& UsbHidLibrary::instance()
@@ -82,14 +74,9 @@ bool UsbHidLibrary::start()
         running = true;
     }
 
-    {
-        const std::lock_guard<std::mutex> stopGuard (stopLock);
-        stopRequested = false;
-    }
-
     // The monitor starts first so that a device plugged in during the scan
     // below is not missed; admitting a node twice is harmless.
-    const bool watching = ! udevRefusedForTesting && monitor.start (*this);
+    const bool watching = ! hotplugRefusedForTesting && monitor.start (*this);
 
     lastScan.clear();
 
@@ -117,11 +104,6 @@ void UsbHidLibrary::stop()
             return;
 
         running = false;
-    }
-
-    {
-        const std::lock_guard<std::mutex> stopGuard (stopLock);
-        stopRequested = true;
     }
 
     stopWake.notify_all();
@@ -264,20 +246,11 @@ std::vector<std::string> UsbHidLibrary::controllersWithoutAccess()
                 unopened.push_back (entry.path);
     }
 
-    std::vector<std::string> refused;
-
     // hidapi keeps no reason for a failed open; the node itself tells it.
-    for (const auto& path : unopened)
-    {
-        const int fd = ::open (path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
-
-        if (fd >= 0)
-            ::close (fd);
-        else if (errno == EACCES || errno == EPERM)
-            refused.push_back (path);
-    }
-
-    return refused;
+    unopened.erase (std::remove_if (unopened.begin(), unopened.end(), [] (const std::string& path)
+                                    { return ! usbNodeRefusesOpening (path); }),
+                    unopened.end());
+    return unopened;
 }
 
 std::vector<UsbHidLibrary::PresentNode> UsbHidLibrary::listPresentNodes()
@@ -298,7 +271,7 @@ std::vector<UsbHidLibrary::PresentNode> UsbHidLibrary::listPresentNodes()
                          { return node.path == path; }))
             continue;
 
-        nodes.push_back ({ nodeNameOf (path), path, identifyUsbHidDevice (info->vendor_id, info->product_id, info->product_string), info->release_number });
+        nodes.push_back ({ HotplugMonitor::nodeKeyOf (path), path, identifyUsbHidDevice (info->vendor_id, info->product_id, info->product_string), info->release_number });
     }
 
     hid_free_enumeration (all);
@@ -335,7 +308,7 @@ bool UsbHidLibrary::admit (const PresentNode& node, int openAttempts)
         {
             Entry entry;
             entry.number = takeNumberLocked();
-            entry.nodeName = node.nodeName;
+            entry.nodeKey = node.nodeKey;
             entry.path = node.path;
             entry.typeCode = node.typeCode;
             entry.releaseNumber = node.releaseNumber;
@@ -422,7 +395,7 @@ void UsbHidLibrary::openInBackground (const std::string& path, int32_t number)
                             postNotice (Notice::arrived, 0);
                             done->store (true); });
 
-    const std::lock_guard<std::mutex> guard (openersLock);
+    const std::lock_guard<std::mutex> state (lock);
     openers.push_back ({ std::move (opener), std::move (done) });
 }
 
@@ -431,7 +404,7 @@ void UsbHidLibrary::joinFinishedOpeners (bool all)
     std::vector<std::thread> finished;
 
     {
-        const std::lock_guard<std::mutex> guard (openersLock);
+        const std::lock_guard<std::mutex> state (lock);
 
         for (auto it = openers.begin(); it != openers.end();)
         {
@@ -453,9 +426,9 @@ void UsbHidLibrary::joinFinishedOpeners (bool all)
 
 bool UsbHidLibrary::sleepUnlessStopping (int milliseconds)
 {
-    std::unique_lock<std::mutex> guard (stopLock);
-    return stopWake.wait_for (guard, std::chrono::milliseconds (milliseconds), [this]
-                              { return stopRequested; });
+    std::unique_lock<std::mutex> state (lock);
+    return stopWake.wait_for (state, std::chrono::milliseconds (milliseconds), [this]
+                              { return ! running; });
 }
 
 void UsbHidLibrary::scanLoop()
@@ -470,7 +443,7 @@ void UsbHidLibrary::scanOnce()
     const auto present = listPresentNodes();
     bool arrived = false;
 
-    // What changed since the last scan stands for udev's events: a node new
+    // What changed since the last scan stands for the system's events: a node new
     // since then has arrived (even if an enumeration took it up meanwhile), one
     // gone since then was removed. A controller not opened yet is tried again.
     for (const auto& node : present)
@@ -483,7 +456,7 @@ void UsbHidLibrary::scanOnce()
     {
         if (std::none_of (present.begin(), present.end(), [&] (const PresentNode& node)
                           { return node.path == path; }))
-            hidrawRemoved (nodeNameOf (path));
+            nodeRemoved (HotplugMonitor::nodeKeyOf (path));
     }
 
     lastScan.clear();
@@ -575,7 +548,7 @@ void UsbHidLibrary::readFailed (int32_t deviceNumber)
         const std::lock_guard<std::mutex> state (lock);
         auto* entry = findLocked (deviceNumber);
 
-        // Gone already: the udev removal came first and has been told.
+        // Gone already: the system's removal came first and has been told.
         if (entry == nullptr)
             return;
 
@@ -593,19 +566,19 @@ void UsbHidLibrary::readFailed (int32_t deviceNumber)
     postNotice (Notice::removed, deviceNumber);
 }
 
-void UsbHidLibrary::hidrawAdded (const std::string& nodeName)
+void UsbHidLibrary::nodeAdded (const std::string& nodeKey)
 {
     dropClosedConnections();
     joinFinishedOpeners (false);
 
     for (const auto& node : listPresentNodes())
     {
-        if (node.nodeName != nodeName)
+        if (node.nodeKey != nodeKey)
             continue;
 
         admit (node, 0);
 
-        // udev may still be setting the node's permissions: the opener tries
+        // The system may still be setting the node up: the opener tries
         // again for a while, and this thread goes on to the next event.
         if (const auto number = controllerAwaitingOpen (node.path); number >= 0)
         {
@@ -617,7 +590,7 @@ void UsbHidLibrary::hidrawAdded (const std::string& nodeName)
     postNotice (Notice::arrived, 0);
 }
 
-void UsbHidLibrary::hidrawRemoved (const std::string& nodeName)
+void UsbHidLibrary::nodeRemoved (const std::string& nodeKey)
 {
     std::shared_ptr<UsbHidConnection> connection;
     int32_t number = -1;
@@ -625,7 +598,7 @@ void UsbHidLibrary::hidrawRemoved (const std::string& nodeName)
     {
         const std::lock_guard<std::mutex> state (lock);
         auto found = std::find_if (entries.begin(), entries.end(), [&] (const Entry& entry)
-                                   { return entry.nodeName == nodeName; });
+                                   { return entry.nodeKey == nodeKey; });
 
         // Gone already: a failed read came first and has been told.
         if (found == entries.end())

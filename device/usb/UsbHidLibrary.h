@@ -1,7 +1,7 @@
 #pragma once
 
-#include "device/linux/UdevHotplugMonitor.h"
-#include "device/linux/UsbHidConnection.h"
+#include "device/usb/HotplugMonitor.h"
+#include "device/usb/UsbHidConnection.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -13,16 +13,17 @@
 #include <vector>
 
 /**
-    The device library on Linux: the state behind the ten HID_* functions.
+    The USB device library: the state behind the ten HID_* functions, on
+    hidapi and the platform's hot-plug events (see HotplugMonitor).
 
-    Every hidraw node present gets a device number when it is first seen; the
+    Every HID node present gets a device number when it is first seen; the
     number stays while the node stays and is never given out again in this
     process. A node that shows another USB identity than before (its device
     was replaced while a removal went unheard) counts as a new device: the old
     one is told removed and the new one gets a new number. Nodes whose USB
     identity matches a known controller are opened (one reader thread each);
-    all others are only listed. udev's add and remove events become the
-    arrival and removal notices; without udev, a scan of the nodes once a
+    all others are only listed. The system's add and remove events become the
+    arrival and removal notices; without them, a scan of the nodes once a
     second does. A reader's input becomes an input notice, and every notice
     goes to the window named by setCallback through trbPostNotice.
 
@@ -34,7 +35,7 @@
     everything else on the message thread; the reader, opener, monitor and
     scan threads are this class's own and are all joined by stop().
 */
-class UsbHidLibrary final : private UsbHidConnection::Listener, private UdevHotplugMonitor::Listener
+class UsbHidLibrary final : private UsbHidConnection::Listener, private HotplugMonitor::Listener
 {
 public:
     UsbHidLibrary() = default;
@@ -52,13 +53,13 @@ public:
         silence the notices. Any thread. */
     void setCallback (void* window, uint32_t input, uint32_t arrived, uint32_t removed);
 
-    /** Starts the udev monitor and takes up the devices already present (one open attempt
+    /** Starts the hot-plug monitor and takes up the devices already present (one open attempt
         each). True when the monitor runs; without it present devices still work, and a
         scan once a second finds arrivals and removals instead. */
     bool start();
 
-    /** Tests: start() acts as though udev could not be reached. Before start(). */
-    void setUdevRefusedForTesting (bool refused) { udevRefusedForTesting = refused; }
+    /** Tests: start() acts as though the system's device events could not be had. Before start(). */
+    void setHotplugRefusedForTesting (bool refused) { hotplugRefusedForTesting = refused; }
 
     /** Ends the monitor and every reader and closes every device; no notice is posted after it
         returns. Numbers are not reused after a restart. Safe to call any number of times. */
@@ -85,19 +86,19 @@ public:
         or when the write failed. Worker thread (any thread). */
     bool write (int32_t number, const uint8_t* report, int32_t length);
 
-    /** The node path of a present device ("/dev/hidraw3"), or empty. Any thread. */
+    /** The node path of a present device as hidapi lists it ("/dev/hidraw3"), or empty. Any thread. */
     std::string nodePath (int32_t number);
 
     /** The node paths of present controllers that are not open because opening their node is
-        refused (its permissions); each is tried once more to tell that from a node that is
-        missing or failing. Message thread. */
+        refused (see usbNodeRefusesOpening); each is tried once more to tell that from a node
+        that is missing or failing. Message thread. */
     std::vector<std::string> controllersWithoutAccess();
 
 private:
     struct Entry
     {
         int32_t number = -1;
-        std::string nodeName;
+        std::string nodeKey;
         std::string path;
         int32_t typeCode = 0;
         uint16_t releaseNumber = 0;
@@ -106,7 +107,7 @@ private:
 
     struct PresentNode
     {
-        std::string nodeName;
+        std::string nodeKey;
         std::string path;
         int32_t typeCode = 0;
         uint16_t releaseNumber = 0;
@@ -136,16 +137,8 @@ private:
 
     void inputQueued (int32_t deviceNumber) override;
     void readFailed (int32_t deviceNumber) override;
-    void hidrawAdded (const std::string& nodeName) override;
-    void hidrawRemoved (const std::string& nodeName) override;
-
-    std::mutex lock;
-    std::vector<Entry> entries; // guarded by lock
-    std::vector<std::shared_ptr<UsbHidConnection>> closing; // guarded by lock
-    int32_t lastNumber = 0; // guarded by lock
-    bool running = false; // guarded by lock
-    void* window = nullptr; // guarded by lock
-    uint32_t inputMessage = 0, arrivedMessage = 0, removedMessage = 0; // guarded by lock
+    void nodeAdded (const std::string& nodeKey) override;
+    void nodeRemoved (const std::string& nodeKey) override;
 
     struct Opener
     {
@@ -153,17 +146,23 @@ private:
         std::shared_ptr<std::atomic<bool>> done;
     };
 
-    std::mutex openersLock;
-    std::vector<Opener> openers; // guarded by openersLock
-
-    std::mutex stopLock;
+    // One lock for the state the threads share; stop() wakes a sleeping opener
+    // or scanner through stopWake, on the same lock.
+    std::mutex lock;
     std::condition_variable stopWake;
-    bool stopRequested = false; // guarded by stopLock
+    std::vector<Entry> entries; // guarded by lock
+    std::vector<std::shared_ptr<UsbHidConnection>> closing; // guarded by lock
+    std::vector<Opener> openers; // guarded by lock
+    int32_t lastNumber = 0; // guarded by lock
+    bool running = false; // guarded by lock
+    void* window = nullptr; // guarded by lock
+    uint32_t inputMessage = 0, arrivedMessage = 0, removedMessage = 0; // guarded by lock
 
-    std::mutex lifecycle; // serialises start/stop/finalise
-    bool hidapiReady = false;
-    bool udevRefusedForTesting = false;
-    UdevHotplugMonitor monitor;
+    // Serialises start, stop and finalise, which join threads that take lock.
+    std::mutex lifecycle;
+    bool hidapiReady = false; // guarded by lifecycle
+    bool hotplugRefusedForTesting = false;
+    HotplugMonitor monitor;
     std::thread scanner;
     std::vector<std::string> lastScan; // the scan thread's, once started
 

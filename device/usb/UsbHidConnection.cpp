@@ -1,4 +1,4 @@
-#include "device/linux/UsbHidConnection.h"
+#include "device/usb/UsbHidConnection.h"
 
 #include "device/TrbKelo7Hid.h"
 
@@ -17,8 +17,8 @@ constexpr int kReadPollMs = 50;
 // without bound; the oldest reports give way.
 constexpr size_t kMaxPendingReports = 256;
 
-// hidraw takes the report ID in front of the report; 0 for a device
-// without numbered reports, which the kernel strips before sending.
+// hidapi takes the report ID in front of the report; 0 for a device
+// without numbered reports, which the system strips before sending.
 constexpr uint8_t kNoReportId = 0;
 }
 

@@ -1,0 +1,203 @@
+// The session layers on Windows: the end of the session held up during a write,
+// the console that started the program, and the support log's file.
+
+#include "app/CommandLine.h"
+#include "app/QuitSignalWatcher.h"
+#include "app/SleepInhibitor.h"
+#include "app/StandardStreams.h"
+#include "tests/MessageLoop.h"
+#include "tests/windows/WindowsTestSupport.h"
+
+#include <gtest/gtest.h>
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <io.h>
+
+using namespace windows_test_support;
+
+namespace
+{
+const juce::String kWho = "TRBKelo7UpdateProgram";
+const juce::String kWhy = "A firmware update of the TRB-Kelo7 is in progress";
+constexpr DWORD kReasonUnits = 512;
+
+// Wine has no ShutdownBlockReasonQuery (calling it ends the process); there the
+// reason is not looked at, and the window's answer alone is checked.
+bool canQueryReasons()
+{
+    return ! runningUnderWine();
+}
+
+// The reason Windows shows for window, or nothing when it holds up nothing.
+std::optional<juce::String> shownReason (HWND window, bool held)
+{
+    if (! canQueryReasons())
+        return held ? std::optional<juce::String> (kWhy) : std::nullopt;
+
+    wchar_t reason[kReasonUnits] {};
+    DWORD size = kReasonUnits;
+
+    if (! ::ShutdownBlockReasonQuery (window, reason, &size))
+        return std::nullopt;
+
+    return juce::String (reason);
+}
+
+// What the window answers when the session is about to end.
+LRESULT askToEndTheSession (HWND window)
+{
+    return ::SendMessageW (window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
+}
+
+// A program's start, as main() has it: the streams first, then --help or a log line.
+const RoleRegistration startLikeTheProgram ("start-like-the-program", [] (const juce::StringArray& arguments)
+                                            {
+                                                prepareStandardStreams();
+
+                                                if (arguments[0] == "--help")
+                                                {
+                                                    const char* argv[] = { "TRBKelo7UpdateProgram.exe", "--help" };
+                                                    return answerBeforeStart (2, argv).value_or (-1);
+                                                }
+
+                                                const auto line = (arguments[0] + "\n").toStdString();
+                                                ::_write (2, line.data(), (unsigned) line.size());
+                                                settleStandardStreams (kLongestWaitMs);
+                                                return 0; });
+
+juce::String runAndRead (const juce::StringArray& command, int streams, int& exitCode)
+{
+    juce::ChildProcess child;
+
+    if (! child.start (command, streams))
+        return "(not started)";
+
+    const auto output = child.readAllProcessOutput();
+    child.waitForProcessToFinish (kLongestWaitMs);
+    exitCode = (int) child.getExitCode();
+    return output;
+}
+
+juce::Array<juce::File> logFilesIn (const juce::File& localData)
+{
+    return localData.getChildFile ("TRBKelo7UpdateProgram").getChildFile ("logs").findChildFiles (juce::File::findFiles, false, "support-*.log");
+}
+} // namespace
+
+TEST (WindowsSession, TheEndOfTheSessionIsHeldUpWithTheReasonOnlyDuringTheWrite)
+{
+    juce::Component window;
+    window.setSize (200, 100);
+    window.addToDesktop (juce::ComponentPeer::windowHasTitleBar);
+    auto* const handle = static_cast<HWND> (window.getWindowHandle());
+    ASSERT_NE (handle, nullptr);
+
+    // Before the write: the framework's own answer (the orderly quit path) stands.
+    EXPECT_NE (askToEndTheSession (handle), FALSE);
+    EXPECT_FALSE (shownReason (handle, false).has_value());
+
+    auto inhibitor = SleepInhibitor::create (kWho, kWhy);
+    inhibitor->acquire();
+    EXPECT_TRUE (inhibitor->isHeld());
+    EXPECT_FALSE (inhibitor->isAsking());
+
+    EXPECT_EQ (askToEndTheSession (handle), FALSE);
+    EXPECT_EQ (shownReason (handle, true), std::optional<juce::String> (kWhy));
+
+    // A refresh during the write asks again; one release still lets go of everything.
+    inhibitor->acquire();
+    inhibitor->release();
+    EXPECT_FALSE (inhibitor->isHeld());
+    EXPECT_NE (askToEndTheSession (handle), FALSE);
+    EXPECT_FALSE (shownReason (handle, false).has_value());
+
+    // The inhibitor's end lets go too.
+    inhibitor->acquire();
+    EXPECT_EQ (askToEndTheSession (handle), FALSE);
+    inhibitor = nullptr;
+    EXPECT_NE (askToEndTheSession (handle), FALSE);
+}
+
+TEST (WindowsSession, WithoutAWindowAWindowOfItsOwnHoldsUpTheEndOfTheSession)
+{
+    // Only in a thread without windows: a thread of its own.
+    struct Outcome
+    {
+        bool held = false, letGo = false;
+        HWND holder = nullptr;
+    } outcome;
+
+    std::thread ([&outcome]
+                 {
+                     auto inhibitor = SleepInhibitor::create (kWho, kWhy);
+                     inhibitor->acquire();
+                     outcome.held = inhibitor->isHeld();
+
+                     ::EnumThreadWindows (::GetCurrentThreadId(), [] (HWND window, LPARAM found)
+                                          {
+                                              if (askToEndTheSession (window) == FALSE && shownReason (window, true) == std::optional<juce::String> (kWhy))
+                                                  *reinterpret_cast<HWND*> (found) = window;
+                                              return TRUE; },
+                                          reinterpret_cast<LPARAM> (&outcome.holder));
+
+                     inhibitor->release();
+                     outcome.letGo = outcome.holder != nullptr && ! ::IsWindow (outcome.holder); })
+        .join();
+
+    EXPECT_TRUE (outcome.held);
+    EXPECT_NE (outcome.holder, nullptr);
+    EXPECT_TRUE (outcome.letGo);
+}
+
+TEST (WindowsSession, TheConsoleWatcherIsInstalledAndGivesTheConsoleBack)
+{
+    {
+        const QuitSignalWatcher watcher ([] {});
+        EXPECT_TRUE (watcher.isWatching());
+    }
+
+    // A second watcher after the first may be made: the first gave everything back.
+    const QuitSignalWatcher again ([] {});
+    EXPECT_TRUE (again.isWatching());
+}
+
+TEST (WindowsConsole, HelpGoesToTheStandardOutputThatStartedTheProgram)
+{
+    int exitCode = -1;
+    const auto output = runAndRead (roleCommand ("start-like-the-program", { "--help" }), juce::ChildProcess::wantStdOut, exitCode);
+
+    EXPECT_EQ (exitCode, 0);
+    EXPECT_EQ (output.replace ("\r\n", "\n"), CommandLine::helpText ("TRBKelo7UpdateProgram.exe"));
+}
+
+TEST (WindowsConsole, TheSupportLogGoesToStandardErrorAndToAFileOfTheLastFewRuns)
+{
+    const auto localData = juce::File::getSpecialLocation (juce::File::tempDirectory).getChildFile (uniqueName ("trb-localappdata"));
+    ASSERT_TRUE (localData.createDirectory());
+    const auto previous = juce::SystemStats::getEnvironmentVariable ("LOCALAPPDATA", {});
+    ASSERT_TRUE (::SetEnvironmentVariableW (L"LOCALAPPDATA", localData.getFullPathName().toWideCharPointer()));
+
+    constexpr int kRuns = 7;
+    constexpr int kKeptRuns = 5;
+
+    for (int run = 0; run < kRuns; ++run)
+    {
+        const auto line = "support line " + juce::String (run) + juce::String::fromUTF8 (" \u65E5\u672C");
+        int exitCode = -1;
+        const auto output = runAndRead (roleCommand ("start-like-the-program", { line }), juce::ChildProcess::wantStdErr, exitCode);
+
+        EXPECT_EQ (exitCode, 0);
+        EXPECT_EQ (output.trim(), line);
+
+        // The newest file is this run's; the file names sort by time.
+        auto files = logFilesIn (localData);
+        std::sort (files.begin(), files.end(), [] (const juce::File& a, const juce::File& b)
+                   { return a.getFileName() < b.getFileName(); });
+        ASSERT_FALSE (files.isEmpty());
+        EXPECT_EQ (files.getLast().loadFileAsString().trim(), line);
+        EXPECT_EQ (files.size(), juce::jmin (run + 1, kKeptRuns));
+    }
+
+    ::SetEnvironmentVariableW (L"LOCALAPPDATA", previous.isEmpty() ? nullptr : previous.toWideCharPointer());
+    localData.deleteRecursively();
+}

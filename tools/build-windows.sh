@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# Builds the updater for 64-bit Windows on this Debian machine, with MinGW-w64:
+#
+#   tools/build-windows.sh [target...]    (no target: everything)
+#
+# 1. installs what the cross-build needs from Debian (install-deps.sh windows);
+# 2. builds the sysroot build/windows-sysroot: libpng, libjpeg-turbo and
+#    hidapi's Windows backend, static, from Debian's own source packages
+#    (apt-get source), and zlib from libz-mingw-w64-dev; it is rebuilt only
+#    when a source package's version changes;
+# 3. configures and builds build/windows with cmake/MinGW-w64-x86_64.cmake.
+#
+# Nothing is downloaded from anywhere but Debian's archive.
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+sysroot="$root/build/windows-sysroot"
+build="$root/build/windows"
+toolchain="$root/cmake/MinGW-w64-x86_64.cmake"
+triplet=x86_64-w64-mingw32
+jobs="$(nproc)"
+
+"$root/tools/install-deps.sh" windows
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+
+# apt-get source needs the archive's source index; Debian's own images list
+# binary packages only. The file is written once and left alone afterwards.
+deb_src_file=/etc/apt/sources.list.d/trb-deb-src-bookworm.sources
+if ! apt-cache showsrc hidapi 2>/dev/null | grep -q '^Package: hidapi'; then
+    if [ ! -e "$deb_src_file" ]; then
+        echo "Adding Debian's source index (bookworm) to apt: $deb_src_file"
+        $SUDO tee "$deb_src_file" >/dev/null <<'EOF'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm bookworm-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+EOF
+    fi
+    $SUDO apt-get update
+fi
+
+# The newest version of a source package apt offers.
+source_version() {
+    apt-cache showsrc "$1" | awk '/^Version:/ { print $2 }' | sort -V | tail -1
+}
+
+source_packages=(libpng1.6 libjpeg-turbo hidapi)
+zlib_version="$(dpkg-query -W -f='${Version}' libz-mingw-w64-dev)"
+wanted_stamp="zlib libz-mingw-w64-dev $zlib_version"
+wanted_stamp+=$'\n'"googletest $(dpkg-query -W -f='${Version}' googletest)"
+for package in "${source_packages[@]}"; do
+    wanted_stamp+=$'\n'"$package $(source_version "$package")"
+done
+# Raised whenever build_sysroot below builds something differently.
+sysroot_recipe=3
+wanted_stamp+=$'\n'"recipe $sysroot_recipe"
+
+build_sysroot() {
+    local started=$SECONDS
+    local work="$root/build/windows-sysroot-src"
+    rm -rf "$sysroot" "$work"
+    mkdir -p "$sysroot/include" "$sysroot/lib/pkgconfig" "$work"
+
+    (cd "$work" && apt-get source --only-source -qq "${source_packages[@]}" >/dev/null)
+
+    # zlib: Debian's MinGW build, the static library only, so that nothing
+    # links its DLL.
+    cp "/usr/$triplet/lib/libz.a" "$sysroot/lib/"
+    cp "/usr/$triplet/include/zlib.h" "/usr/$triplet/include/zconf.h" "$sysroot/include/"
+    cat >"$sysroot/lib/pkgconfig/zlib.pc" <<EOF
+prefix=$sysroot
+libdir=\${prefix}/lib
+includedir=\${prefix}/include
+Name: zlib
+Description: zlib compression library (Debian's MinGW-w64 build)
+Version: ${zlib_version%%-*}
+Libs: -L\${libdir} -lz
+Cflags: -I\${includedir}
+EOF
+
+    local cmake_cross=(-G "Unix Makefiles" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DTRB_WINDOWS_SYSROOT="$sysroot"
+        -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$sysroot" -DBUILD_SHARED_LIBS=OFF
+        -DCMAKE_C_COMPILER_LAUNCHER= -DCMAKE_CXX_COMPILER_LAUNCHER=)
+
+    # libpng, with the zlib above; its static library links zlib itself.
+    local png
+    png="$(find "$work" -maxdepth 1 -type d -name 'libpng1.6-*')"
+    (cd "$png" && ./configure --host="$triplet" --prefix="$sysroot" --disable-shared --enable-static \
+        CC="$triplet-gcc-posix" AR="$triplet-ar" RANLIB="$triplet-ranlib" STRIP="$triplet-strip" CPPFLAGS="-I$sysroot/include" LDFLAGS="-L$sysroot/lib" >/dev/null \
+        && make -j"$jobs" >/dev/null && make install >/dev/null)
+    sed -i -e 's/^Requires.private:.*$//' -e 's/^Libs: \(.*\)$/Libs: \1 -lz/' "$sysroot"/lib/pkgconfig/libpng*.pc
+
+    # libjpeg-turbo, without its SIMD parts (they need nasm and buy nothing
+    # for an updater's few images). Its Windows jconfig.h declares boolean
+    # only where rpcndr.h has not; the framework includes jpeglib.h inside a
+    # namespace of its own after windows.h and needs it declared there too.
+    local jpeg
+    jpeg="$(find "$work" -maxdepth 1 -type d -name 'libjpeg-turbo-*')"
+    cmake -S "$jpeg" -B "$jpeg/build-mingw" "${cmake_cross[@]}" -DENABLE_SHARED=OFF -DENABLE_STATIC=ON \
+        -DWITH_SIMD=OFF -DWITH_TURBOJPEG=OFF -DWITH_JAVA=OFF >/dev/null
+    cmake --build "$jpeg/build-mingw" -j"$jobs" >/dev/null
+    cmake --install "$jpeg/build-mingw" >/dev/null
+    # The framework reads the library's internal declarations too, which
+    # Debian's own libjpeg package installs beside the public ones.
+    cp "$jpeg/jpegint.h" "$sysroot/include/"
+    sed -i -e '/^#ifndef __RPCNDR_H__/,/^#endif/{/^#ifndef __RPCNDR_H__/d;/^#endif/d}' "$sysroot/include/jconfig.h"
+    grep -q '^typedef unsigned char boolean;' "$sysroot/include/jconfig.h"
+
+    # hidapi's Windows backend (hid.dll through SetupAPI), static.
+    local hid
+    hid="$(find "$work" -maxdepth 1 -type d -name 'hidapi-*')"
+    cmake -S "$hid" -B "$hid/build-mingw" "${cmake_cross[@]}" -DHIDAPI_WITH_TESTS=OFF \
+        -DHIDAPI_BUILD_HIDTEST=OFF >/dev/null
+    cmake --build "$hid/build-mingw" -j"$jobs" >/dev/null
+    cmake --install "$hid/build-mingw" >/dev/null
+    # The device library compiles hidapi's Windows backend itself (with
+    # stand-ins for what Wine lacks; device/windows/HidapiBackend_windows.c),
+    # so the package's sources the backend needs are kept.
+    mkdir -p "$sysroot/src/$(basename "$hid")"
+    cp -a "$hid/hidapi" "$hid/windows" "$hid/LICENSE"*.txt "$sysroot/src/$(basename "$hid")/"
+
+    # GoogleTest and GoogleMock for the test programs, from the sources
+    # Debian's googletest package installs.
+    cmake -S /usr/src/googletest -B "$work/googletest-mingw" "${cmake_cross[@]}" -Dgtest_disable_pthreads=OFF >/dev/null
+    cmake --build "$work/googletest-mingw" -j"$jobs" >/dev/null
+    cmake --install "$work/googletest-mingw" >/dev/null
+
+    rm -rf "$work"
+    printf '%s\n' "$wanted_stamp" >"$sysroot/versions"
+    echo "== sysroot built in $((SECONDS - started)) s"
+}
+
+if [ "$(cat "$sysroot/versions" 2>/dev/null)" != "$wanted_stamp" ]; then
+    echo "== building the Windows sysroot in ${sysroot#"$root"/} from Debian's source packages"
+    build_sysroot
+fi
+
+export CCACHE_BASEDIR="$root"
+export CCACHE_NOHASHDIR=1
+export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/ccache}"
+export CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-5G}"
+
+echo "== windows: configure and build in ${build#"$root"/}"
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DTRB_WINDOWS_SYSROOT="$sysroot" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRB_BUILD_BENCHMARKS=OFF -DTRB_BUILD_TESTS="${TRB_WINDOWS_TESTS:-OFF}" >/dev/null
+targets=()
+for target in "$@"; do targets+=(--target "$target"); done
+cmake --build "$build" --parallel "$jobs" "${targets[@]}"
