@@ -54,6 +54,10 @@ public:
                                        const juce::String& commandLine,
                                        int waitForListenerMs);
 
+    /** The message by which a launch hands commandLine to the running instance of
+        applicationName. Any thread. */
+    static juce::String messageFor (const juce::String& applicationName, const juce::String& commandLine);
+
     /** The command line that a launch's message of size bytes carries for the
         application called applicationName, or nothing when the message is not
         one of that application's. The message comes from another process: its

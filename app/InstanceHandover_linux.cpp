@@ -100,11 +100,6 @@ bool peerIsThisUser (int socket)
            && credentials.uid == ::getuid();
 }
 
-juce::String messagePrefix (const juce::String& applicationName)
-{
-    return applicationName + "/";
-}
-
 // Waits until fd is readable (or wakeFd, when given, becomes readable, which
 // means "give up"); a negative timeout waits without limit. Returns true only
 // for fd.
@@ -290,19 +285,6 @@ bool InstanceHandover::isListening() const noexcept
     return listener->isListening();
 }
 
-std::optional<juce::String> InstanceHandover::commandLineFromMessage (const juce::String& applicationName,
-                                                                      const void* bytes,
-                                                                      size_t size)
-{
-    const auto text = ExternalText::fromBytes (static_cast<const char*> (bytes), bytes != nullptr ? size : 0);
-    const auto prefix = messagePrefix (applicationName);
-
-    if (! text.startsWith (prefix))
-        return std::nullopt;
-
-    return text.substring (prefix.length());
-}
-
 bool InstanceHandover::sendToRunningInstance (const juce::String& applicationName,
                                               const juce::String& commandLine,
                                               int waitForListenerMs)
@@ -322,7 +304,7 @@ bool InstanceHandover::sendToRunningInstance (const juce::String& applicationNam
             if (! peerIsThisUser (connection.get()))
                 return false;
 
-            const auto message = (messagePrefix (applicationName) + commandLine).toStdString();
+            const auto message = messageFor (applicationName, commandLine).toStdString();
             char reply = 0;
 
             return sendAll (connection.get(), message.data(), message.size())

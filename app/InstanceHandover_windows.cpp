@@ -9,6 +9,7 @@
 // only to the process the user last worked with.
 
 #include "app/InstanceHandover.h"
+#include "app/UserSid_windows.h"
 
 #include "text/ExternalText.h"
 #include "update/ScopedHandle.h"
@@ -40,41 +41,10 @@ std::wstring pipeNameFor (const juce::String& applicationName)
     return std::wstring (L"\\\\.\\pipe\\") + applicationName.toWideCharPointer();
 }
 
-juce::String messagePrefix (const juce::String& applicationName)
-{
-    return applicationName + "/";
-}
-
-// The user a process runs as, as a text SID; empty when it cannot be told.
-juce::String userOfProcess (DWORD processId)
-{
-    const ScopedHandle process { ::OpenProcess (PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId) };
-    HANDLE token = nullptr;
-
-    if (! process.isValid() || ! ::OpenProcessToken (process.get(), TOKEN_QUERY, &token))
-        return {};
-
-    const ScopedHandle ownedToken { token };
-    DWORD size = 0;
-    ::GetTokenInformation (token, TokenUser, nullptr, 0, &size);
-    std::string buffer (size, '\0');
-    LPWSTR text = nullptr;
-    juce::String sid;
-
-    if (size > 0 && ::GetTokenInformation (token, TokenUser, buffer.data(), size, &size)
-        && ::ConvertSidToStringSidW (reinterpret_cast<TOKEN_USER*> (buffer.data())->User.Sid, &text))
-    {
-        sid = juce::String (text);
-        ::LocalFree (text);
-    }
-
-    return sid;
-}
-
 bool isThisUser (DWORD processId)
 {
-    const auto user = userOfProcess (processId);
-    return user.isNotEmpty() && user == userOfProcess (::GetCurrentProcessId());
+    const auto user = userSidOfProcess (processId);
+    return user.isNotEmpty() && user == userSidOfProcess (::GetCurrentProcessId());
 }
 
 // Runs one overlapped call to its end: waits for it (or for wake, when given,
@@ -285,19 +255,6 @@ bool InstanceHandover::isListening() const noexcept
     return listener->isListening();
 }
 
-std::optional<juce::String> InstanceHandover::commandLineFromMessage (const juce::String& applicationName,
-                                                                      const void* bytes,
-                                                                      size_t size)
-{
-    const auto text = ExternalText::fromBytes (static_cast<const char*> (bytes), bytes != nullptr ? size : 0);
-    const auto prefix = messagePrefix (applicationName);
-
-    if (! text.startsWith (prefix))
-        return std::nullopt;
-
-    return text.substring (prefix.length());
-}
-
 bool InstanceHandover::sendToRunningInstance (const juce::String& applicationName,
                                               const juce::String& commandLine,
                                               int waitForListenerMs)
@@ -324,7 +281,7 @@ bool InstanceHandover::sendToRunningInstance (const juce::String& applicationNam
             // launch; Windows lets it only with this process's leave.
             ::AllowSetForegroundWindow (server);
 
-            const auto message = (messagePrefix (applicationName) + commandLine).toStdString();
+            const auto message = messageFor (applicationName, commandLine).toStdString();
             Overlapped io;
             DWORD done = 0;
             char reply = 0;

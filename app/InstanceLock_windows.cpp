@@ -8,6 +8,7 @@
 // cannot open them.
 
 #include "app/InstanceLock.h"
+#include "app/UserSid_windows.h"
 
 #include "text/ExternalText.h"
 #include "update/ScopedHandle.h"
@@ -41,20 +42,7 @@ juce::String currentUserSid()
         return {};
 
     const ScopedHandle ownedToken { token };
-    DWORD size = 0;
-    ::GetTokenInformation (token, TokenUser, nullptr, 0, &size);
-    std::string buffer (size, '\0');
-    LPWSTR text = nullptr;
-    juce::String sid;
-
-    if (size > 0 && ::GetTokenInformation (token, TokenUser, buffer.data(), size, &size)
-        && ::ConvertSidToStringSidW (reinterpret_cast<TOKEN_USER*> (buffer.data())->User.Sid, &text))
-    {
-        sid = juce::String (text);
-        ::LocalFree (text);
-    }
-
-    return sid;
+    return userSidOfToken (token);
 }
 
 juce::String randomHex()
