@@ -5,7 +5,7 @@
 #   install-deps.sh demo      building and running the demo (tools/demo.sh)
 #   install-deps.sh package   that, plus building the Debian package (tools/package.sh)
 #   install-deps.sh windows   cross-building the Windows program (tools/build-windows.sh)
-#   install-deps.sh [test]    everything: the tests (the Windows tree's too), the validators, the benchmarks
+#   install-deps.sh [test]    everything the Linux trees need: the tests, the validators, the benchmarks
 #
 # Idempotent: it asks apt only for packages that are missing and says nothing
 # when everything is there; otherwise apt's progress shows.
@@ -56,7 +56,7 @@ case "${1:-test}" in
     demo)    packages=("${demo_packages[@]}") ;;
     package) packages=("${demo_packages[@]}" "${package_packages[@]}") ;;
     windows) packages=("${windows_packages[@]}") ;;
-    test)    packages=("${demo_packages[@]}" "${package_packages[@]}" "${test_packages[@]}" "${windows_packages[@]}") ;;
+    test)    packages=("${demo_packages[@]}" "${package_packages[@]}" "${test_packages[@]}") ;;
     *) echo "usage: $0 [demo|package|windows|test]" >&2; exit 2 ;;
 esac
 
