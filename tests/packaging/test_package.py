@@ -146,7 +146,7 @@ class DebianPackage(unittest.TestCase):
         self.assertFalse(result.returncode == 1 and not result.stdout.strip(), result.stderr)
 
     def test_the_metadata_names_the_controller_and_the_window_class_the_program_uses(self):
-        product = re.search(r"kAnyVendorId,\s*0x([0-9A-Fa-f]{4})", source("device/linux/UsbHidIdentity.cpp")).group(1)
+        product = re.search(r"kAnyVendorId,\s*0x([0-9A-Fa-f]{4})", source("device/usb/UsbHidIdentity.cpp")).group(1)
 
         metainfo = ElementTree.fromstring(self.unpacked_file(METAINFO))
         self.assertEqual([m.text for m in metainfo.iter("modalias")], [f"usb:v*p{product.upper()}d*"])
