@@ -396,11 +396,6 @@ intptr_t collectNotice (void*, uint32_t message, uintptr_t wParam, intptr_t)
 
 using testsupport::runUntil;
 
-// The marker behind the device thread's notices: a message of the range a receiver
-// hands on (on Windows from WM_USER up; 0 there is WM_NULL, which no receiver sees),
-// and none the library sends.
-constexpr uint32_t kSettleMarker = 0x7FFF;
-
 // The library started on a receiver of our own, as HidUtil would start it.
 class SimulatedLibrary : public ::testing::Test
 {
@@ -429,9 +424,9 @@ protected:
     void settle()
     {
         ASSERT_TRUE (sim.waitUntilIdle (testsupport::kNoticeWaitMs));
-        trbPostNotice (window, kSettleMarker, 0, 0);
+        trbPostNotice (window, testsupport::kMarkerNotice, 0, 0);
         EXPECT_TRUE (runUntil ([]
-                               { return ! noticesHeard.empty() && noticesHeard.back().message == kSettleMarker; }));
+                               { return ! noticesHeard.empty() && noticesHeard.back().message == testsupport::kMarkerNotice; }));
         noticesHeard.pop_back();
     }
 
