@@ -424,9 +424,9 @@ protected:
     void settle()
     {
         ASSERT_TRUE (sim.waitUntilIdle (testsupport::kNoticeWaitMs));
-        trbPostNotice (window, 0, 0, 0);
+        trbPostNotice (window, testsupport::kMarkerNotice, 0, 0);
         EXPECT_TRUE (runUntil ([]
-                               { return ! noticesHeard.empty() && noticesHeard.back().message == 0; }));
+                               { return ! noticesHeard.empty() && noticesHeard.back().message == testsupport::kMarkerNotice; }));
         noticesHeard.pop_back();
     }
 

@@ -33,6 +33,10 @@ inline bool runUntil (const std::function<bool()>& condition, int timeoutMs = kN
     return true;
 }
 
+// The marker notice: a message of the range a receiver hands on (on Windows from
+// WM_USER up; 0 there is WM_NULL, which no receiver sees), and none the library sends.
+constexpr uint32_t kMarkerNotice = 0x7FFF;
+
 inline std::atomic<bool> markerSeen { false };
 
 inline intptr_t markerProcedure (void*, uint32_t, uintptr_t, intptr_t)
@@ -50,7 +54,7 @@ inline void settleSimulator()
     ASSERT_TRUE (SimulatedController::instance().waitUntilIdle (kNoticeWaitMs));
     auto* marker = createNoticeReceiver (noticeModuleHandle(), markerProcedure);
     markerSeen = false;
-    trbPostNotice (marker, 0, 0, 0);
+    trbPostNotice (marker, kMarkerNotice, 0, 0);
     EXPECT_TRUE (runUntil ([]
                            { return markerSeen.load(); }));
     destroyNoticeReceiver (marker);

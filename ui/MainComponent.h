@@ -107,6 +107,7 @@ public:
     //==============================================================================
     void paint (juce::Graphics& g) override;
     void resized() override;
+    void parentHierarchyChanged() override;
     void buttonClicked (juce::Button* button) override;
     void comboBoxChanged (juce::ComboBox* box) override;
 
@@ -131,11 +132,12 @@ private:
         int language = -1;
         int width = -1, height = -1;
         juce::String texts;
+        juce::String title;
 
         bool operator== (const DisplayKey& other) const
         {
             return status == other.status && language == other.language && width == other.width
-                   && height == other.height && texts == other.texts;
+                   && height == other.height && texts == other.texts && title == other.title;
         }
         bool operator!= (const DisplayKey& other) const { return ! operator== (other); }
     };

@@ -100,6 +100,12 @@ void MainComponent::resized()
         logScreen (getStatus(), screenFor (getStatus()));
 }
 
+void MainComponent::parentHierarchyChanged()
+{
+    // The window that now holds the screen takes its title from the catalogue.
+    updateDisplay();
+}
+
 void MainComponent::paint (juce::Graphics& g)
 {
     g.fillAll (juce::Colour (kBackgroundColour));

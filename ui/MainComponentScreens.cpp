@@ -74,8 +74,8 @@ void MainComponent::updateDisplay()
     const auto languageFont = catalogue->getFontName (catalogue->getLanguage());
     juce::Font::setFallbackFontName (languageFont);
 
-    if (auto* window = getParentComponent())
-        window->setName (text (TXT_APP_TITLE));
+    if (auto* parent = getParentComponent())
+        parent->setName (text (TXT_APP_TITLE));
 
     const auto statusValue = getStatus();
     const auto screen = screenFor (statusValue);
@@ -87,7 +87,11 @@ void MainComponent::updateDisplay()
 
     // A refresh comes with every change of the procedure's status; an unchanged
     // screen keeps its layout instead of being laid out again each time.
-    const DisplayKey key { statusValue, catalogue->getLanguage(), getWidth(), getHeight(), screen.heading + screen.body + screen.single + screen.errorText };
+    // The title joins the key: the screen is logged again once the window that
+    // shows it has its name, whether or not the window's size changed on the way.
+    const auto* window = getParentComponent();
+    const DisplayKey key { statusValue, catalogue->getLanguage(), getWidth(), getHeight(), screen.heading + screen.body + screen.single + screen.errorText,
+                           window != nullptr ? window->getName() : juce::String() };
 
     const auto changed = key != laidOutKey;
 

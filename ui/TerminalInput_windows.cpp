@@ -56,13 +56,13 @@ private:
 
         for (;;)
         {
-            char byte = 0;
+            char received = 0;
             DWORD got = 0;
 
             if (stopping)
                 return;
 
-            if (input == nullptr || input == INVALID_HANDLE_VALUE || ::ReadFile (input, &byte, 1, &got, nullptr) == 0 || got == 0)
+            if (input == nullptr || input == INVALID_HANDLE_VALUE || ::ReadFile (input, &received, 1, &got, nullptr) == 0 || got == 0)
             {
                 if (! stopping)
                     tell (line.empty() ? std::nullopt : std::optional<juce::String> (ExternalText::fromBytes (line)));
@@ -70,7 +70,7 @@ private:
                 return;
             }
 
-            if (byte == '\n')
+            if (received == '\n')
             {
                 if (! line.empty() && line.back() == '\r')
                     line.pop_back();
@@ -80,7 +80,7 @@ private:
             }
 
             if (line.size() < kLongestAnswer)
-                line += byte;
+                line += received;
         }
     }
 

@@ -63,6 +63,11 @@ struct NativeFiles final
         and ".." takes one component back. Any thread. */
     static std::string join (const std::string& path, const std::string& relative);
 
+    /** The last component of path (the name of the file it names), as bytes:
+        what follows the last separator, or the whole path when it has none.
+        Any thread; never fails. */
+    static std::string nameOf (const std::string& path);
+
     /** The text shown for a path (ExternalText), as a juce::File. Any thread. */
     static juce::File shown (const std::string& path);
 

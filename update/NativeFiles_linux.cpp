@@ -183,6 +183,11 @@ std::string NativeFiles::join (const std::string& path, const std::string& relat
     return joined.empty() ? std::string ("/") : joined;
 }
 
+std::string NativeFiles::nameOf (const std::string& path)
+{
+    return path.substr (path.rfind ('/') + 1);
+}
+
 juce::File NativeFiles::shown (const std::string& path)
 {
     return isAbsolute (path) ? juce::File (ExternalText::fromBytes (path)) : juce::File();

@@ -273,6 +273,13 @@ std::string NativeFiles::join (const std::string& path, const std::string& relat
     return joined.empty() ? std::string (".") : joined;
 }
 
+std::string NativeFiles::nameOf (const std::string& path)
+{
+    // Both separators end a component on Windows, and so does a drive's colon ("C:name").
+    const auto separator = path.find_last_of ("\\/:");
+    return separator == std::string::npos ? path : path.substr (separator + 1);
+}
+
 juce::File NativeFiles::shown (const std::string& path)
 {
     return isAbsolute (path) ? juce::File (ExternalText::fromBytes (path)) : juce::File();

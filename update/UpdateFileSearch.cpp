@@ -54,7 +54,7 @@ std::string chooseNewest (const std::vector<std::string>& listed)
     juce::StringArray names;
 
     for (const auto& path : listed)
-        names.add (ExternalText::fromBytes (path.substr (path.rfind ('/') + 1)));
+        names.add (ExternalText::fromBytes (NativeFiles::nameOf (path)));
 
     const auto index = newestIndex (names);
     return index >= 0 ? listed[static_cast<size_t> (index)] : std::string();

@@ -112,12 +112,12 @@ TEST (WindowsInstance, ALockLeftByAProcessThatEndedWithoutLettingGoIsTakenOver)
 
     while (! said.endsWith ("\n") && said.length() < 8)
     {
-        char byte = 0;
+        char received = 0;
 
-        if (holder.readProcessOutput (&byte, 1) != 1)
+        if (holder.readProcessOutput (&received, 1) != 1)
             break;
 
-        said += juce::String::charToString ((juce::juce_wchar) (uint8_t) byte);
+        said += juce::String::charToString ((juce::juce_wchar) (uint8_t) received);
     }
 
     ASSERT_EQ (said.trim(), juce::String (kSawHeld));

@@ -151,6 +151,38 @@ TEST (WindowsFiles, AnyNameWindowsAllowsIsListedAndRead)
     EXPECT_EQ (NativeFiles::kindOf (WidePath::fromWide (folder.child (L"missing.bin"))), NativeFiles::Kind::nothing);
 }
 
+TEST (WindowsPaths, TheNameOfAPathIsWhatFollowsItsLastSeparator)
+{
+    const std::pair<const char*, const char*> rows[] = {
+        { "C:\\Users\\me\\trbkelo7__v105.bin", "trbkelo7__v105.bin" },
+        { "C:\\Users/me/trbkelo7__v105.bin", "trbkelo7__v105.bin" },
+        { "\\\\server\\share\\x.bin", "x.bin" },
+        { "C:x.bin", "x.bin" },
+        { "x.bin", "x.bin" },
+        { "C:\\Users\\", "" },
+    };
+
+    for (const auto& [path, name] : rows)
+        EXPECT_EQ (NativeFiles::nameOf (path), name) << path;
+}
+
+TEST (WindowsFiles, TheNewestUpdateFileOfAFolderIsTaken)
+{
+    const TemporaryFolder folder;
+
+    for (const auto* name : { L"trbkelo7__v101.bin", L"trbkelo7__v105.bin", L"trbkelo7__v103.bin" })
+        ASSERT_TRUE (writeFile (folder.child (name), "not firmware"));
+
+    UpdateFileState state;
+    UpdateFileSearchReport report;
+    const auto error = findUpdateFile ({ UpdateFilePlace::fromNativePath (folder.bytes(), false) }, state, &report);
+
+    // The content is no update file, so the check refuses it, but it was found.
+    EXPECT_NE (error, std::optional<int32_t> (ERR_FILE_NOT_FOUND));
+    EXPECT_EQ (report.chosenPath, WidePath::fromWide (folder.child (L"trbkelo7__v105.bin")));
+    EXPECT_EQ (report.chosen.getFileName(), "trbkelo7__v105.bin");
+}
+
 TEST (WindowsFiles, TheRegularFileReadRefusesWhatIsNotAFileOnADisk)
 {
     const TemporaryFolder folder;

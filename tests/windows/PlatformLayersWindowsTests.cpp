@@ -23,6 +23,21 @@ bool hasLocaleFor (const juce::StringArray& installed, uint16_t languageId)
 
     return false;
 }
+
+// The outline the typeface draws for c, found as the framework finds it: by the glyph the face maps c to.
+juce::Rectangle<float> outlineBoundsOf (juce::Typeface& typeface, juce::juce_wchar c)
+{
+    juce::Array<int> glyphs;
+    juce::Array<float> offsets;
+    typeface.getGlyphPositions (juce::String::charToString (c), glyphs, offsets);
+
+    juce::Path outline;
+
+    if (! glyphs.isEmpty())
+        typeface.getOutlineForGlyph (glyphs.getFirst(), outline);
+
+    return outline.getBounds();
+}
 } // namespace
 
 TEST (WindowsLanguage, TheUsersLanguageIsTheSystemsDefaultLanguageIdentifier)
@@ -121,6 +136,32 @@ TEST (WindowsFonts, EveryCatalogueLanguageHasAnInstalledFaceThatDrawsItsOwnName)
     }
 }
 
+TEST (WindowsFonts, EveryLanguageIsDrawnWithItsFacesOwnGlyphs)
+{
+    constexpr float kTolerance = 1.0e-3f;
+
+    for (int i = 0; i < kLanguageCount; ++i)
+    {
+        const auto face = SystemFonts::findFace (kWindowsFontNames[i], { i }, false, false);
+        const auto typeface = SystemFonts::findTypeface (kWindowsFontNames[i], { i }, false, false);
+        ASSERT_TRUE (face.isValid());
+        ASSERT_NE (typeface, nullptr);
+        const auto system = juce::Typeface::createSystemTypefaceFor (juce::Font (face.family, 16.0f, juce::Font::plain));
+        ASSERT_NE (system, nullptr);
+
+        // Each letter as the face itself draws it, not another glyph of the same font.
+        for (auto c : kLanguageNames[i])
+        {
+            const auto drawn = outlineBoundsOf (*typeface, c);
+            const auto own = outlineBoundsOf (*system, c);
+            EXPECT_TRUE (drawn.getTopLeft().getDistanceFrom (own.getTopLeft()) < kTolerance
+                         && drawn.getBottomRight().getDistanceFrom (own.getBottomRight()) < kTolerance)
+                << face.family << ", U+" << juce::String::toHexString ((int) c) << ": drawn " << drawn.toString()
+                << ", the face's own " << own.toString();
+        }
+    }
+}
+
 TEST (WindowsFonts, AnInstalledFamilyIsTakenAsItIsAndAnUnknownOneGivesWayToTheCataloguesFont)
 {
     const auto installed = SystemFonts::findFace ("Tahoma", {}, false, false);
@@ -128,7 +169,9 @@ TEST (WindowsFonts, AnInstalledFamilyIsTakenAsItIsAndAnUnknownOneGivesWayToTheCa
     const auto nothing = SystemFonts::findFace ("No Such Family Anywhere", {}, false, false);
 
     if (installed.isValid())
+    {
         EXPECT_TRUE (installed.family.equalsIgnoreCase ("Tahoma"));
+    }
 
     ASSERT_TRUE (unknown.isValid());
     EXPECT_FALSE (unknown.family.equalsIgnoreCase ("No Such Family Anywhere"));

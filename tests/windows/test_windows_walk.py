@@ -174,6 +174,7 @@ class WindowsWalkEndToEnd(unittest.TestCase):
         self.press_return(window)
         screen = self.wait_for_screen(lambda s: s["status"] == ST_READY, "the ready screen")
         self.assertIn("Update Version: Ver. 1.05", screen["body"].split("\n"))
+        self.assertEqual(screen["title"], window.title())
         self.screenshot(window, "ready")
 
         self.press_return(window)

@@ -21,8 +21,17 @@ bool CoveredTypeface::loadGlyphIfPossible (juce::juce_wchar character)
     if (! coverage.contains (character))
         return false;
 
+    // The loaded face's outlines are by glyph number, which is the character itself
+    // only in some of the framework's faces (GDI's are the font's own glyph indices):
+    // the face maps the character to its glyph.
+    juce::Array<int> glyphNumbers;
+    juce::Array<float> offsets;
+    face->getGlyphPositions (juce::String::charToString (character), glyphNumbers, offsets);
+
     juce::Path outline;
-    face->getOutlineForGlyph (static_cast<int> (character), outline);
+
+    if (! glyphNumbers.isEmpty() && glyphNumbers.getFirst() >= 0)
+        face->getOutlineForGlyph (glyphNumbers.getFirst(), outline);
 
     const auto width = face->getStringWidth (juce::String::charToString (character));
     addGlyph (character, outline, width);
