@@ -1,5 +1,7 @@
 #include "ui/TerminalWriter.h"
 
+#include "text/ExternalText.h"
+
 #include <windows.h>
 
 namespace
@@ -38,7 +40,7 @@ void TerminalWriter::writeWhole (Stream stream, const char* bytes, size_t size) 
     // A console shows text by its characters: UTF-8 bytes would come out in the console's code page.
     if (::GetConsoleMode (handle, &mode) != 0)
     {
-        const auto text = juce::String::fromUTF8 (bytes, (int) size);
+        const auto text = ExternalText::fromBytes (bytes, size);
         const auto* wide = text.toWideCharPointer();
         DWORD written = 0;
         ::WriteConsoleW (handle, wide, (DWORD) wcslen (wide), &written, nullptr);
