@@ -80,7 +80,6 @@ class AppShellEndToEnd(unittest.TestCase):
     def setUp(self):
         if not PROGRAM:
             self.skipTest("TRB_PROGRAM is not set")
-        trb_x11.hold_program_lock(self)
         self.server = trb_x11.XServer(SCREEN_WIDTH, SCREEN_HEIGHT).__enter__()
         self.addCleanup(self.server.__exit__, None, None, None)
 
@@ -225,6 +224,7 @@ class AppShellEndToEnd(unittest.TestCase):
             self.skipTest("needs root, to act as another user")
         # What another user could do: hold the framework's old machine-wide
         # lock file, and squat the hand-over's old well-known socket name.
+        trb_x11.hold_machine_lock(self)
         if os.path.exists(OLD_MACHINE_LOCK):
             os.chmod(OLD_MACHINE_LOCK, 0o666)
         self.hold_silently(OLD_MACHINE_LOCK, "", f"TRBKelo7UpdateProgram.instance.{os.getuid()}", "lockf",

@@ -47,7 +47,6 @@ class DesktopWindowEndToEnd(unittest.TestCase):
     def setUp(self):
         if not PROGRAM:
             self.skipTest("TRB_PROGRAM is not set")
-        trb_x11.hold_program_lock(self)
 
     def launch(self, resources=None, extra_env=None, screen_size=(1280, 800)):
         """Starts the program in a server of its own, with the X resources

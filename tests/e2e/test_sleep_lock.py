@@ -29,7 +29,6 @@ class SleepLockEndToEnd(unittest.TestCase):
             self.skipTest("TRB_PROGRAM or TRB_MAKE_UPDATE_FILE is not set")
         if subprocess.run([SYSTEM_PYTHON, "-c", "import dbusmock"], capture_output=True).returncode != 0:
             self.skipTest("python3-dbusmock is not installed (tools/install-deps.sh installs it)")
-        trb_x11.hold_program_lock(self)
         self.start_mock_logind()
         self.server = trb_x11.private_server(self)
 

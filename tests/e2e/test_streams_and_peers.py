@@ -76,7 +76,6 @@ class PeersTestCase(unittest.TestCase):
     def setUp(self):
         if not (PROGRAM and MAKE_UPDATE_FILE):
             self.skipTest("TRB_PROGRAM or TRB_MAKE_UPDATE_FILE is not set")
-        trb_x11.hold_program_lock(self)
         self.server = trb_x11.private_server(self)
 
     def start_write(self, scenario=LASTING, **walk_args):

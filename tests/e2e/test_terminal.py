@@ -205,9 +205,6 @@ class TerminalEndToEnd(unittest.TestCase):
     def setUp(self):
         if not (PROGRAM and MAKE_UPDATE_FILE):
             self.skipTest("TRB_PROGRAM or TRB_MAKE_UPDATE_FILE is not set")
-        # The program's flash dump and lock are private to each run, but the
-        # machine-wide test lock keeps the runs from slowing each other down.
-        trb_x11.hold_program_lock(self)
 
     def end_status(self, run):
         status = run.wait()
@@ -394,7 +391,6 @@ class TerminalBesideTheWindow(unittest.TestCase):
     def setUp(self):
         if not (PROGRAM and MAKE_UPDATE_FILE):
             self.skipTest("TRB_PROGRAM or TRB_MAKE_UPDATE_FILE is not set")
-        trb_x11.hold_program_lock(self)
         self.server = trb_x11.private_server(self)
 
     def test_a_window_run_and_a_terminal_run_started_together_never_both_write(self):

@@ -6,12 +6,12 @@ geometry, title and properties, press keys, click, take screenshots and read
 pixels. Only the Python standard library and the command-line tools Xvfb,
 xdotool, xprop, xwininfo and ImageMagick's import are used.
 
-The program keeps one instance per user with a lock in $XDG_RUNTIME_DIR; each
-XServer gives the programs started on it a runtime directory of its own, so
-tests never meet each other's instances. Every test that starts the program
-still holds `program_lock()` (CTest's RESOURCE_LOCK covers one ctest run; this
-lock also covers test runs from other checkouts on the same machine), because
-builds from before the per-user lock took one lock file for the whole machine.
+The program keeps one instance per user with a lock in $XDG_RUNTIME_DIR and
+a hand-over name drawn at random; each XServer gives the programs started on it
+a runtime directory of its own, so tests never meet each other's instances and
+run side by side. Only a test that touches what the whole machine shares (the
+framework's old machine-wide lock file) holds `machine_lock()`, which also
+covers test runs from other checkouts on the same machine.
 """
 
 import contextlib
@@ -55,8 +55,8 @@ MOTIF_FUNC_MOVE = 4
 # means the program hung.
 PATIENCE = 300
 
-# How long a test waits for another program that holds the machine-wide lock
-# (an end-to-end test of another build tree or checkout, perhaps a slow one).
+# How long a test waits for another test that holds the machine-wide lock
+# (one of another build tree or checkout, perhaps a slow one).
 LOCK_PATIENCE = 1200
 
 
@@ -77,9 +77,9 @@ def wait_until(condition, timeout, interval=0.05, what="condition"):
 
 
 @contextlib.contextmanager
-def program_lock(timeout=LOCK_PATIENCE):
-    """Serialises the tests that start the program, machine-wide, and waits
-    until no other instance holds the framework's lock."""
+def machine_lock(timeout=LOCK_PATIENCE):
+    """Serialises the tests that touch the framework's old machine-wide lock
+    file, and waits until no process holds that lock."""
     with open(HARNESS_LOCK_FILE, "a") as harness:
         wait_until(lambda: _try_lock(harness), timeout, 0.2, "the end-to-end test lock")
         try:
@@ -89,9 +89,9 @@ def program_lock(timeout=LOCK_PATIENCE):
             fcntl.flock(harness, fcntl.LOCK_UN)
 
 
-def hold_program_lock(testcase):
-    """Takes program_lock() for the rest of a test: it is let go at the test's clean-up."""
-    lock = program_lock()
+def hold_machine_lock(testcase):
+    """Takes machine_lock() for the rest of a test: it is let go at the test's clean-up."""
+    lock = machine_lock()
     lock.__enter__()
     testcase.addCleanup(lock.__exit__, None, None, None)
 

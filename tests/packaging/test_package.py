@@ -221,7 +221,7 @@ class DebianPackage(unittest.TestCase):
         self.assertEqual(answered.returncode, 0, answered.stderr)
         self.assertIn(project_version(), answered.stdout)
 
-        with trb_x11.program_lock(), trb_x11.XServer() as server, tempfile.TemporaryDirectory() as folder:
+        with trb_x11.XServer() as server, tempfile.TemporaryDirectory() as folder:
             log = os.path.join(folder, "screen.log")
             started = server.start(program, cwd=folder, extra_env=dict(ENGLISH, TRB_SCREEN_LOG=log))
             self.addCleanup(started.stop)

@@ -36,7 +36,6 @@ class WholeUsbPathEndToEnd(unittest.TestCase):
     def setUp(self):
         if not (PROGRAM and MAKE_UPDATE_FILE and CONTROLLER_HOST):
             self.skipTest("TRB_PROGRAM, TRB_MAKE_UPDATE_FILE or TRB_CONTROLLER_HOST is not set")
-        trb_x11.hold_program_lock(self)
         self.server = trb_x11.private_server(self)
         self.folder = tempfile.mkdtemp(prefix="trb-usb-path-")
         self.addCleanup(shutil.rmtree, self.folder, True)
