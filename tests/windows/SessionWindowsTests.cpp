@@ -72,8 +72,11 @@ juce::String runAndRead (const juce::StringArray& command, int streams, int& exi
     if (! child.start (command, streams))
         return "(not started)";
 
-    const auto output = child.readAllProcessOutput();
+    auto output = child.readAllProcessOutput();
     child.waitForProcessToFinish (kLongestWaitMs);
+    // The framework's reader stops when it finds the pipe empty and then the
+    // child gone: what the child wrote between those two looks is read now.
+    output += child.readAllProcessOutput();
     exitCode = (int) child.getExitCode();
     return output;
 }
