@@ -154,6 +154,7 @@ usb_host_args=()
 if [ "${TRB_WINDOWS_TESTS:-OFF}" = ON ]; then
     linux_build="$root/build/normal"
     echo "== windows: the Linux programs the USB tests under Wine need, in ${linux_build#"$root"/}"
+    "$root/tools/install-deps.sh" test
     if [ ! -e "$linux_build/CMakeCache.txt" ]; then
         cmake -S "$root" -B "$linux_build" -DTRB_SANITIZER= -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
     fi
