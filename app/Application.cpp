@@ -6,6 +6,7 @@
 #include "app/ProgramIdentity.h"
 #include "text/ExternalText.h"
 #include "ui/MainComponent.h"
+#include "ui/PlatformAdvice.h"
 #include "ui/StandardErrorWriter.h"
 
 #include <atomic>
@@ -167,7 +168,7 @@ bool Application::becomeTheInstance()
                 if (holder->stopped)
                 {
                     problem = "is stopped";
-                    remedy = "resume it ('fg' in its terminal, or kill -CONT " + pid + ") and let it finish";
+                    remedy = PlatformAdvice::resumeStopped (pid);
                 }
                 else if (name.isEmpty())
                 {
@@ -178,7 +179,7 @@ bool Application::becomeTheInstance()
                 }
                 else
                 {
-                    remedy << ", or end it if it hangs (kill " << pid << ")";
+                    remedy << PlatformAdvice::endHung (pid);
                 }
             }
 

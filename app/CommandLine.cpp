@@ -5,6 +5,7 @@
 #include "app/ProgramIdentity.h"
 #include "text/ExternalText.h"
 #include "text/LanguageDetection.h"
+#include "ui/PlatformAdvice.h"
 
 #include <cstdlib>
 #include <iostream>
@@ -141,7 +142,7 @@ juce::String CommandLine::helpText (const juce::String& programName)
          << "The update file (trbkelo7__vNNN.bin) is FILE, or the newest one in FOLDER;\n"
          << "without either, or when FOLDER holds none, the newest one in the first of\n"
          << "these folders that holds one: the program's folder, the current folder,\n"
-         << "the download folder (XDG_DOWNLOAD_DIR, else ~/Downloads).\n"
+         << PlatformAdvice::downloadFolder() << ".\n"
          << "\n"
          << "  --help     show this help and exit\n"
          << "  --version  show the version and exit\n"
@@ -172,15 +173,15 @@ juce::String CommandLine::versionText()
     return juce::String (kProgramName) + " " + kProgramVersion + "\n";
 }
 
-std::optional<int> answerBeforeStart (int argc, const char* const* argv)
+std::optional<int> answerBeforeStart (const std::vector<std::string>& arguments)
 {
     rememberedArguments.clear();
 
-    for (int i = 1; i < argc; ++i)
-        rememberedArguments.emplace_back (argv[i]);
+    if (! arguments.empty())
+        rememberedArguments.assign (arguments.begin() + 1, arguments.end());
 
-    const auto programName = argc > 0 ? juce::File::createFileWithoutCheckingPath (ExternalText::fromBytes (argv[0])).getFileName()
-                                      : juce::String (kProgramName);
+    const auto programName = ! arguments.empty() ? juce::File::createFileWithoutCheckingPath (ExternalText::fromBytes (arguments.front())).getFileName()
+                                                 : juce::String (kProgramName);
     const auto commandLine = CommandLine::parseBytes (rememberedArguments);
 
     switch (commandLine.action)

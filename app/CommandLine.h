@@ -62,7 +62,9 @@ struct CommandLine
     prints --help and --version to stdout, and a command line that is not
     understood or a display that cannot be opened to stderr (one line each).
 
-    Returns the exit status to end with, or nothing when the program is to start.
-    Called by main() on the main thread before anything else.
+    arguments is the process's command line as bytes, the program's name first
+    (processArgumentBytes). Returns the exit status to end with, or nothing when
+    the program is to start. Called by main() on the main thread before anything
+    else.
 */
-std::optional<int> answerBeforeStart (int argc, const char* const* argv);
+std::optional<int> answerBeforeStart (const std::vector<std::string>& arguments);

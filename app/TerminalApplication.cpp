@@ -8,6 +8,7 @@
 #include "text/LanguageDetection.h"
 #include "text/SystemLocale.h"
 #include "text/TxtLoader.h"
+#include "ui/PlatformAdvice.h"
 #include "ui/StandardErrorWriter.h"
 #include "ui/SupportLog.h"
 #include "ui/TerminalFrontEnd.h"
@@ -80,7 +81,7 @@ bool takeTheLock (std::unique_ptr<InstanceLock>& lock)
         who = " (process " + pid + (holder->name.isNotEmpty() ? ", " + holder->name : juce::String()) + ")";
 
         if (holder->stopped)
-            remedy = "it is stopped: resume it ('fg' in its terminal, or kill -CONT " + pid + ") and let it finish";
+            remedy = "it is stopped: " + PlatformAdvice::resumeStopped (pid);
     }
 
     say ("another updater" + who + " is running and holds " + lock->getFile().getFullPathName() + "; " + remedy

@@ -10,6 +10,7 @@ target_sources(trb_core PRIVATE
     app/DisplayProbe_linux.cpp
     app/InstanceHandover_linux.cpp
     app/InstanceLock_linux.cpp
+    app/ProcessArguments_linux.cpp
     app/QuitSignalWatcher_linux.cpp
     app/RepaintFlush_linux.cpp
     app/SleepInhibitor_linux.cpp
@@ -17,6 +18,7 @@ target_sources(trb_core PRIVATE
     device/DeviceHolders_linux.cpp
     text/SystemLocale_linux.cpp
     text/fonts/SystemFonts_linux.cpp
+    ui/PlatformAdvice_linux.cpp
     ui/StandardErrorWriter_linux.cpp
     ui/TerminalInput_linux.cpp
     ui/TerminalWriter_linux.cpp

@@ -9,6 +9,7 @@ target_sources(trb_core PRIVATE
     app/DisplayProbe_windows.cpp
     app/InstanceHandover_windows.cpp
     app/InstanceLock_windows.cpp
+    app/ProcessArguments_windows.cpp
     app/QuitSignalWatcher_windows.cpp
     app/RepaintFlush_windows.cpp
     app/SleepInhibitor_windows.cpp
@@ -16,6 +17,7 @@ target_sources(trb_core PRIVATE
     device/DeviceHolders_windows.cpp
     text/SystemLocale_windows.cpp
     text/fonts/SystemFonts_windows.cpp
+    ui/PlatformAdvice_windows.cpp
     ui/StandardErrorWriter_windows.cpp
     ui/TerminalInput_windows.cpp
     ui/TerminalWriter_windows.cpp

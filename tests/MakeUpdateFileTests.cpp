@@ -4,6 +4,9 @@
 
 namespace
 {
+// Generous: each run of the tool is a process of its own, under Wine a slow one to start.
+constexpr int kToolPatienceMs = 60000;
+
 struct ToolRun
 {
     int exitCode = -1;
@@ -22,7 +25,18 @@ ToolRun runTool (const juce::StringArray& arguments)
         return run;
 
     run.output = process.readAllProcessOutput();
-    process.waitForProcessToFinish (10000);
+
+    if (! process.waitForProcessToFinish (kToolPatienceMs))
+    {
+        process.kill();
+        return run;
+    }
+
+    // The framework's reader on Windows ends when it finds the pipe empty and
+    // then the tool gone, so what the tool wrote between those two looks (its
+    // whole usage text, when it writes at its very end) would stay unread: the
+    // pipe is read again once the tool has finished.
+    run.output += process.readAllProcessOutput();
     run.exitCode = static_cast<int> (process.getExitCode());
     return run;
 }

@@ -8,7 +8,9 @@
 #    hidapi's Windows backend, static, from Debian's own source packages
 #    (apt-get source), and zlib from libz-mingw-w64-dev; it is rebuilt only
 #    when a source package's version changes;
-# 3. configures and builds build/windows with cmake/MinGW-w64-x86_64.cmake.
+# 3. with TRB_WINDOWS_TESTS=ON, builds the two Linux programs the USB tests
+#    under Wine need in the Linux tree build/normal;
+# 4. configures and builds build/windows with cmake/MinGW-w64-x86_64.cmake.
 #
 # Nothing is downloaded from anywhere but Debian's archive.
 set -euo pipefail
@@ -143,9 +145,28 @@ export CCACHE_NOHASHDIR=1
 export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/ccache}"
 export CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-5G}"
 
+# The USB path tests under Wine run the Windows programs inside the umockdev
+# testbed of a Linux program, the emulated controller host, and make their
+# update files with the Linux make-update-file: with the tests, just those two
+# are built in the Linux tree (configured as tools/test.sh does when it is
+# missing; ccache shares its objects with the other trees).
+usb_host_args=()
+if [ "${TRB_WINDOWS_TESTS:-OFF}" = ON ]; then
+    linux_build="$root/build/normal"
+    echo "== windows: the Linux programs the USB tests under Wine need, in ${linux_build#"$root"/}"
+    "$root/tools/install-deps.sh" test
+    if [ ! -e "$linux_build/CMakeCache.txt" ]; then
+        cmake -S "$root" -B "$linux_build" -DTRB_SANITIZER= -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    fi
+    cmake --build "$linux_build" --parallel "$jobs" --target trb_emulated_controller_host trb_make_update_file
+    usb_host_args=(-DTRB_CONTROLLER_HOST="$linux_build/tests/usb/trb_emulated_controller_host"
+        -DTRB_LINUX_MAKE_UPDATE_FILE="$linux_build/tools/make-update-file")
+fi
+
 echo "== windows: configure and build in ${build#"$root"/}"
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DTRB_WINDOWS_SYSROOT="$sysroot" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRB_BUILD_BENCHMARKS=OFF -DTRB_BUILD_TESTS="${TRB_WINDOWS_TESTS:-OFF}" >/dev/null
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRB_BUILD_BENCHMARKS=OFF -DTRB_BUILD_TESTS="${TRB_WINDOWS_TESTS:-OFF}" \
+    "${usb_host_args[@]}" >/dev/null
 targets=()
 for target in "$@"; do targets+=(--target "$target"); done
 cmake --build "$build" --parallel "$jobs" "${targets[@]}"

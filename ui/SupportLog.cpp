@@ -3,6 +3,7 @@
 #include "app/ExitStatus.h"
 #include "device/DeviceNodes.h"
 #include "text/ExternalText.h"
+#include "ui/PlatformAdvice.h"
 #include "ui/StandardErrorWriter.h"
 #include "update/NativeFiles.h"
 #include "update/Status.h"
@@ -20,12 +21,6 @@ constexpr const char* kEndingPrefix = "exit status ";
 // Room for the longest ending line; the exit statuses are single digits.
 constexpr size_t kEndingLineSize = 128;
 constexpr int kLargestOneDigitStatus = 9;
-
-// Where the packaged udev rule lies; a build from source installs it by hand.
-constexpr const char* kUdevRuleAdvice =
-    "this user may not open it. Install the udev rule 70-trbkelo7-updater.rules into "
-    "/usr/lib/udev/rules.d (the package does this), then unplug and replug the controller "
-    "(or run: sudo udevadm control --reload && sudo udevadm trigger --subsystem-match=hidraw)";
 
 juce::String stampText (uint32_t stamp)
 {
@@ -139,7 +134,7 @@ void SupportLog::write (const juce::String& line)
 void SupportLog::reportAccessProblems()
 {
     for (const auto& node : trbControllersWithoutAccess())
-        write ("controller without access: " + ExternalText::fromBytes (node) + " is a TRB-Kelo7, but " + kUdevRuleAdvice);
+        write ("controller without access: " + ExternalText::fromBytes (node) + " is a TRB-Kelo7, but " + PlatformAdvice::controllerWithoutAccess());
 }
 
 void SupportLog::deviceLinkOpened (int32_t deviceNumber)

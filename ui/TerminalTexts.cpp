@@ -3,6 +3,7 @@
 #include "text/ExternalText.h"
 #include "text/FormatText.h"
 #include "text/TxtLoader.h"
+#include "ui/PlatformAdvice.h"
 #include "update/Status.h"
 
 namespace
@@ -170,7 +171,7 @@ juce::String remedy (int32_t status)
         case ERR_REFUSED_4:
             return "reconnect the controller and run again.";
         case ERR_NOT_CONNECTED:
-            return "plug it in and run again; if it is plugged in, install the udev rule (the package does) and replug it.";
+            return PlatformAdvice::controllerNotFound();
         case ERR_FILE_OPEN:
             return "run again; if it persists, get a new file.";
         case ERR_TIMEOUT:

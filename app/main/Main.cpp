@@ -1,5 +1,6 @@
 #include "app/Application.h"
 #include "app/CommandLine.h"
+#include "app/ProcessArguments.h"
 #include "app/StandardStreams.h"
 #include "app/TerminalApplication.h"
 
@@ -13,7 +14,7 @@ int main (int argc, char* argv[])
 {
     prepareStandardStreams();
 
-    if (const auto exitStatus = answerBeforeStart (argc, argv))
+    if (const auto exitStatus = answerBeforeStart (processArgumentBytes (argc, argv)))
         return *exitStatus;
 
     if (const auto commandLine = CommandLine::parseBytes (CommandLine::processArguments()); commandLine.terminal)

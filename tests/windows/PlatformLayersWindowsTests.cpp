@@ -1,10 +1,13 @@
-// The language and font layers on Windows, against the system they run on.
+// The language and font layers on Windows, against the system they run on, and
+// the advice the program's messages give there.
 
+#include "app/CommandLine.h"
 #include "app/DisplayProbe.h"
 #include "text/LanguageDetection.h"
 #include "text/SystemLocale.h"
 #include "text/TxtTables.h"
 #include "text/fonts/SystemFonts.h"
+#include "ui/PlatformAdvice.h"
 
 #include <gtest/gtest.h>
 
@@ -183,4 +186,28 @@ TEST (WindowsDisplay, TheDesktopOfTheSignedInUserIsAlwaysThere)
 {
     EXPECT_EQ (findDisplayProblem(), juce::String());
     EXPECT_FALSE (displayProbeIsStillWaiting());
+}
+
+TEST (WindowsAdvice, TheMessagesNameWindowsOwnToolsAndPlacesAndNoneOfLinux)
+{
+    const struct
+    {
+        const char* what;
+        juce::String text;
+        const char* names;
+    } messages[] = {
+        { "--help", CommandLine::helpText ("TRBKelo7UpdateProgram.exe"), "the Downloads folder" },
+        { "another updater stopped", PlatformAdvice::resumeStopped ("4242"), "4242" },
+        { "another updater hung", PlatformAdvice::endHung ("4242"), "Task Manager" },
+        { "a controller that cannot be opened", PlatformAdvice::controllerWithoutAccess(), "another program" },
+        { "no controller", PlatformAdvice::controllerNotFound(), "other program" },
+    };
+
+    for (const auto& message : messages)
+    {
+        EXPECT_TRUE (message.text.contains (message.names)) << message.what << ": " << message.text;
+
+        for (const auto* linuxOnly : { "XDG_", "~/", "kill", "'fg'", "udev", "sudo" })
+            EXPECT_FALSE (message.text.contains (linuxOnly)) << message.what << ": " << message.text;
+    }
 }

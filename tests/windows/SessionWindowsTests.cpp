@@ -2,6 +2,7 @@
 // the console that started the program, and the support log's file.
 
 #include "app/CommandLine.h"
+#include "app/ProcessArguments.h"
 #include "app/QuitSignalWatcher.h"
 #include "app/SleepInhibitor.h"
 #include "app/StandardStreams.h"
@@ -12,6 +13,7 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <io.h>
+#include <stdlib.h>
 
 using namespace windows_test_support;
 
@@ -56,14 +58,24 @@ const RoleRegistration startLikeTheProgram ("start-like-the-program", [] (const 
 
                                                 if (arguments[0] == "--help")
                                                 {
-                                                    const char* argv[] = { "TRBKelo7UpdateProgram.exe", "--help" };
-                                                    return answerBeforeStart (2, argv).value_or (-1);
+                                                    return answerBeforeStart ({ "TRBKelo7UpdateProgram.exe", "--help" }).value_or (-1);
                                                 }
 
                                                 const auto line = (arguments[0] + "\n").toStdString();
                                                 ::_write (2, line.data(), (unsigned) line.size());
                                                 settleStandardStreams (kLongestWaitMs);
                                                 return 0; });
+
+// The command line as the program reads it, one argument a line, into the file
+// the first argument names.
+const RoleRegistration reportArguments ("report-arguments", [] (const juce::StringArray& arguments)
+                                        {
+                                            juce::String lines;
+
+                                            for (const auto& bytes : processArgumentBytes (__argc, __argv))
+                                                lines << juce::String::fromUTF8 (bytes.data(), (int) bytes.size()) << "\n";
+
+                                            return juce::File (arguments[0]).replaceWithText (lines, false, false, nullptr) ? 0 : 1; });
 
 juce::String runAndRead (const juce::StringArray& command, int streams, int& exitCode)
 {
@@ -72,8 +84,11 @@ juce::String runAndRead (const juce::StringArray& command, int streams, int& exi
     if (! child.start (command, streams))
         return "(not started)";
 
-    const auto output = child.readAllProcessOutput();
+    auto output = child.readAllProcessOutput();
     child.waitForProcessToFinish (kLongestWaitMs);
+    // The framework's reader stops when it finds the pipe empty and then the
+    // child gone: what the child wrote between those two looks is read now.
+    output += child.readAllProcessOutput();
     exitCode = (int) child.getExitCode();
     return output;
 }
@@ -200,4 +215,26 @@ TEST (WindowsConsole, TheSupportLogGoesToStandardErrorAndToAFileOfTheLastFewRuns
 
     ::SetEnvironmentVariableW (L"LOCALAPPDATA", previous.isEmpty() ? nullptr : previous.toWideCharPointer());
     localData.deleteRecursively();
+}
+
+TEST (WindowsCommandLine, ANameOutsideTheCodePageArrivesAsItWasGiven)
+{
+    // Greek and Japanese: no ANSI code page holds both.
+    const auto name = juce::String::fromUTF8 ("Z:\\\u03A9\u03BC\u03AD\u03B3\u03B1 \u65E5\u672C\\trbkelo7__v105.bin");
+    const auto report = juce::File::getSpecialLocation (juce::File::tempDirectory).getChildFile (uniqueName ("trb-arguments") + ".txt");
+    juce::ChildProcess child;
+
+    ASSERT_TRUE (child.start (roleCommand ("report-arguments", { report.getFullPathName(), "--terminal", name })));
+    ASSERT_TRUE (child.waitForProcessToFinish (kLongestWaitMs));
+    EXPECT_EQ (child.getExitCode(), 0u);
+
+    juce::StringArray lines;
+    lines.addTokens (report.loadFileAsString(), "\n", {});
+    lines.removeEmptyStrings (false);
+    report.deleteFile();
+
+    ASSERT_EQ (lines.size(), 5) << lines.joinIntoString (" | ");
+    EXPECT_EQ (juce::File::createFileWithoutCheckingPath (lines[0]).getFileName(), juce::File (thisProgram()).getFileName());
+    EXPECT_EQ (lines[3], "--terminal");
+    EXPECT_EQ (lines[4], name);
 }
