@@ -28,18 +28,33 @@ SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
 
 # apt-get source needs the archive's source index; Debian's own images list
-# binary packages only. The file is written once and left alone afterwards.
-deb_src_file=/etc/apt/sources.list.d/trb-deb-src-bookworm.sources
+# binary packages only. The sources are asked of the archive apt already uses
+# for this release (its deb822 entries, or its one-line ones), so a machine
+# with a mirror of its own keeps using it. Written once, left alone afterwards.
+codename="$(. /etc/os-release && echo "${VERSION_CODENAME:-}")"
+deb_src_file=/etc/apt/sources.list.d/trb-deb-src.sources
+deb_src_list=/etc/apt/sources.list.d/trb-deb-src.list
+source_entries() {
+    local f
+    for f in /etc/apt/sources.list.d/*.sources; do
+        [ -e "$f" ] && [ "$f" != "$deb_src_file" ] || continue
+        awk -v release="$codename" 'BEGIN { RS = ""; ORS = "\n\n" }
+            /(^|\n)Types:[^\n]*deb([ \n]|$)/ && $0 ~ ("Suites:[^\n]*" release) && !/Enabled: *no/ {
+                sub(/Types:[^\n]*/, "Types: deb-src"); print }' "$f"
+    done
+}
+source_lines() {
+    local f
+    for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+        [ -e "$f" ] && [ "$f" != "$deb_src_list" ] || continue
+        awk -v release="$codename" '$1 == "deb" && $0 ~ (" " release) { $1 = "deb-src"; print }' "$f"
+    done
+}
 if ! apt-cache showsrc hidapi 2>/dev/null | grep -q '^Package: hidapi'; then
-    if [ ! -e "$deb_src_file" ]; then
-        echo "Adding Debian's source index (bookworm) to apt: $deb_src_file"
-        $SUDO tee "$deb_src_file" >/dev/null <<'EOF'
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: bookworm bookworm-updates
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-EOF
+    if [ ! -e "$deb_src_file" ] && [ ! -e "$deb_src_list" ]; then
+        echo "Adding the source index of apt's own archive ($codename) to apt"
+        source_entries | $SUDO tee "$deb_src_file" >/dev/null
+        source_lines | $SUDO tee "$deb_src_list" >/dev/null
     fi
     $SUDO apt-get update
 fi

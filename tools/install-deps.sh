@@ -5,7 +5,8 @@
 #   install-deps.sh demo      building and running the demo (tools/demo.sh)
 #   install-deps.sh package   that, plus building the Debian package (tools/package.sh)
 #   install-deps.sh windows   cross-building the Windows program (tools/build-windows.sh)
-#   install-deps.sh [test]    everything the Linux trees need: the tests, the validators, the benchmarks
+#   install-deps.sh [test]    everything the test trees need: the tests, the validators, the benchmarks,
+#                             and the Windows cross-build with Wine
 #
 # Idempotent: it asks apt only for packages that are missing and says nothing
 # when everything is there; otherwise apt's progress shows.
@@ -56,11 +57,13 @@ case "${1:-test}" in
     demo)    packages=("${demo_packages[@]}") ;;
     package) packages=("${demo_packages[@]}" "${package_packages[@]}") ;;
     windows) packages=("${windows_packages[@]}") ;;
-    test)    packages=("${demo_packages[@]}" "${package_packages[@]}" "${test_packages[@]}") ;;
+    test)    packages=("${demo_packages[@]}" "${package_packages[@]}" "${test_packages[@]}" "${windows_packages[@]}") ;;
     *) echo "usage: $0 [demo|package|windows|test]" >&2; exit 2 ;;
 esac
 
 missing=()
+# shellcheck disable=SC2207
+packages=($(printf '%s\n' "${packages[@]}" | sort -u))
 for package in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
         missing+=("$package")

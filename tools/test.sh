@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test: a normal build,
-# an AddressSanitizer+UndefinedBehaviorSanitizer build and a ThreadSanitizer
-# build, one build tree each; TRB_TEST_CONFIGS may also name "windows", the
-# Windows build (MinGW-w64, tools/build-windows.sh) with its tests under Wine.
-# Exits non-zero on any failure.
+# an AddressSanitizer+UndefinedBehaviorSanitizer build, a ThreadSanitizer
+# build and the Windows build (MinGW-w64, tools/build-windows.sh) with its
+# tests under Wine, one build tree each. TRB_TEST_CONFIGS names the trees to
+# run (default: "normal address thread windows"). Exits non-zero on any failure.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -17,7 +17,7 @@ export CCACHE_NOHASHDIR=1
 export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/ccache}"
 export CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-5G}"
 
-configs=("${TRB_TEST_CONFIGS:-normal address thread}")
+configs=("${TRB_TEST_CONFIGS:-normal address thread windows}")
 # shellcheck disable=SC2206
 configs=(${configs[*]})
 
@@ -27,7 +27,10 @@ for config in "${configs[@]}"; do
         echo "== windows: sysroot, configure and build in ${build#"$root"/}"
         TRB_WINDOWS_TESTS=ON "$root/tools/build-windows.sh"
         echo "== windows: tests under Wine"
-        ctest --test-dir "$build" --output-on-failure --parallel "$jobs"
+        # Now and then a Wine process ends before the test in it has printed
+        # a line (seen once in some twenty whole runs, cause not found); a
+        # failed test runs once more, and one that fails twice fails the run.
+        ctest --test-dir "$build" --output-on-failure --parallel "$jobs" --repeat until-pass:2
         continue
     fi
 
