@@ -29,8 +29,9 @@ SUDO=""
 
 # apt-get source needs the archive's source index; Debian's own images list
 # binary packages only. The sources are asked of the archive apt already uses
-# for this release (its deb822 entries, or its one-line ones), so a machine
-# with a mirror of its own keeps using it. Written once, left alone afterwards.
+# for this release and its updates (its deb822 entries, or its one-line ones),
+# so a machine with a mirror of its own keeps using it; the security archive
+# is left out, since it does not keep every source it once had.
 codename="$(. /etc/os-release && echo "${VERSION_CODENAME:-}")"
 deb_src_file=/etc/apt/sources.list.d/trb-deb-src.sources
 deb_src_list=/etc/apt/sources.list.d/trb-deb-src.list
@@ -39,24 +40,43 @@ source_entries() {
     for f in /etc/apt/sources.list.d/*.sources; do
         [ -e "$f" ] && [ "$f" != "$deb_src_file" ] || continue
         awk -v release="$codename" 'BEGIN { RS = ""; ORS = "\n\n" }
-            /(^|\n)Types:[^\n]*deb([ \n]|$)/ && $0 ~ ("Suites:[^\n]*" release) && !/Enabled: *no/ {
-                sub(/Types:[^\n]*/, "Types: deb-src"); print }' "$f"
+            /(^|\n)Types:[^\n]*deb([ \n]|$)/ && !/Enabled: *no/ {
+                if (!match($0, /Suites:[^\n]*/)) next
+                n = split(substr($0, RSTART + 7, RLENGTH - 7), suites, " ")
+                kept = ""
+                for (k = 1; k <= n; k++)
+                    if (suites[k] == release || suites[k] == release "-updates") kept = kept " " suites[k]
+                if (kept == "") next
+                sub(/Suites:[^\n]*/, "Suites:" kept)
+                sub(/Types:[^\n]*/, "Types: deb-src")
+                print }' "$f"
     done
 }
 source_lines() {
     local f
     for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
         [ -e "$f" ] && [ "$f" != "$deb_src_list" ] || continue
-        awk -v release="$codename" '$1 == "deb" && $0 ~ (" " release) { $1 = "deb-src"; print }' "$f"
+        awk -v release="$codename" '$1 == "deb" {
+                for (k = 2; k <= NF; k++) if ($k !~ /^\[/ && $k !~ /=/ && $k !~ /\]$/) break
+                if ($(k + 1) == release || $(k + 1) == release "-updates") { $1 = "deb-src"; print } }' "$f"
     done
 }
-if ! apt-cache showsrc hidapi 2>/dev/null | grep -q '^Package: hidapi'; then
-    if [ ! -e "$deb_src_file" ] && [ ! -e "$deb_src_list" ]; then
-        echo "Adding the source index of apt's own archive ($codename) to apt"
-        source_entries | $SUDO tee "$deb_src_file" >/dev/null
-        source_lines | $SUDO tee "$deb_src_list" >/dev/null
+write_if_changed() {
+    if [ "$(cat "$2" 2>/dev/null)" != "$1" ]; then
+        printf '%s\n' "$1" | $SUDO tee "$2" >/dev/null
+        return 0
     fi
-    $SUDO apt-get update
+    return 1
+}
+if [ -e "$deb_src_file" ] || [ -e "$deb_src_list" ] \
+    || ! apt-cache showsrc hidapi 2>/dev/null | grep -q '^Package: hidapi'; then
+    changed=0
+    write_if_changed "$(source_entries)" "$deb_src_file" && changed=1
+    write_if_changed "$(source_lines)" "$deb_src_list" && changed=1
+    if [ "$changed" = 1 ] || ! apt-cache showsrc hidapi 2>/dev/null | grep -q '^Package: hidapi'; then
+        echo "Asking apt for the sources of its own archive ($codename): $deb_src_file"
+        $SUDO apt-get update
+    fi
 fi
 
 # The newest version of a source package apt offers.
