@@ -14,6 +14,22 @@
 
 namespace guitest
 {
+/** The outline a typeface draws for c, found as the framework finds it: by the glyph
+    the face maps c to (empty where it maps c to none). */
+inline juce::Path glyphOutline (juce::Typeface& typeface, juce::juce_wchar c)
+{
+    juce::Array<int> glyphs;
+    juce::Array<float> offsets;
+    typeface.getGlyphPositions (juce::String::charToString (c), glyphs, offsets);
+
+    juce::Path outline;
+
+    if (! glyphs.isEmpty())
+        typeface.getOutlineForGlyph (glyphs.getFirst(), outline);
+
+    return outline;
+}
+
 /** One fill of a path (strokes arrive here as their outlines) or a glyph, with the fill in force. */
 struct DrawnPath
 {

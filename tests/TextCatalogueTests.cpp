@@ -1,3 +1,4 @@
+#include "tests/GuiTestSupport.h"
 #include "text/FormatText.h"
 #include "text/TxtLoader.h"
 #include "text/fonts/FontResolvingLookAndFeel.h"
@@ -352,24 +353,10 @@ namespace
 // A code point no font draws: what a face shows for it is its missing-glyph box.
 constexpr juce::juce_wchar kNeverDrawn = 0x10FFFD;
 
-juce::String glyphOutline (juce::Typeface& typeface, juce::juce_wchar c)
-{
-    juce::Array<int> glyphs;
-    juce::Array<float> offsets;
-    typeface.getGlyphPositions (juce::String::charToString (c), glyphs, offsets);
-
-    juce::Path outline;
-
-    if (! glyphs.isEmpty())
-        typeface.getOutlineForGlyph (glyphs.getFirst(), outline);
-
-    return outline.toString();
-}
-
 /** Characters of a text that a typeface draws as its missing-glyph box (or not at all). */
 juce::String undrawnCharacters (juce::Typeface& typeface, const juce::String& text)
 {
-    const auto missing = glyphOutline (typeface, kNeverDrawn);
+    const auto missing = guitest::glyphOutline (typeface, kNeverDrawn).toString();
     juce::String undrawn;
 
     for (auto p = text.getCharPointer(); ! p.isEmpty();)
@@ -379,7 +366,7 @@ juce::String undrawnCharacters (juce::Typeface& typeface, const juce::String& te
         if (juce::CharacterFunctions::isWhitespace (c))
             continue;
 
-        const auto outline = glyphOutline (typeface, c);
+        const auto outline = guitest::glyphOutline (typeface, c).toString();
 
         if (outline.isEmpty() || outline == missing)
             undrawn += juce::String::charToString (c);

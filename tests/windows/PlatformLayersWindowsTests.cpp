@@ -3,6 +3,7 @@
 
 #include "app/CommandLine.h"
 #include "app/DisplayProbe.h"
+#include "tests/GuiTestSupport.h"
 #include "text/LanguageDetection.h"
 #include "text/SystemLocale.h"
 #include "text/TxtTables.h"
@@ -25,21 +26,6 @@ bool hasLocaleFor (const juce::StringArray& installed, uint16_t languageId)
             return true;
 
     return false;
-}
-
-// The outline the typeface draws for c, found as the framework finds it: by the glyph the face maps c to.
-juce::Rectangle<float> outlineBoundsOf (juce::Typeface& typeface, juce::juce_wchar c)
-{
-    juce::Array<int> glyphs;
-    juce::Array<float> offsets;
-    typeface.getGlyphPositions (juce::String::charToString (c), glyphs, offsets);
-
-    juce::Path outline;
-
-    if (! glyphs.isEmpty())
-        typeface.getOutlineForGlyph (glyphs.getFirst(), outline);
-
-    return outline.getBounds();
 }
 } // namespace
 
@@ -155,8 +141,8 @@ TEST (WindowsFonts, EveryLanguageIsDrawnWithItsFacesOwnGlyphs)
         // Each letter as the face itself draws it, not another glyph of the same font.
         for (auto c : kLanguageNames[i])
         {
-            const auto drawn = outlineBoundsOf (*typeface, c);
-            const auto own = outlineBoundsOf (*system, c);
+            const auto drawn = guitest::glyphOutline (*typeface, c).getBounds();
+            const auto own = guitest::glyphOutline (*system, c).getBounds();
             EXPECT_TRUE (drawn.getTopLeft().getDistanceFrom (own.getTopLeft()) < kTolerance
                          && drawn.getBottomRight().getDistanceFrom (own.getBottomRight()) < kTolerance)
                 << face.family << ", U+" << juce::String::toHexString ((int) c) << ": drawn " << drawn.toString()
