@@ -240,6 +240,7 @@ TEST (SupportLog, TheControllerAnswerAfterTheWriteIsOneLineForEachOutcome)
           "20261209; run the update again; if it still reports the old version, replug the controller and run it again; "
           "else contact support" },
         { { Outcome::noAnswer, {}, 0 }, "written, not confirmed (replug the controller to check)" },
+        { { Outcome::refused, {}, 0 }, "written, not confirmed: the controller refused the question (replug the controller to check)" },
     };
 
     UpdateFileState state;

@@ -69,14 +69,11 @@ SimulatedScenario confirmationScenario (const char* keys)
     EXPECT_TRUE (scenario.apply (keys).empty());
     return scenario;
 }
-} // namespace
 
-TEST_P (WriteConfirmationOutcome, IsToldOnceAfterTheCompletionWhichStaysComplete)
+// Writes the update and runs until its confirmation has been told to heard.
+void writeAndConfirm (UpdateRun& run, HeardConfirmation& heard, int confirmWaitMs)
 {
-    const auto& param = GetParam();
-    UpdateRun run (confirmationScenario (param.scenarioKeys), makeUpdateImage ("1.05", kFileStamp, 3));
-    run.procedure->setConfirmWaitMs (param.confirmWaitMs);
-    HeardConfirmation heard;
+    run.procedure->setConfirmWaitMs (confirmWaitMs);
     run.procedure->addListener (&heard);
 
     ASSERT_TRUE (run.checkController());
@@ -86,6 +83,15 @@ TEST_P (WriteConfirmationOutcome, IsToldOnceAfterTheCompletionWhichStaysComplete
                            { return heard.confirmations > 0; },
                            kHangMs));
     UpdateRun::deliverEverythingPending();
+}
+} // namespace
+
+TEST_P (WriteConfirmationOutcome, IsToldOnceAfterTheCompletionWhichStaysComplete)
+{
+    const auto& param = GetParam();
+    UpdateRun run (confirmationScenario (param.scenarioKeys), makeUpdateImage ("1.05", kFileStamp, 3));
+    HeardConfirmation heard;
+    ASSERT_NO_FATAL_FAILURE (writeAndConfirm (run, heard, param.confirmWaitMs));
 
     EXPECT_EQ (heard.lines, juce::StringArray ({ "ended 7", "confirmation" }));
     EXPECT_EQ (heard.confirmations, 1);
@@ -138,4 +144,61 @@ TEST (UpdateConfirmation, AStopDuringTheWaitEndsItAtOnceAndTellsNothing)
         EXPECT_FALSE (run.procedure->isConfirmationKnown());
         EXPECT_EQ (run.status(), ST_COMPLETE);
     }
+}
+
+TEST (UpdateConfirmation, OnlyAnInfoReplyToTheInfoQueryIsReadAsTheControllersInformation)
+{
+    // The first confirming query gets one of these answers, the next one the true
+    // information. An answer taken for the information would end the confirmation
+    // after two info queries, with its zero bytes (or, with byte 0 changed, the
+    // real ones) as the version and stamp.
+    const char* const kNotTheInformation[] = {
+        "reply 0x80 0",
+        "reply 0x81 1",
+        "reply 0x81 5",
+        "reply 0x83 0",
+        "reply 0x84 0",
+        "reply 0x85 0",
+        "reply 0x00 0",
+        "reply 0x01 0",
+        "reply 0xFF 0",
+        "wrong_byte0",
+    };
+
+    for (const auto* answer : kNotTheInformation)
+    {
+        SCOPED_TRACE (answer);
+        const auto keys = juce::String ("restart_ms=-1\nfault=info 2 ") + answer;
+        UpdateRun run (confirmationScenario (keys.toRawUTF8()), makeUpdateImage ("1.05", kFileStamp, 3));
+        HeardConfirmation heard;
+        ASSERT_NO_FATAL_FAILURE (writeAndConfirm (run, heard, kConfirmWaitMs));
+
+        EXPECT_EQ (heard.heard.outcome, Outcome::confirmed);
+        EXPECT_EQ (heard.heard.deviceVersion, "1.05");
+        EXPECT_EQ (heard.heard.deviceStamp, kFileStamp);
+        EXPECT_EQ (requestsOfKind (UpdateRun::sim().receivedRequests(), Kind::infoQuery).size(), 3u);
+    }
+}
+
+TEST (UpdateConfirmation, AControllerThatRefusesEveryConfirmingQueryRefusedTheQuestion)
+{
+    // Every info query after the check's is refused, for longer than the wait lasts
+    // (a refused query is asked again only kConfirmRetryMs later).
+    constexpr int kConfirmWait = 1000;
+    constexpr int kRefusals = 4 * kConfirmWait / kConfirmRetryMs;
+    auto scenario = confirmationScenario ("");
+
+    for (int query = 2; query < 2 + kRefusals; ++query)
+        scenario.faults.push_back ({ Kind::infoQuery, query, Action::reply, REPLY_REFUSED, 1, 0 });
+
+    UpdateRun run (scenario, makeUpdateImage ("1.05", kFileStamp, 3));
+    HeardConfirmation heard;
+    ASSERT_NO_FATAL_FAILURE (writeAndConfirm (run, heard, kConfirmWait));
+
+    EXPECT_EQ (heard.lines, juce::StringArray ({ "ended 7", "confirmation" }));
+    EXPECT_EQ (heard.heard.outcome, Outcome::refused);
+    EXPECT_EQ (heard.heard.deviceVersion, "");
+    EXPECT_EQ (heard.heard.deviceStamp, 0u);
+    EXPECT_EQ (run.status(), ST_COMPLETE);
+    EXPECT_GE (requestsOfKind (UpdateRun::sim().receivedRequests(), Kind::infoQuery).size(), 2u);
 }

@@ -148,10 +148,12 @@ void JsonEventWriter::result (const juce::String& resultName, int32_t error, int
 
 void JsonEventWriter::confirmation (const WriteConfirmation& answer)
 {
-    const auto answered = answer.outcome != WriteConfirmation::Outcome::noAnswer;
+    const auto answered = answer.outcome == WriteConfirmation::Outcome::confirmed
+                          || answer.outcome == WriteConfirmation::Outcome::mismatch;
     auto fields = object();
     fields->setProperty ("outcome", answer.outcome == WriteConfirmation::Outcome::confirmed  ? "confirmed"
                                     : answer.outcome == WriteConfirmation::Outcome::mismatch ? "mismatch"
+                                    : answer.outcome == WriteConfirmation::Outcome::refused  ? "refused"
                                                                                              : "no answer");
     fields->setProperty ("version", answered ? juce::var (answer.deviceVersion) : juce::var());
     fields->setProperty ("stamp", answered ? juce::var (stampDigits (answer.deviceStamp)) : juce::var());

@@ -263,6 +263,10 @@ void SupportLog::writeConfirmed (const WriteConfirmation& confirmation)
         case WriteConfirmation::Outcome::noAnswer:
             write ("written, not confirmed (replug the controller to check)");
             return;
+
+        case WriteConfirmation::Outcome::refused:
+            write ("written, not confirmed: the controller refused the question (replug the controller to check)");
+            return;
     }
 }
 

@@ -195,6 +195,8 @@ juce::String confirmation (const WriteConfirmation& answer, const juce::String& 
             return escaped ("Warning: the controller now reports version " + answer.deviceVersion + " (" + stampText (answer.deviceStamp)
                             + "), not the update's " + fileVersion + " (" + stampText (fileStamp)
                             + "): the update did not take. Run the update again; if it still reports the old version, replug the controller and run it again, else contact support.");
+        case WriteConfirmation::Outcome::refused:
+            return "Written, not confirmed: the controller refused the question (replug the controller to check).";
         case WriteConfirmation::Outcome::noAnswer:
             break;
     }

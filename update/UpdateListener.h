@@ -14,11 +14,13 @@ struct WriteConfirmation
     {
         confirmed, // it reports the update file's version and date stamp
         mismatch, // it answered with another version or stamp: the update did not take
-        noAnswer // it did not answer in time: written, but not confirmed
+        noAnswer, // it did not answer in time: written, but not confirmed
+        refused // it answered, but never with its information: written, not confirmed, the
+                // controller refused the question
     };
 
     Outcome outcome = Outcome::noAnswer;
-    juce::String deviceVersion; // what it reported (empty without an answer)
+    juce::String deviceVersion; // what it reported (empty unless it gave its information)
     uint32_t deviceStamp = 0;
 };
 

@@ -542,7 +542,7 @@ void UpdateProcedure::confirmWrite()
     confirming = true;
 
     const auto deadline = juce::Time::getMillisecondCounterHiRes() + (double) confirmWaitMs;
-    WriteConfirmation result; // no answer, unless one comes in time
+    WriteConfirmation result; // no answer, unless one comes in time (or only refusals)
     bool answered = false;
 
     while (! answered && ! threadShouldExit())
@@ -604,10 +604,15 @@ bool UpdateProcedure::askForConfirmation (int waitMs, WriteConfirmation& result)
     if (sent && ! replied)
         return true;
 
+    // Only an info reply to the info query holds the controller's version and stamp.
+    // Any other answer (a refusal, a controller still starting) is asked again a little
+    // later, and so is a query the link let go of; a controller that answers to the end
+    // without its information refused the question.
     if (! sent || reply[kOffsetCommand] != CMD_CONTROL || replyCode() != REPLY_INFO)
     {
-        // Not sent (the link let go of it), or a controller still starting that
-        // answers something else: asked again a little later.
+        if (sent)
+            result.outcome = WriteConfirmation::Outcome::refused;
+
         wait (juce::jmin (waitMs, kConfirmRetryMs));
         return false;
     }
