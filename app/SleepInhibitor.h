@@ -5,7 +5,9 @@
 #include <memory>
 
 /** Keeps the system from sleeping, shutting down or going idle while it is held,
-    for work that must not be cut off halfway (writing the controller).
+    for work that must not be cut off halfway (writing the controller). On Linux it
+    also keeps the lid switch and the suspend and hibernate keys from suspending the
+    system, where the system allows that; a refusal of that part alone keeps the rest.
 
     Where the system offers no such lock the program carries on without it: the
     first failure in a process is told once on stderr, nothing more.

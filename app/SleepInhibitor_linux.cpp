@@ -1,6 +1,12 @@
 // The sleep lock on Linux: a systemd-logind inhibitor ("block" mode) taken over
 // the system D-Bus with sd-bus. logind hands back a file descriptor; the lock
 // lasts until it is closed, so it also ends with the process however it ends.
+//
+// Besides sleep, shutdown and idle it takes logind's own handling of the lid
+// switch and of the suspend and hibernate keys: with logind's default
+// LidSwitchIgnoreInhibited=yes a "sleep" inhibitor does not stop closing the lid
+// from suspending the machine. polkit may refuse those words on their own; then
+// the lock is asked for again without them, so that part never costs the rest.
 
 #include "app/SleepInhibitor.h"
 
@@ -27,7 +33,8 @@ namespace
 constexpr const char* kLogindService = "org.freedesktop.login1";
 constexpr const char* kLogindObject = "/org/freedesktop/login1";
 constexpr const char* kLogindManager = "org.freedesktop.login1.Manager";
-constexpr const char* kWhat = "sleep:shutdown:idle";
+constexpr const char* kWhatSleep = "sleep:shutdown:idle";
+constexpr const char* kWhatWithKeys = "sleep:shutdown:idle:handle-lid-switch:handle-suspend-key:handle-hibernate-key";
 constexpr const char* kMode = "block";
 constexpr const char* kSystemBusVariable = "DBUS_SYSTEM_BUS_ADDRESS";
 constexpr const char* kDefaultSystemBus = "unix:path=/run/dbus/system_bus_socket";
@@ -40,12 +47,21 @@ constexpr uint64_t kAskTimeoutUsec = 10 * 1000 * 1000;
 constexpr int kLowestCopy = 3;
 
 std::atomic<bool> failureTold { false };
+std::atomic<bool> keysRefusalTold { false };
 
 void tellFailureOnce (const juce::String& why)
 {
     if (! failureTold.exchange (true))
         StandardErrorWriter::write ("Cannot keep the system from sleeping or shutting down during the update ("
                                     + why + "); going on without");
+}
+
+void tellKeysRefusalOnce (const juce::String& why)
+{
+    if (! keysRefusalTold.exchange (true))
+        StandardErrorWriter::write ("Cannot keep closing the lid or the suspend and hibernate keys from suspending the "
+                                    "system during the update ("
+                                    + why + "); keeping the rest of the sleep lock");
 }
 
 juce::String describe (int negativeErrno, const sd_bus_error& error)
@@ -127,25 +143,28 @@ int waitForAnswer (sd_bus* bus, const Answer& answer, uint64_t deadline)
     return 0;
 }
 
-// Asks logind for an inhibitor; returns its descriptor (ours to close) or -1.
-// Blocks for kAskTimeoutUsec at most, whatever the bus does.
-int askForInhibitor (const std::string& who, const std::string& why)
+// One Inhibit call on a started bus, run until logind answers or the deadline
+// passes. Returns a copy of the inhibitor's descriptor (ours to close), or a
+// negative errno with error filled in when logind itself said why; refused
+// tells whether logind answered with an error (rather than the bus failing).
+int callInhibit (sd_bus* bus,
+                 const char* what,
+                 const std::string& who,
+                 const std::string& why,
+                 uint64_t deadline,
+                 sd_bus_error& error,
+                 bool& refused)
 {
-    const auto deadline = monotonicNowUsec() + kAskTimeoutUsec;
-    sd_bus* bus = nullptr;
     sd_bus_message* call = nullptr;
     sd_bus_slot* pending = nullptr;
-    sd_bus_error error = SD_BUS_ERROR_NULL;
     Answer answer;
-    int inhibitorFd = -1, copy = -1;
+    int inhibitorFd = -1;
+    refused = false;
 
-    int result = startSystemBus (bus);
-
-    if (result >= 0)
-        result = sd_bus_message_new_method_call (bus, &call, kLogindService, kLogindObject, kLogindManager, "Inhibit");
+    int result = sd_bus_message_new_method_call (bus, &call, kLogindService, kLogindObject, kLogindManager, "Inhibit");
 
     if (result >= 0)
-        result = sd_bus_message_append (call, "ssss", kWhat, who.c_str(), why.c_str(), kMode);
+        result = sd_bus_message_append (call, "ssss", what, who.c_str(), why.c_str(), kMode);
 
     // Queued until the bus has authenticated and greeted us; the loop below drives both.
     if (result >= 0)
@@ -160,6 +179,7 @@ int askForInhibitor (const std::string& who, const std::string& why)
         {
             sd_bus_error_copy (&error, failure);
             result = -sd_bus_error_get_errno (failure);
+            refused = true;
         }
     }
 
@@ -169,21 +189,50 @@ int askForInhibitor (const std::string& who, const std::string& why)
     // The descriptor read belongs to the reply: a copy of it is the lock.
     if (result >= 0)
     {
-        copy = ::fcntl (inhibitorFd, F_DUPFD_CLOEXEC, kLowestCopy);
+        result = ::fcntl (inhibitorFd, F_DUPFD_CLOEXEC, kLowestCopy);
 
-        if (copy < 0)
+        if (result < 0)
             result = -errno;
+    }
+
+    sd_bus_message_unref (answer.reply);
+    sd_bus_slot_unref (pending);
+    sd_bus_message_unref (call);
+    return result;
+}
+
+// Asks logind for an inhibitor; returns its descriptor (ours to close) or -1.
+// Blocks for kAskTimeoutUsec at most, whatever the bus does.
+int askForInhibitor (const std::string& who, const std::string& why)
+{
+    const auto deadline = monotonicNowUsec() + kAskTimeoutUsec;
+    sd_bus* bus = nullptr;
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    bool refused = false;
+
+    int result = startSystemBus (bus);
+
+    if (result >= 0)
+        result = callInhibit (bus, kWhatWithKeys, who, why, deadline, error, refused);
+
+    // logind refused the whole (polkit may deny the lid and keys alone, or an older
+    // logind not know them): the rest is asked for on its own.
+    if (result < 0 && refused)
+    {
+        const auto keysRefusal = describe (result, error);
+        sd_bus_error_free (&error);
+        result = callInhibit (bus, kWhatSleep, who, why, deadline, error, refused);
+
+        if (result >= 0)
+            tellKeysRefusalOnce (keysRefusal);
     }
 
     if (result < 0)
         tellFailureOnce (describe (result, error));
 
     sd_bus_error_free (&error);
-    sd_bus_message_unref (answer.reply);
-    sd_bus_slot_unref (pending);
-    sd_bus_message_unref (call);
     sd_bus_close_unref (bus);
-    return copy;
+    return result >= 0 ? result : -1;
 }
 
 // What the inhibitor shares with its asking threads. The threads are never

@@ -112,6 +112,36 @@ public:
         return count;
     }
 
+    /** Makes the stand-in refuse, as polkit may, any inhibitor that takes over the lid
+        switch, and hand out every other one as before. True once it does. */
+    static bool refuseTheLid()
+    {
+        const juce::String code { "if 'handle-lid-switch' in args[0]:\n"
+                                  "    raise dbus.exceptions.DBusException('Access denied', "
+                                  "name='org.freedesktop.DBus.Error.AccessDenied')\n"
+                                  "import importlib\n"
+                                  "ret = importlib.import_module('dbusmock.templates.logind').Inhibit(self, *args)\n" };
+        juce::ChildProcess add;
+        return add.start (juce::StringArray { "dbus-send", "--system", "--print-reply", "--dest=org.freedesktop.login1",
+                                              "/org/freedesktop/login1", "org.freedesktop.DBus.Mock.AddMethod",
+                                              "string:org.freedesktop.login1.Manager", "string:Inhibit", "string:ssss",
+                                              "string:h", "string:" + code })
+               && add.readAllProcessOutput().startsWith ("method return");
+    }
+
+    /** The what of the update's inhibitors the stand-in holds, in order. */
+    static juce::StringArray inhibitorWhats()
+    {
+        const auto entry = juce::StringArray::fromLines (listInhibitors());
+        juce::StringArray whats;
+
+        for (int line = 2; line < entry.size(); ++line)
+            if (entry[line].trim() == "string \"" + kWhy + "\"")
+                whats.add (entry[line - 2].trim().fromFirstOccurrenceOf ("\"", false, false).dropLastCharacters (1));
+
+        return whats;
+    }
+
     bool waitForInhibitors (int count)
     {
         return runUntil ([&]
@@ -183,11 +213,13 @@ TEST (SleepInhibitor, IsTakenFromLogindOnceAndEndsWhenReleased)
                            { return inhibitor->isHeld(); }));
     EXPECT_EQ (logind.inhibitors(), 1);
 
-    // What logind is asked for: sleep, shutdown and idle, blocked, by the updater.
+    // What logind is asked for: sleep, shutdown and idle, and its own handling of the
+    // lid and the sleep keys (which ignores a sleep lock), blocked, by the updater.
     const auto entry = juce::StringArray::fromLines (MockLogind::listInhibitors());
     const auto why = entry.indexOf ("         string \"" + kWhy + "\"");
     ASSERT_GE (why, 2);
-    EXPECT_EQ (entry[why - 2].trim(), "string \"sleep:shutdown:idle\"");
+    EXPECT_EQ (entry[why - 2].trim(),
+               "string \"sleep:shutdown:idle:handle-lid-switch:handle-suspend-key:handle-hibernate-key\"");
     EXPECT_EQ (entry[why - 1].trim(), "string \"TRBKelo7UpdateProgram\"");
     EXPECT_EQ (entry[why + 1].trim(), "string \"block\"");
 
@@ -235,6 +267,32 @@ TEST (SleepInhibitor, WithoutABusOrLogindItCarriesOnAndSaysSoOnce)
     const auto said = juce::String (testing::internal::GetCapturedStderr());
     EXPECT_EQ (juce::StringArray::fromLines (said.trim()).size(), 1) << said;
     EXPECT_TRUE (said.contains ("sleeping")) << said;
+}
+
+TEST (SleepInhibitor, WhereTheLidIsRefusedTheRestIsHeldAndTheRefusalSaidOnce)
+{
+    MockLogind logind;
+    ASSERT_TRUE (logind.busReady);
+    ASSERT_TRUE (MockLogind::refuseTheLid());
+    testing::internal::CaptureStderr();
+
+    const auto inhibitor = SleepInhibitor::create ("TRBKelo7UpdateProgram", kWhy);
+
+    for (int hold = 0; hold < 2; ++hold)
+    {
+        inhibitor->acquire();
+        EXPECT_TRUE (runUntil ([&]
+                               { return inhibitor->isHeld(); }));
+        EXPECT_EQ (MockLogind::inhibitorWhats(), juce::StringArray ({ "sleep:shutdown:idle" }));
+        inhibitor->release();
+        EXPECT_TRUE (logind.waitForInhibitors (0));
+    }
+
+    EXPECT_TRUE (StandardErrorWriter::flush (kWaitMs));
+    const auto said = juce::String (testing::internal::GetCapturedStderr());
+    EXPECT_EQ (juce::StringArray::fromLines (said.trim()).size(), 1) << said;
+    EXPECT_TRUE (said.contains ("lid")) << said;
+    EXPECT_TRUE (said.contains ("keeping the rest of the sleep lock")) << said;
 }
 
 TEST (MainComponentSleepLock, IsHeldFromStartUntilTheCompletionScreen)
