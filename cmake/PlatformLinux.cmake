@@ -45,7 +45,8 @@ target_link_libraries(trb_core PRIVATE PkgConfig::TRB_SYSTEMD)
 # something to paint, and no input left waiting in the X library's queue. The
 # module's sources are read when the build files are generated, so the change
 # reaches trb_juce although that library was declared before.
-include(JuceLinuxWindowing)
+include(JucePatch)
+trb_patch_framework_module(juce_gui_basics "${PROJECT_SOURCE_DIR}/cmake/patches/juce_gui_basics-x11-windowing.patch")
 
 # The device library on real USB HID (hidapi on hidraw, libudev for hot-plug),
 # linked by the updater program.
