@@ -57,7 +57,7 @@ const ConfirmationCase kConfirmationCases[] = {
     { "NeverAnswersTheQuery", "restart_ms=-1\nfault=info 2 no_reply", kShortConfirmWaitMs, Outcome::noAnswer, "", 0, 2 },
 };
 
-class WriteConfirmationOutcome : public ::testing::TestWithParam<ConfirmationCase>
+class WriteConfirmationOutcomeHeadless : public ::testing::TestWithParam<ConfirmationCase>
 {
 };
 
@@ -71,7 +71,7 @@ SimulatedScenario confirmationScenario (const char* keys)
 }
 } // namespace
 
-TEST_P (WriteConfirmationOutcome, IsToldOnceAfterTheCompletionWhichStaysComplete)
+TEST_P (WriteConfirmationOutcomeHeadless, IsToldOnceAfterTheCompletionWhichStaysComplete)
 {
     const auto& param = GetParam();
     UpdateRun run (confirmationScenario (param.scenarioKeys), makeUpdateImage ("1.05", kFileStamp, 3));
@@ -103,12 +103,12 @@ TEST_P (WriteConfirmationOutcome, IsToldOnceAfterTheCompletionWhichStaysComplete
 }
 
 INSTANTIATE_TEST_SUITE_P (UpdateConfirmation,
-                          WriteConfirmationOutcome,
+                          WriteConfirmationOutcomeHeadless,
                           ::testing::ValuesIn (kConfirmationCases),
                           [] (const ::testing::TestParamInfo<ConfirmationCase>& caseInfo)
                           { return std::string (caseInfo.param.name); });
 
-TEST (UpdateConfirmation, AStopDuringTheWaitEndsItAtOnceAndTellsNothing)
+TEST (UpdateConfirmationHeadless, AStopDuringTheWaitEndsItAtOnceAndTellsNothing)
 {
     // A controller that stays away after the finish, and one that never answers the
     // query: with the full wait, a stop must wake the worker either way.
