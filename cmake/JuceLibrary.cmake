@@ -7,7 +7,8 @@
 
 # The core module with a String that stays within its allocation whatever
 # bytes it is made from, on every platform.
-include(JuceCoreText)
+include(JucePatch)
+trb_patch_framework_module(juce_core "${PROJECT_SOURCE_DIR}/cmake/patches/juce_core-utf8-string.patch")
 
 add_library(trb_juce STATIC)
 

@@ -1,30 +1,12 @@
 # What the program is built from on Linux: the platform's half of each neutral
-# header (Name_linux.cpp beside Name.h) and the POSIX helper they share, the
-# system libraries those files call, the changes to the framework's X11
-# windowing and the USB HID library. The top CMakeLists.txt names only the
-# platform-neutral sources; this file adds the rest to trb_core.
+# header (Name_linux.cpp beside Name.h, for each base name the top
+# CMakeLists.txt lists) and the POSIX helper they share, the system libraries
+# those files call, the changes to the framework's X11 windowing and the USB
+# HID library. The top CMakeLists.txt names only the platform-neutral sources;
+# this file adds the rest to trb_core.
 
-target_sources(trb_core PRIVATE
-    app/DesktopScale_linux.cpp
-    app/DisplayLossHandler_linux.cpp
-    app/DisplayProbe_linux.cpp
-    app/InstanceHandover_linux.cpp
-    app/InstanceLock_linux.cpp
-    app/ProcessArguments_linux.cpp
-    app/QuitSignalWatcher_linux.cpp
-    app/RepaintFlush_linux.cpp
-    app/SleepInhibitor_linux.cpp
-    app/StandardStreams_linux.cpp
-    device/DeviceHolders_linux.cpp
-    text/SystemLocale_linux.cpp
-    text/fonts/SystemFonts_linux.cpp
-    ui/PlatformAdvice_linux.cpp
-    ui/StandardErrorWriter_linux.cpp
-    ui/TerminalInput_linux.cpp
-    ui/TerminalWriter_linux.cpp
-    update/NativeFiles_linux.cpp
-    update/RegularFileRead_linux.cpp
-    update/ScopedDescriptor.h)
+list(TRANSFORM TRB_PLATFORM_SOURCE_BASES APPEND _linux.cpp OUTPUT_VARIABLE TRB_LINUX_SOURCES)
+target_sources(trb_core PRIVATE ${TRB_LINUX_SOURCES} ${TRB_LINUX_HEADERS})
 
 # The text catalogue asks fontconfig which installed fonts cover its languages.
 pkg_check_modules(FONTCONFIG REQUIRED IMPORTED_TARGET fontconfig)
@@ -45,7 +27,8 @@ target_link_libraries(trb_core PRIVATE PkgConfig::TRB_SYSTEMD)
 # something to paint, and no input left waiting in the X library's queue. The
 # module's sources are read when the build files are generated, so the change
 # reaches trb_juce although that library was declared before.
-include(JuceLinuxWindowing)
+include(JucePatch)
+trb_patch_framework_module(juce_gui_basics "${PROJECT_SOURCE_DIR}/cmake/patches/juce_gui_basics-x11-windowing.patch")
 
 # The device library on real USB HID (hidapi on hidraw, libudev for hot-plug),
 # linked by the updater program.

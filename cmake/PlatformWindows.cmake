@@ -1,28 +1,11 @@
 # What the program is built from on Windows (64-bit, MinGW-w64): the platform's
-# half of each neutral header (Name_windows.cpp beside Name.h), the system
+# half of each neutral header (Name_windows.cpp beside Name.h, for each base
+# name the top CMakeLists.txt lists) and the helpers they share, the system
 # libraries those files call and the USB HID library. The top CMakeLists.txt
 # names only the platform-neutral sources; this file adds the rest to trb_core.
 
-target_sources(trb_core PRIVATE
-    app/DesktopScale_windows.cpp
-    app/DisplayLossHandler_windows.cpp
-    app/DisplayProbe_windows.cpp
-    app/InstanceHandover_windows.cpp
-    app/InstanceLock_windows.cpp
-    app/ProcessArguments_windows.cpp
-    app/QuitSignalWatcher_windows.cpp
-    app/RepaintFlush_windows.cpp
-    app/SleepInhibitor_windows.cpp
-    app/StandardStreams_windows.cpp
-    device/DeviceHolders_windows.cpp
-    text/SystemLocale_windows.cpp
-    text/fonts/SystemFonts_windows.cpp
-    ui/PlatformAdvice_windows.cpp
-    ui/StandardErrorWriter_windows.cpp
-    ui/TerminalInput_windows.cpp
-    ui/TerminalWriter_windows.cpp
-    update/NativeFiles_windows.cpp
-    update/RegularFileRead_windows.cpp)
+list(TRANSFORM TRB_PLATFORM_SOURCE_BASES APPEND _windows.cpp OUTPUT_VARIABLE TRB_WINDOWS_SOURCES)
+target_sources(trb_core PRIVATE ${TRB_WINDOWS_SOURCES} ${TRB_WINDOWS_HEADERS})
 
 # The device library on real USB HID (hidapi's Windows backend, device-change
 # notifications for hot-plug), linked by the updater program.

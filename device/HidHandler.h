@@ -4,7 +4,7 @@
     The three device events, as the device link delivers them.
 
     Implemented by HidCtrl, which hears them from the notice receiver, and by the
-    main component, which hears them from HidCtrl. Every call arrives on the
+    update procedure, which hears them from HidCtrl. Every call arrives on the
     message thread, one at a time, in the order the device library reported them.
 */
 class HidHandler

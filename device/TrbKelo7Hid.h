@@ -3,9 +3,10 @@
 /*
     The device library's interface: ten plain C functions and three notices.
 
-    A program links exactly one implementation: the USB HID library on Linux
-    (device/linux/), the simulated controller (device/simulated/), or the maker's
-    library on Windows. Nothing above these functions knows which one it got.
+    A program links exactly one implementation: the USB HID library over hidapi
+    (device/usb/, with device/linux/ or device/windows/ adding the platform's
+    hot-plug and node access), or the simulated controller (device/simulated/).
+    Nothing above these functions knows which one it got.
 
     HID_Write is called on the update worker thread; every other function on the
     message thread. The library reports events by posting notices to the window

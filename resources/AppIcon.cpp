@@ -2,12 +2,15 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <TrbResourceData.h>
+
 juce::Image renderAppIcon (int size)
 {
     if (size <= 0)
         return {};
 
-    const auto svg = juce::parseXML (juce::String::fromUTF8 (kAppIconSvg));
+    const auto svg = juce::parseXML (juce::String::fromUTF8 (TrbResourceData::trbkelo7updater_svg,
+                                                             TrbResourceData::trbkelo7updater_svgSize));
 
     if (svg == nullptr)
         return {};

@@ -2,9 +2,8 @@
 
 #include <juce_graphics/juce_graphics.h>
 
-// The program's icon as SVG text: packaging/trbkelo7-updater.svg, the file the
-// desktop's icon theme gets, built into the program by packaging/CMakeLists.txt.
-extern const char kAppIconSvg[];
+// The program's icon is packaging/trbkelo7-updater.svg, the file the desktop's
+// icon theme gets, built into the program as text (the top CMakeLists.txt).
 
 /** The program's icon drawn into a square image of the given size in pixels,
     for the window's icon property. Message thread (the SVG parser builds

@@ -26,11 +26,12 @@
 
 namespace
 {
-// A name no real program uses, so these tests never meet a running updater.
+// A name no real program uses, drawn per test, so these tests never meet a
+// running updater nor a test of another run on the same machine (the process
+// number alone repeats across containers that share their sockets).
 juce::String uniqueApplicationName()
 {
-    static int counter = 0;
-    return "TRBShellTest." + juce::String (::getpid()) + "." + juce::String (++counter);
+    return "TRBShellTest." + juce::Uuid().toString();
 }
 
 // Runs the message loop until done() holds or timeoutMs passed; the default is
@@ -416,7 +417,7 @@ struct PrivateFolder
     }
 
     juce::File folder = juce::File::getSpecialLocation (juce::File::tempDirectory)
-                            .getNonexistentChildFile ("trb-lock-test", "", false);
+                            .getChildFile ("trb-lock-test-" + juce::Uuid().toString());
 };
 
 // True when nobody holds a lock on file; probes by taking it and letting go.

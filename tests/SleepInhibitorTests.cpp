@@ -151,7 +151,7 @@ public:
     bool busReady = false;
 
 private:
-    juce::File folder = juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("trb-bus", "", false);
+    juce::File folder = juce::File::getSpecialLocation (juce::File::tempDirectory).getChildFile ("trb-bus-" + juce::Uuid().toString());
     std::unique_ptr<SystemBusAddress> address;
     juce::ChildProcess busDaemon, logind;
 };

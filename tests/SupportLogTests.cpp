@@ -64,7 +64,7 @@ juce::StringArray linesOf (const std::vector<juce::String>& lines)
 }
 } // namespace
 
-TEST (SupportLog, APartialUpdateTellsOnlyTheRegionsItWrites)
+TEST (SupportLogHeadless, APartialUpdateTellsOnlyTheRegionsItWrites)
 {
     auto scenario = quickScenario();
     scenario.stamp = kFileStamp;
@@ -85,7 +85,7 @@ TEST (SupportLog, APartialUpdateTellsOnlyTheRegionsItWrites)
                           "result: complete" }));
 }
 
-TEST (SupportLog, ARemovalTellsTheRegionsWrittenBeforeItAndTheErrorOnce)
+TEST (SupportLogHeadless, ARemovalTellsTheRegionsWrittenBeforeItAndTheErrorOnce)
 {
     // Block 7 is the second of the extra region: main is written, extra is not.
     auto scenario = quickScenario();
@@ -105,7 +105,7 @@ TEST (SupportLog, ARemovalTellsTheRegionsWrittenBeforeItAndTheErrorOnce)
                           "result: error 0x0E37, the controller was removed during the update" }));
 }
 
-TEST (SupportLog, OtherProcessesHoldingTheNodeAreNamedOnceWhenTheCheckPassesAndNoneMeansNoLine)
+TEST (SupportLogHeadless, OtherProcessesHoldingTheNodeAreNamedOnceWhenTheCheckPassesAndNoneMeansNoLine)
 {
     struct Case
     {
@@ -139,7 +139,7 @@ TEST (SupportLog, OtherProcessesHoldingTheNodeAreNamedOnceWhenTheCheckPassesAndN
     }
 }
 
-TEST (SupportLog, TheEndingLineWrittenFromASignalHandlerReadsAsTheUsualOne)
+TEST (SupportLogHeadless, TheEndingLineWrittenFromASignalHandlerReadsAsTheUsualOne)
 {
     for (const auto exitStatus : { EXIT_UPDATED, EXIT_UPDATE_FAILED, EXIT_LEFT_BEFORE_WRITE, EXIT_WRITE_INTERRUPTED })
     {
@@ -167,7 +167,7 @@ TEST (SupportLog, TheEndingLineWrittenFromASignalHandlerReadsAsTheUsualOne)
     }
 }
 
-TEST (SupportLog, ControlBytesInNamesAndVersionsAreEscapedAndEachEventStaysOneLine)
+TEST (SupportLogHeadless, ControlBytesInNamesAndVersionsAreEscapedAndEachEventStaysOneLine)
 {
     // Names and a version text as they may come from a folder listing or a file.
     const auto folder = juce::File ("/tmp/dl\n\x1b]0;owned\x07");
@@ -200,7 +200,7 @@ TEST (SupportLog, ControlBytesInNamesAndVersionsAreEscapedAndEachEventStaysOneLi
                                  "download folder: /home/u/.config/user-dirs.dirs\\u009b2J is not a regular file; using /home/u/Downloads" }));
 }
 
-TEST (SupportLog, AFileOfTheWrongSizeWhoseNameIsNotUtf8IsToldItsOwnSize)
+TEST (SupportLogHeadless, AFileOfTheWrongSizeWhoseNameIsNotUtf8IsToldItsOwnSize)
 {
     const auto folder = juce::File::getSpecialLocation (juce::File::tempDirectory)
                             .getChildFile ("trb-support-log-" + juce::Uuid().toString());
@@ -226,7 +226,7 @@ TEST (SupportLog, AFileOfTheWrongSizeWhoseNameIsNotUtf8IsToldItsOwnSize)
     folder.deleteRecursively();
 }
 
-TEST (SupportLog, TheControllerAnswerAfterTheWriteIsOneLineForEachOutcome)
+TEST (SupportLogHeadless, TheControllerAnswerAfterTheWriteIsOneLineForEachOutcome)
 {
     using Outcome = WriteConfirmation::Outcome;
     const struct
@@ -261,7 +261,7 @@ TEST (SupportLog, TheControllerAnswerAfterTheWriteIsOneLineForEachOutcome)
     }
 }
 
-TEST (SupportLog, AFullUpdateEndsWithTheControllersConfirmationAfterItsRestart)
+TEST (SupportLogHeadless, AFullUpdateEndsWithTheControllersConfirmationAfterItsRestart)
 {
     LoggedRun logged (quickScenario());
     ASSERT_TRUE (logged.run.runToTheEnd());

@@ -57,7 +57,7 @@ const ConfirmationCase kConfirmationCases[] = {
     { "NeverAnswersTheQuery", "restart_ms=-1\nfault=info 2 no_reply", kShortConfirmWaitMs, Outcome::noAnswer, "", 0, 2 },
 };
 
-class WriteConfirmationOutcome : public ::testing::TestWithParam<ConfirmationCase>
+class WriteConfirmationOutcomeHeadless : public ::testing::TestWithParam<ConfirmationCase>
 {
 };
 
@@ -86,7 +86,7 @@ void writeAndConfirm (UpdateRun& run, HeardConfirmation& heard, int confirmWaitM
 }
 } // namespace
 
-TEST_P (WriteConfirmationOutcome, IsToldOnceAfterTheCompletionWhichStaysComplete)
+TEST_P (WriteConfirmationOutcomeHeadless, IsToldOnceAfterTheCompletionWhichStaysComplete)
 {
     const auto& param = GetParam();
     UpdateRun run (confirmationScenario (param.scenarioKeys), makeUpdateImage ("1.05", kFileStamp, 3));
@@ -109,12 +109,12 @@ TEST_P (WriteConfirmationOutcome, IsToldOnceAfterTheCompletionWhichStaysComplete
 }
 
 INSTANTIATE_TEST_SUITE_P (UpdateConfirmation,
-                          WriteConfirmationOutcome,
+                          WriteConfirmationOutcomeHeadless,
                           ::testing::ValuesIn (kConfirmationCases),
                           [] (const ::testing::TestParamInfo<ConfirmationCase>& caseInfo)
                           { return std::string (caseInfo.param.name); });
 
-TEST (UpdateConfirmation, AStopDuringTheWaitEndsItAtOnceAndTellsNothing)
+TEST (UpdateConfirmationHeadless, AStopDuringTheWaitEndsItAtOnceAndTellsNothing)
 {
     // A controller that stays away after the finish, and one that never answers the
     // query: with the full wait, a stop must wake the worker either way.
@@ -146,7 +146,7 @@ TEST (UpdateConfirmation, AStopDuringTheWaitEndsItAtOnceAndTellsNothing)
     }
 }
 
-TEST (UpdateConfirmation, OnlyAnInfoReplyToTheInfoQueryIsReadAsTheControllersInformation)
+TEST (UpdateConfirmationHeadless, OnlyAnInfoReplyToTheInfoQueryIsReadAsTheControllersInformation)
 {
     // The first confirming query gets one of these answers, the next one the true
     // information. An answer taken for the information would end the confirmation
@@ -180,7 +180,7 @@ TEST (UpdateConfirmation, OnlyAnInfoReplyToTheInfoQueryIsReadAsTheControllersInf
     }
 }
 
-TEST (UpdateConfirmation, AControllerThatRefusesEveryConfirmingQueryRefusedTheQuestion)
+TEST (UpdateConfirmationHeadless, AControllerThatRefusesEveryConfirmingQueryRefusedTheQuestion)
 {
     // Every info query after the check's is refused, for longer than the wait lasts
     // (a refused query is asked again only kConfirmRetryMs later).

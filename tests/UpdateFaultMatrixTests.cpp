@@ -228,12 +228,12 @@ const DeviceInfoCase kDeviceInfoCases[] {
 
 void PrintTo (const DeviceInfoCase& info, std::ostream* out) { *out << info.name; }
 
-class ControllerInfo : public ::testing::TestWithParam<DeviceInfoCase>
+class ControllerInfoHeadless : public ::testing::TestWithParam<DeviceInfoCase>
 {
 };
 } // namespace
 
-TEST_P (ControllerInfo, OutOfBoundsEndsTheCheckInDeviceInfo)
+TEST_P (ControllerInfoHeadless, OutOfBoundsEndsTheCheckInDeviceInfo)
 {
     auto scenario = quickScenario();
     scenario.version = GetParam().version;
@@ -245,5 +245,5 @@ TEST_P (ControllerInfo, OutOfBoundsEndsTheCheckInDeviceInfo)
     expectNothingSentAfter (Kind::infoQuery, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P (Table, ControllerInfo, ::testing::ValuesIn (kDeviceInfoCases), [] (const auto& testInfo)
+INSTANTIATE_TEST_SUITE_P (Table, ControllerInfoHeadless, ::testing::ValuesIn (kDeviceInfoCases), [] (const auto& testInfo)
                           { return std::string (testInfo.param.name); });

@@ -56,7 +56,7 @@ struct HeardEvents final : public UpdateListener
 };
 } // namespace
 
-TEST (UpdateListener, HearsTheCheckTheStartEachRegionAndTheResultOnceInOrder)
+TEST (UpdateListenerHeadless, HearsTheCheckTheStartEachRegionAndTheResultOnceInOrder)
 {
     UpdateRun run (quickScenario(), makeUpdateImage ("1.05", kFileStamp));
     HeardEvents heard;
@@ -88,7 +88,7 @@ TEST (UpdateListener, HearsTheCheckTheStartEachRegionAndTheResultOnceInOrder)
     EXPECT_EQ (heard.lastProgress, 1.0);
 }
 
-TEST (UpdateListener, HearsAFailedCheckBeforeStartCheckReturns)
+TEST (UpdateListenerHeadless, HearsAFailedCheckBeforeStartCheckReturns)
 {
     struct Case
     {
@@ -123,7 +123,7 @@ TEST (UpdateListener, HearsAFailedCheckBeforeStartCheckReturns)
     }
 }
 
-TEST (UpdateListener, MayStopTheProcedureFromInsideAnEvent)
+TEST (UpdateListenerHeadless, MayStopTheProcedureFromInsideAnEvent)
 {
     // A front-end that ends on an event stops the worker from inside it: the worker
     // must not be held up by the event it asked for, nor wait to be ended by force.

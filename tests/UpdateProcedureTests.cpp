@@ -169,7 +169,7 @@ struct ProgressWatch
 };
 } // namespace
 
-TEST (UpdateProcedure, AFullUpdateWritesAllThreeRegionsByteForByte)
+TEST (UpdateProcedureHeadless, AFullUpdateWritesAllThreeRegionsByteForByte)
 {
     const auto image = makeUpdateImage ("1.05", kFileStamp, 7);
     UpdateRun run (quickScenario(), image);
@@ -209,7 +209,7 @@ TEST (UpdateProcedure, AFullUpdateWritesAllThreeRegionsByteForByte)
             << "region at 0x" << std::hex << region.deviceAddress;
 }
 
-TEST (UpdateProcedure, EqualStampsWriteTheExtraRegionAndTheHeadOfTheInfoRegionOnly)
+TEST (UpdateProcedureHeadless, EqualStampsWriteTheExtraRegionAndTheHeadOfTheInfoRegionOnly)
 {
     auto scenario = quickScenario();
     scenario.stamp = kFileStamp;
@@ -289,7 +289,7 @@ struct ReceivedDataBytes
 
 // The bar shows the share of the bytes sent so far all through the write, not
 // only that it moves forward and ends full.
-TEST (UpdateProcedure, TheProgressFollowsTheBytesSentWithinOnePiece)
+TEST (UpdateProcedureHeadless, TheProgressFollowsTheBytesSentWithinOnePiece)
 {
     const auto image = makeUpdateImage ("1.05", kFileStamp, 5);
     UpdateRun run (quickScenario(), image);
@@ -328,7 +328,7 @@ TEST (UpdateProcedure, TheProgressFollowsTheBytesSentWithinOnePiece)
     EXPECT_EQ (run.procedure->getProgress(), 1.0);
 }
 
-TEST (UpdateProcedure, AControllerWithAnErasedVersionTextReportsVersionZero)
+TEST (UpdateProcedureHeadless, AControllerWithAnErasedVersionTextReportsVersionZero)
 {
     auto scenario = quickScenario();
     scenario.version = "\xff\xff\xff\xff";
@@ -339,7 +339,7 @@ TEST (UpdateProcedure, AControllerWithAnErasedVersionTextReportsVersionZero)
     EXPECT_EQ (run.procedure->getDeviceVersion(), "0.00");
 }
 
-TEST (UpdateProcedure, ByteSumAddsTheBytesAsUnsignedValues)
+TEST (UpdateProcedureHeadless, ByteSumAddsTheBytesAsUnsignedValues)
 {
     const std::vector<uint8_t> erased (0x1000, 0xff);
     EXPECT_EQ (UpdateProcedure::byteSum (erased.data(), erased.size()), 0xFF000u);
@@ -350,7 +350,7 @@ TEST (UpdateProcedure, ByteSumAddsTheBytesAsUnsignedValues)
 // Removal at the moments the fault table cannot reach: before the worker starts,
 // while it idles in ST_READY, after the update completed and after an error.
 
-TEST (UpdateProcedure, ARemovalBeforeTheCheckLeavesTheStatusAndTheCheckFindsNoController)
+TEST (UpdateProcedureHeadless, ARemovalBeforeTheCheckLeavesTheStatusAndTheCheckFindsNoController)
 {
     UpdateRun run (quickScenario(), makeUpdateImage ("1.05", kFileStamp));
     UpdateRun::sim().remove (UpdateRun::sim().firstController());
@@ -363,7 +363,7 @@ TEST (UpdateProcedure, ARemovalBeforeTheCheckLeavesTheStatusAndTheCheckFindsNoCo
     EXPECT_TRUE (UpdateRun::sim().writeCalls().empty());
 }
 
-TEST (UpdateProcedure, ARemovalOnTheReadyScreenEndsInDeviceRemovedAndStaysThereAfterAReplug)
+TEST (UpdateProcedureHeadless, ARemovalOnTheReadyScreenEndsInDeviceRemovedAndStaysThereAfterAReplug)
 {
     UpdateRun run (quickScenario(), makeUpdateImage ("1.05", kFileStamp));
     ASSERT_TRUE (run.checkController());
@@ -386,7 +386,7 @@ TEST (UpdateProcedure, ARemovalOnTheReadyScreenEndsInDeviceRemovedAndStaysThereA
     EXPECT_EQ (UpdateRun::sim().writeCalls().size(), writesBefore);
 }
 
-TEST (UpdateProcedure, ARemovalAfterTheUpdateCompletedChangesNothing)
+TEST (UpdateProcedureHeadless, ARemovalAfterTheUpdateCompletedChangesNothing)
 {
     UpdateRun run (quickScenario(), makeUpdateImage ("1.05", kFileStamp));
     ASSERT_TRUE (run.runToTheEnd());
@@ -397,7 +397,7 @@ TEST (UpdateProcedure, ARemovalAfterTheUpdateCompletedChangesNothing)
     EXPECT_EQ (run.status(), ST_COMPLETE);
 }
 
-TEST (UpdateProcedure, ARemovalAfterAnErrorKeepsTheError)
+TEST (UpdateProcedureHeadless, ARemovalAfterAnErrorKeepsTheError)
 {
     auto scenario = quickScenario();
     scenario.faults.push_back ({ Kind::checksum, 1, Action::reply, REPLY_REFUSED, 2, 0 });
@@ -415,7 +415,7 @@ TEST (UpdateProcedure, ARemovalAfterAnErrorKeepsTheError)
 //==============================================================================
 // Replies that must not be judged as they arrive.
 
-TEST (UpdateProcedure, AReportThatArrivesWhileNoRequestWaitsIsNotTakenAsTheNextReply)
+TEST (UpdateProcedureHeadless, AReportThatArrivesWhileNoRequestWaitsIsNotTakenAsTheNextReply)
 {
     // The real reply to the prepare request comes well after the worker judged
     // whatever it found waiting.
@@ -454,11 +454,11 @@ struct DuplicateCase
 
 void PrintTo (const DuplicateCase& c, std::ostream* out) { *out << c.name; }
 
-class DuplicatedReply : public ::testing::TestWithParam<DuplicateCase>
+class DuplicatedReplyHeadless : public ::testing::TestWithParam<DuplicateCase>
 {
 };
 
-TEST_P (DuplicatedReply, IsNotTakenAsTheReplyToTheNextRequest)
+TEST_P (DuplicatedReplyHeadless, IsNotTakenAsTheReplyToTheNextRequest)
 {
     const auto& param = GetParam();
     auto scenario = quickScenario();
@@ -478,14 +478,14 @@ TEST_P (DuplicatedReply, IsNotTakenAsTheReplyToTheNextRequest)
 }
 
 INSTANTIATE_TEST_SUITE_P (AfterEachStep,
-                          DuplicatedReply,
+                          DuplicatedReplyHeadless,
                           ::testing::Values (DuplicateCase { "Info", Kind::infoQuery, 1, Kind::prepare, 1 },
                                              DuplicateCase { "Checksum", Kind::checksum, 1, Kind::poll, 1 },
                                              DuplicateCase { "LastBlockOfARegion", Kind::poll, 5, Kind::blockHeader, 6 }),
                           [] (const auto& testInfo)
                           { return std::string (testInfo.param.name); });
 
-TEST (UpdateProcedure, AShortReplyIsJudgedWithoutTheBytesOfAnEarlierReply)
+TEST (UpdateProcedureHeadless, AShortReplyIsJudgedWithoutTheBytesOfAnEarlierReply)
 {
     // The checksum's reply carries a 3 in byte 2; the poll's reply is two bytes,
     // a refusal without a reason. Judged with the earlier byte 2 it would read as
@@ -510,7 +510,7 @@ TEST (UpdateProcedure, AShortReplyIsJudgedWithoutTheBytesOfAnEarlierReply)
     EXPECT_EQ (UpdateRun::sim().receivedRequests().back().kind, Kind::poll);
 }
 
-TEST (UpdateProcedure, AShortReplyThatSaysEnoughIsAccepted)
+TEST (UpdateProcedureHeadless, AShortReplyThatSaysEnoughIsAccepted)
 {
     auto scenario = quickScenario();
     scenario.faults.push_back ({ Kind::statusQuery, 1, Action::noReply, 0, 0, 0 });
@@ -529,7 +529,7 @@ TEST (UpdateProcedure, AShortReplyThatSaysEnoughIsAccepted)
 //==============================================================================
 // Closing the program (the front-end stops the procedure) while the worker runs.
 
-TEST (UpdateProcedure, ClosingWhileAReplyIsAwaitedWakesTheWorkerAtOnceAndSendsNothingMore)
+TEST (UpdateProcedureHeadless, ClosingWhileAReplyIsAwaitedWakesTheWorkerAtOnceAndSendsNothingMore)
 {
     // The reply to a data piece would come long after the close; the close must not
     // wait for it, nor be cut short by the forced end of the thread.
@@ -552,7 +552,7 @@ TEST (UpdateProcedure, ClosingWhileAReplyIsAwaitedWakesTheWorkerAtOnceAndSendsNo
     EXPECT_EQ (UpdateRun::sim().writeCalls().size(), 3u + 1u + 700u);
 }
 
-TEST (UpdateProcedure, ClosingAtAnyMomentOfTheTransferStopsTheWorkerWithoutAFinish)
+TEST (UpdateProcedureHeadless, ClosingAtAnyMomentOfTheTransferStopsTheWorkerWithoutAFinish)
 {
     for (const int piecesBeforeClose : { 1, 2, 40, 333, 2114, 2200 })
     {
@@ -581,7 +581,7 @@ TEST (UpdateProcedure, ClosingAtAnyMomentOfTheTransferStopsTheWorkerWithoutAFini
     }
 }
 
-TEST (UpdateProcedure, AControllerThatStaysBusyIsPolledUntilTheUserCloses)
+TEST (UpdateProcedureHeadless, AControllerThatStaysBusyIsPolledUntilTheUserCloses)
 {
     auto scenario = quickScenario();
     scenario.faults.push_back ({ Kind::poll, 1, Action::busyForever, 0, 0, 0 });

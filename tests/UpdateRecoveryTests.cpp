@@ -235,12 +235,12 @@ const StampCase kStampCases[] {
 
 void PrintTo (const StampCase& c, std::ostream* out) { *out << c.name; }
 
-class ControllerStamp : public ::testing::TestWithParam<StampCase>
+class ControllerStampHeadless : public ::testing::TestWithParam<StampCase>
 {
 };
 } // namespace
 
-TEST_P (ControllerStamp, DecidesTheCheck)
+TEST_P (ControllerStampHeadless, DecidesTheCheck)
 {
     auto scenario = quickScenario();
     scenario.version = "\xff\xff\xff\xff";
@@ -259,10 +259,10 @@ TEST_P (ControllerStamp, DecidesTheCheck)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P (Table, ControllerStamp, ::testing::ValuesIn (kStampCases), [] (const auto& testInfo)
+INSTANTIATE_TEST_SUITE_P (Table, ControllerStampHeadless, ::testing::ValuesIn (kStampCases), [] (const auto& testInfo)
                           { return std::string (testInfo.param.name); });
 
-TEST (UpdateRecovery, AnUpdateWithEqualStampsCutOffLeavesAControllerThatGetsAFullUpdate)
+TEST (UpdateRecoveryHeadless, AnUpdateWithEqualStampsCutOffLeavesAControllerThatGetsAFullUpdate)
 {
     // The partial update's prepare erases only the head of the info region, yet
     // the controller then no longer vouches for its stamp either.
@@ -369,12 +369,12 @@ std::vector<FileChangeCase> fileChangeCases()
     return cases;
 }
 
-class UpdateFileChange : public ::testing::TestWithParam<FileChangeCase>
+class UpdateFileChangeHeadless : public ::testing::TestWithParam<FileChangeCase>
 {
 };
 } // namespace
 
-TEST_P (UpdateFileChange, TheControllerReceivesExactlyTheCheckedImage)
+TEST_P (UpdateFileChangeHeadless, TheControllerReceivesExactlyTheCheckedImage)
 {
     const auto& param = GetParam();
     UpdateRun run (quickScenario(), fileImage(), kReplyTimeoutMs);
@@ -403,13 +403,13 @@ TEST_P (UpdateFileChange, TheControllerReceivesExactlyTheCheckedImage)
     EXPECT_TRUE (flashHoldsTheThreeRegions (UpdateRun::sim().flash(), fileImage()));
 }
 
-INSTANTIATE_TEST_SUITE_P (Table, UpdateFileChange, ::testing::ValuesIn (fileChangeCases()), [] (const auto& testInfo)
+INSTANTIATE_TEST_SUITE_P (Table, UpdateFileChangeHeadless, ::testing::ValuesIn (fileChangeCases()), [] (const auto& testInfo)
                           { return fileChangeName (testInfo.param); });
 
 //==============================================================================
 // No endless waits.
 
-TEST (UpdateRecovery, AControllerBusyBeyondTheLimitEndsInTimeoutWithNothingSentAfter)
+TEST (UpdateRecoveryHeadless, AControllerBusyBeyondTheLimitEndsInTimeoutWithNothingSentAfter)
 {
     auto scenario = quickScenario();
     scenario.faults.push_back ({ Kind::poll, 1, Action::busyForever, 0, 0, 0 });
@@ -440,12 +440,12 @@ struct Query
 
 void PrintTo (const Query& q, std::ostream* out) { *out << q.name; }
 
-class RemovalDuringTheCheck : public ::testing::TestWithParam<Query>
+class RemovalDuringTheCheckHeadless : public ::testing::TestWithParam<Query>
 {
 };
 } // namespace
 
-TEST_P (RemovalDuringTheCheck, EndsTheCheckInTimeoutAtOnce)
+TEST_P (RemovalDuringTheCheckHeadless, EndsTheCheckInTimeoutAtOnce)
 {
     // The query is never answered and its time-out is far away: only the removal
     // can end the check before the run's own limit.
@@ -464,7 +464,7 @@ TEST_P (RemovalDuringTheCheck, EndsTheCheckInTimeoutAtOnce)
     EXPECT_EQ (UpdateRun::sim().writeCalls().size(), requests.size());
 }
 
-INSTANTIATE_TEST_SUITE_P (Queries, RemovalDuringTheCheck,
+INSTANTIATE_TEST_SUITE_P (Queries, RemovalDuringTheCheckHeadless,
                           ::testing::Values (Query { "Status", Kind::statusQuery }, Query { "Info", Kind::infoQuery }),
                           [] (const auto& testInfo)
                           { return std::string (testInfo.param.name); });

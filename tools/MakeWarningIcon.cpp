@@ -1,11 +1,10 @@
-// Draws the warning icon shown on every error screen and writes it twice: as
-// the PNG file kept in resources/, and as the C++ data block that builds those
-// same bytes into the program.
+// Draws the warning icon shown on every error screen and writes it as the PNG
+// file kept in resources/, which the build turns into data in the program.
 //
-//   make-warning-icon resources/warning_icon.png resources/WarningIconData.cpp
+//   make-warning-icon resources/warning_icon.png
 //
-// Run it again after changing the drawing and commit both files; the test
-// "WarningIconIsUpToDate" fails while the committed files differ from what
+// Run it again after changing the drawing and commit the file; the test
+// "WarningIconIsUpToDate" fails while the committed file differs from what
 // this program writes.
 
 #include <juce_graphics/juce_graphics.h>
@@ -16,7 +15,6 @@ namespace
 {
 constexpr int kIconWidth = 56;
 constexpr int kIconHeight = 55;
-constexpr int kBytesPerLine = 16;
 
 const juce::Colour kTriangleYellow { 0xFFFFD400 };
 const juce::Colour kInkBlack { 0xFF000000 };
@@ -54,38 +52,13 @@ juce::Image drawIcon()
 
     return image;
 }
-
-juce::String toCppSource (const juce::MemoryBlock& png)
-{
-    juce::String out;
-    out << "// The warning icon's PNG file, built into the program.\n"
-        << "// Written by tools/MakeWarningIcon.cpp from its drawing; do not edit by hand.\n"
-        << "// clang-format off\n\n"
-        << "#include \"resources/WarningIcon.h\"\n\n"
-        << "const unsigned char kWarningIconPng[] = {\n";
-
-    const auto* bytes = static_cast<const unsigned char*> (png.getData());
-
-    for (size_t i = 0; i < png.getSize(); ++i)
-    {
-        if (i % kBytesPerLine == 0)
-            out << "    ";
-
-        out << "0x" << juce::String::toHexString ((int) bytes[i]).paddedLeft ('0', 2) << ",";
-        out << ((i % kBytesPerLine == kBytesPerLine - 1 || i + 1 == png.getSize()) ? "\n" : " ");
-    }
-
-    out << "};\n\n"
-        << "const int kWarningIconPngSize = (int) sizeof (kWarningIconPng);\n";
-    return out;
-}
 } // namespace
 
 int main (int argc, char** argv)
 {
-    if (argc != 3)
+    if (argc != 2)
     {
-        std::fputs ("usage: make-warning-icon <icon.png> <data.cpp>\n", stderr);
+        std::fputs ("usage: make-warning-icon <icon.png>\n", stderr);
         return 2;
     }
 
@@ -99,12 +72,10 @@ int main (int argc, char** argv)
 
     const auto png = pngStream.getMemoryBlock();
     const juce::File pngFile (juce::File::getCurrentWorkingDirectory().getChildFile (argv[1]));
-    const juce::File cppFile (juce::File::getCurrentWorkingDirectory().getChildFile (argv[2]));
 
-    if (! pngFile.replaceWithData (png.getData(), png.getSize())
-        || ! cppFile.replaceWithText (toCppSource (png), false, false, "\n"))
+    if (! pngFile.replaceWithData (png.getData(), png.getSize()))
     {
-        std::fprintf (stderr, "make-warning-icon: cannot write %s or %s\n", argv[1], argv[2]);
+        std::fprintf (stderr, "make-warning-icon: cannot write %s\n", argv[1]);
         return 1;
     }
 

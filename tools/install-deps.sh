@@ -12,11 +12,12 @@
 # when everything is there; otherwise apt's progress shows.
 set -euo pipefail
 
-# Building the program and the demo, and what the demo shows: the framework,
-# the X libraries it loads, the USB library's headers (the build configures it
+# Building the program and the demo, and what the demo shows: the framework
+# and GNU patch, which applies our changes to it (cmake/patches/), the X
+# libraries it loads, the USB library's headers (the build configures it
 # always) and the fonts of the languages beyond Latin and Cyrillic.
 demo_packages=(
-    build-essential cmake pkg-config ccache
+    build-essential cmake pkg-config ccache patch
     juce-modules-source
     libx11-dev libxrandr-dev libxinerama-dev libxcursor-dev libxext-dev libxcomposite-dev
     libfreetype-dev libfontconfig-dev libpng-dev libjpeg-dev
@@ -30,11 +31,12 @@ package_packages=(
 )
 
 # Cross-building for 64-bit Windows: the MinGW-w64 compilers (posix thread
-# model), zlib built for it, what builds the other libraries from Debian's
-# source packages (apt-get source needs dpkg-dev), Wine to run the tests and
-# the program, and msitools for the installer.
+# model), patch for the framework's changes, zlib built for it, what builds
+# the other libraries from Debian's source packages (apt-get source needs
+# dpkg-dev), Wine to run the tests and the program, and msitools for the
+# installer.
 windows_packages=(
-    cmake pkg-config ccache juce-modules-source dpkg-dev
+    cmake pkg-config ccache patch juce-modules-source dpkg-dev
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     libz-mingw-w64-dev googletest
     wine wine64 msitools wixl zip

@@ -201,7 +201,7 @@ public:
 
 private:
     //==============================================================================
-    // The worker's steps (update/UpdateProcedure.cpp).
+    // The worker's steps (update/UpdateProcedureWorker.cpp).
     void run() override;
     bool sendAndWait();
     bool exchange();

@@ -8,6 +8,7 @@ in TRB_PROGRAM. By hand:
 import fcntl
 import os
 import re
+import secrets
 import signal
 import subprocess
 import sys
@@ -148,7 +149,9 @@ class AppShellEndToEnd(unittest.TestCase):
         return holder
 
     def test_a_launch_never_starts_beside_a_lock_holder_that_does_not_answer(self):
-        endpoint = "TRBKelo7UpdateProgram.0123456789abcdef"
+        # The name a holder writes: drawn per run, as the program draws its own,
+        # so that a run beside this one never finds the address taken.
+        endpoint = f"TRBKelo7UpdateProgram.{secrets.token_hex(16)}"
         holder = self.hold_silently(self.server.instance_lock_file, endpoint,
                                     f"{endpoint}.instance.{os.getuid()}", "flock")
 

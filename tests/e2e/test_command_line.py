@@ -9,8 +9,10 @@ TRB_MAKE_UPDATE_FILE. By hand, from tests/e2e:
 """
 
 import os
+import random
 import re
 import shutil
+import socket
 import subprocess
 import tempfile
 import unittest
@@ -25,6 +27,9 @@ EXIT_UPDATED, EXIT_CANNOT_START, EXIT_USAGE, EXIT_UPDATE_FAILED, EXIT_LEFT_BEFOR
 # A controller that takes its time with every block, so that the write lasts.
 SLOW = "latency_ms=1\nbusy_count=20\n"
 ERR_FILE_NOT_FOUND = 0x0E01
+# Where a display number that nothing answers is drawn from: far above the
+# numbers X servers take for themselves (Xvfb -displayfd counts up from 0).
+UNUSED_DISPLAYS_FROM, UNUSED_DISPLAYS_TO = 1000, 30000
 
 
 def run_alone(*args, display=None, timeout=trb_x11.PATIENCE):
@@ -44,10 +49,27 @@ def project_version():
         return re.search(r"project\(\w+ VERSION ([0-9.]+)", f.read()).group(1)
 
 
+def display_is_taken(number):
+    """Whether display number has a server or a listener: its lock file, its
+    socket file, or someone on its abstract socket (where a test of another run
+    may be listening without any file)."""
+    if os.path.exists(f"/tmp/.X11-unix/X{number}") or os.path.exists(f"/tmp/.X{number}-lock"):
+        return True
+    with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as probe:
+        try:
+            probe.connect(f"\0/tmp/.X11-unix/X{number}")
+        except OSError:
+            return False
+    return True
+
+
 def unused_display():
-    """A display name that no X server answers on this machine."""
-    for number in range(990, 1100):
-        if not (os.path.exists(f"/tmp/.X11-unix/X{number}") or os.path.exists(f"/tmp/.X{number}-lock")):
+    """A display name that no X server answers on this machine, drawn at random
+    from numbers far above those servers take, so that runs side by side do not
+    draw the same one."""
+    for _ in range(100):
+        number = random.randrange(UNUSED_DISPLAYS_FROM, UNUSED_DISPLAYS_TO)
+        if not display_is_taken(number):
             return f":{number}"
     raise trb_x11.HarnessError("no unused display number")
 
