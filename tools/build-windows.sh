@@ -10,7 +10,11 @@
 #    when a source package's version changes;
 # 3. with TRB_WINDOWS_TESTS=ON, builds the two Linux programs the USB tests
 #    under Wine need in the Linux tree build/normal;
-# 4. configures and builds build/windows with cmake/MinGW-w64-x86_64.cmake.
+# 4. configures and builds build/windows with cmake/MinGW-w64-x86_64.cmake;
+#    with a code-signing certificate in the environment (TRB_SIGN_PKCS12 and
+#    TRB_SIGN_PASSWORD, or TRB_SIGN_CERT and TRB_SIGN_KEY; see
+#    tools/sign-windows.sh) the .exe files and the installer are signed, and
+#    without one a line says they are not.
 #
 # Nothing is downloaded from anywhere but Debian's archive.
 set -euo pipefail

@@ -33,13 +33,14 @@ package_packages=(
 # Cross-building for 64-bit Windows: the MinGW-w64 compilers (posix thread
 # model), patch for the framework's changes, zlib built for it, what builds
 # the other libraries from Debian's source packages (apt-get source needs
-# dpkg-dev), Wine to run the tests and the program, and msitools for the
-# installer.
+# dpkg-dev), Wine to run the tests and the program, msitools for the
+# installer, and osslsigncode to sign the programs and the installer (openssl
+# makes the tests' throwaway certificate).
 windows_packages=(
     cmake pkg-config ccache patch juce-modules-source dpkg-dev
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     libz-mingw-w64-dev googletest
-    wine wine64 msitools wixl zip
+    wine wine64 msitools wixl zip osslsigncode openssl
 )
 
 # The test suite: GoogleTest, Google Benchmark, umockdev for the USB library,

@@ -8,12 +8,16 @@
 #include "app/StandardStreams.h"
 #include "tests/MessageLoop.h"
 #include "tests/windows/WindowsTestSupport.h"
+#include "update/ScopedHandle.h"
 
 #include <gtest/gtest.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <io.h>
 #include <stdlib.h>
+
+#include <functional>
+#include <vector>
 
 using namespace windows_test_support;
 
@@ -93,10 +97,112 @@ juce::String runAndRead (const juce::StringArray& command, int streams, int& exi
     return output;
 }
 
+juce::File programDataIn (const juce::File& localData)
+{
+    return localData.getChildFile ("TRBKelo7UpdateProgram");
+}
+
 juce::Array<juce::File> logFilesIn (const juce::File& localData)
 {
-    return localData.getChildFile ("TRBKelo7UpdateProgram").getChildFile ("logs").findChildFiles (juce::File::findFiles, false, "support-*.log");
+    return programDataIn (localData).getChildFile ("logs").findChildFiles (juce::File::findFiles, false, "support-*.log");
 }
+
+// A fresh %LOCALAPPDATA% for the programs this test starts, removed at its end.
+struct ScopedLocalData
+{
+    ScopedLocalData()
+    {
+        folder.createDirectory();
+        ::SetEnvironmentVariableW (L"LOCALAPPDATA", folder.getFullPathName().toWideCharPointer());
+    }
+
+    ~ScopedLocalData()
+    {
+        ::SetEnvironmentVariableW (L"LOCALAPPDATA", previous.isEmpty() ? nullptr : previous.toWideCharPointer());
+
+        for (const auto& file : folder.findChildFiles (juce::File::findFilesAndDirectories, true))
+            file.setReadOnly (false);
+
+        folder.deleteRecursively();
+    }
+
+    const juce::File folder = juce::File::getSpecialLocation (juce::File::tempDirectory).getChildFile (uniqueName ("trb-localappdata"));
+    const juce::String previous = juce::SystemStats::getEnvironmentVariable ("LOCALAPPDATA", {});
+};
+
+// Opens path as another process would hold it: shared with no one, and locked whole
+// when it is a file. Folders need the backup flag to be opened at all.
+ScopedHandle holdExclusively (const juce::File& path)
+{
+    ScopedHandle handle (::CreateFileW (path.getFullPathName().toWideCharPointer(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    OVERLAPPED whole {};
+
+    if (handle.isValid() && path.existsAsFile())
+        ::LockFileEx (handle.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole);
+
+    return handle;
+}
+
+// What stands in the way of the support log's file: arrange() makes it under the
+// program's folder and returns what it keeps open until the program has ended.
+struct LogFolderObstacle
+{
+    const char* what;
+    std::function<std::vector<ScopedHandle> (const juce::File& programData)> arrange;
+};
+
+// A full set of earlier runs' logs, so that the program has some to remove.
+std::vector<juce::File> earlierLogs (const juce::File& programData)
+{
+    std::vector<juce::File> logs;
+
+    for (int run = 0; run < 6; ++run)
+    {
+        logs.push_back (programData.getChildFile ("logs").getChildFile ("support-2020010" + juce::String (run) + "-000000-000-1.log"));
+        logs.back().create();
+    }
+
+    return logs;
+}
+
+const LogFolderObstacle kLogFolderObstacles[] = {
+    { "the log folder is a file", [] (const juce::File& programData)
+      {
+          programData.createDirectory();
+          programData.getChildFile ("logs").replaceWithText ("not a folder");
+          return std::vector<ScopedHandle> {};
+      } },
+    { "the program's folder is a file", [] (const juce::File& programData)
+      {
+          programData.replaceWithText ("not a folder");
+          return std::vector<ScopedHandle> {};
+      } },
+    { "the log folder and its files are read-only", [] (const juce::File& programData)
+      {
+          for (const auto& log : earlierLogs (programData))
+              log.setReadOnly (true);
+
+          programData.getChildFile ("logs").setReadOnly (true);
+          return std::vector<ScopedHandle> {};
+      } },
+    { "another process holds the earlier logs open and locked", [] (const juce::File& programData)
+      {
+          std::vector<ScopedHandle> held;
+
+          for (const auto& log : earlierLogs (programData))
+              held.push_back (holdExclusively (log));
+
+          return held;
+      } },
+    { "another process holds the log folder open", [] (const juce::File& programData)
+      {
+          earlierLogs (programData);
+          std::vector<ScopedHandle> held;
+          held.push_back (holdExclusively (programData.getChildFile ("logs")));
+          return held;
+      } },
+};
 } // namespace
 
 TEST (WindowsSession, TheEndOfTheSessionIsHeldUpWithTheReasonOnlyDuringTheWrite)
@@ -187,11 +293,7 @@ TEST (WindowsConsole, HelpGoesToTheStandardOutputThatStartedTheProgram)
 
 TEST (WindowsConsole, TheSupportLogGoesToStandardErrorAndToAFileOfTheLastFewRuns)
 {
-    const auto localData = juce::File::getSpecialLocation (juce::File::tempDirectory).getChildFile (uniqueName ("trb-localappdata"));
-    ASSERT_TRUE (localData.createDirectory());
-    const auto previous = juce::SystemStats::getEnvironmentVariable ("LOCALAPPDATA", {});
-    ASSERT_TRUE (::SetEnvironmentVariableW (L"LOCALAPPDATA", localData.getFullPathName().toWideCharPointer()));
-
+    const ScopedLocalData localData;
     constexpr int kRuns = 7;
     constexpr int kKeptRuns = 5;
 
@@ -205,16 +307,41 @@ TEST (WindowsConsole, TheSupportLogGoesToStandardErrorAndToAFileOfTheLastFewRuns
         EXPECT_EQ (output.trim(), line);
 
         // The newest file is this run's; the file names sort by time.
-        auto files = logFilesIn (localData);
+        auto files = logFilesIn (localData.folder);
         std::sort (files.begin(), files.end(), [] (const juce::File& a, const juce::File& b)
                    { return a.getFileName() < b.getFileName(); });
         ASSERT_FALSE (files.isEmpty());
         EXPECT_EQ (files.getLast().loadFileAsString().trim(), line);
         EXPECT_EQ (files.size(), juce::jmin (run + 1, kKeptRuns));
     }
+}
 
-    ::SetEnvironmentVariableW (L"LOCALAPPDATA", previous.isEmpty() ? nullptr : previous.toWideCharPointer());
-    localData.deleteRecursively();
+// The program never waits for the log's folder: each run ends, with its status and
+// its line on stderr, while whatever holds the folder still holds it.
+TEST (WindowsConsole, AnUnusableLogFolderNeitherStopsNorHoldsUpTheProgram)
+{
+    for (const auto& obstacle : kLogFolderObstacles)
+    {
+        SCOPED_TRACE (obstacle.what);
+        const ScopedLocalData localData;
+        const auto held = obstacle.arrange (programDataIn (localData.folder));
+        const juce::String line = "support line past the obstacle";
+        juce::ChildProcess child;
+        ASSERT_TRUE (child.start (roleCommand ("start-like-the-program", { line }), juce::ChildProcess::wantStdErr));
+
+        // The line is short enough to wait in the pipe until the run has ended.
+        const bool ended = child.waitForProcessToFinish (kLongestWaitMs);
+
+        if (! ended)
+            child.kill();
+
+        EXPECT_TRUE (ended) << "the run waited for the log folder";
+        EXPECT_EQ (child.getExitCode(), 0u);
+        EXPECT_EQ (child.readAllProcessOutput().trim(), line);
+
+        for (const auto& handle : held)
+            EXPECT_TRUE (handle.isValid());
+    }
 }
 
 TEST (WindowsCommandLine, ANameOutsideTheCodePageArrivesAsItWasGiven)

@@ -22,8 +22,10 @@ shift 2
 
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEARCH=win64
-# No Mono or Gecko installers, no "update the Wine folder" window.
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+# No Mono or Gecko installers, no "update the Wine folder" window, and no
+# menu entries of this machine's desktop made from the Start-menu entries the
+# installer tests make (Wine's menu builder would leave them behind).
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}"
 
 if [ -n "${TRB_DISPLAY_FILE:-}" ] && [ -s "$TRB_DISPLAY_FILE" ]; then
     DISPLAY="$(tr -d '[:space:]' <"$TRB_DISPLAY_FILE")"
