@@ -13,13 +13,13 @@ target_sources(trb_core PRIVATE
     app/ProcessArguments_linux.cpp
     app/QuitSignalWatcher_linux.cpp
     app/RepaintFlush_linux.cpp
-    app/SleepInhibitor_linux.cpp
+    session/SleepInhibitor_linux.cpp
     app/StandardStreams_linux.cpp
     device/DeviceHolders_linux.cpp
     text/SystemLocale_linux.cpp
     text/fonts/SystemFonts_linux.cpp
-    ui/PlatformAdvice_linux.cpp
-    ui/StandardErrorWriter_linux.cpp
+    log/PlatformAdvice_linux.cpp
+    log/StandardErrorWriter_linux.cpp
     ui/TerminalInput_linux.cpp
     ui/TerminalWriter_linux.cpp
     update/NativeFiles_linux.cpp

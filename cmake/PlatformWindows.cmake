@@ -12,13 +12,13 @@ target_sources(trb_core PRIVATE
     app/ProcessArguments_windows.cpp
     app/QuitSignalWatcher_windows.cpp
     app/RepaintFlush_windows.cpp
-    app/SleepInhibitor_windows.cpp
+    session/SleepInhibitor_windows.cpp
     app/StandardStreams_windows.cpp
     device/DeviceHolders_windows.cpp
     text/SystemLocale_windows.cpp
     text/fonts/SystemFonts_windows.cpp
-    ui/PlatformAdvice_windows.cpp
-    ui/StandardErrorWriter_windows.cpp
+    log/PlatformAdvice_windows.cpp
+    log/StandardErrorWriter_windows.cpp
     ui/TerminalInput_windows.cpp
     ui/TerminalWriter_windows.cpp
     update/NativeFiles_windows.cpp

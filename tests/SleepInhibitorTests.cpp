@@ -1,11 +1,11 @@
-#include "app/SleepInhibitor.h"
 #include "device/HidUtil.h"
 #include "device/simulated/SimulatedController.h"
+#include "log/StandardErrorWriter.h"
+#include "session/SleepInhibitor.h"
 #include "tests/MessageLoop.h"
 #include "tests/UpdateTestSupport.h"
 #include "tools/UpdateImageBuilder.h"
 #include "ui/MainComponent.h"
-#include "ui/StandardErrorWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -139,7 +139,8 @@ struct WriteUnderWay
         SimulatedScenario scenario;
         scenario.busyCount = -1;
         SimulatedController::instance().reset (scenario);
-        component = std::make_unique<MainComponent>();
+        session = std::make_unique<UpdateSession>();
+        component = std::make_unique<MainComponent> (*session);
         component->setUpdateFileFolder (folder);
         component->setSize (406, 154);
     }
@@ -147,6 +148,7 @@ struct WriteUnderWay
     ~WriteUnderWay()
     {
         component.reset();
+        session.reset();
         SimulatedController::instance().waitUntilIdle (1000);
         folder.deleteRecursively();
     }
@@ -166,6 +168,7 @@ struct WriteUnderWay
     }
 
     juce::File folder = juce::File::createTempFile ("trb-sleep");
+    std::unique_ptr<UpdateSession> session;
     std::unique_ptr<MainComponent> component;
 };
 } // namespace

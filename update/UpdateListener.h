@@ -14,7 +14,8 @@ struct WriteConfirmation
     {
         confirmed, // it reports the update file's version and date stamp
         mismatch, // it answered with another version or stamp: the update did not take
-        noAnswer // it did not answer in time: written, but not confirmed
+        noAnswer, // it did not answer in time: written, but not confirmed
+        refused // it answered the confirming query, but never with its information
     };
 
     Outcome outcome = Outcome::noAnswer;

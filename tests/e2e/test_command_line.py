@@ -19,7 +19,7 @@ import trb_x11
 from test_update_walk import (FILE_NAME, FILE_STAMP, FILE_VERSION, MAKE_UPDATE_FILE, PROGRAM, ST_BLOCK_HEADER,
                               ST_BLOCK_WAIT, ST_INITIAL, ST_READY, Walk)
 
-# app/ExitStatus.h
+# session/ExitStatus.h
 EXIT_UPDATED, EXIT_CANNOT_START, EXIT_USAGE, EXIT_UPDATE_FAILED, EXIT_LEFT_BEFORE_WRITE, EXIT_WRITE_INTERRUPTED = \
     0, 1, 2, 3, 4, 5
 # A controller that takes its time with every block, so that the write lasts.

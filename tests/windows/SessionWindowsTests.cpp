@@ -4,8 +4,8 @@
 #include "app/CommandLine.h"
 #include "app/ProcessArguments.h"
 #include "app/QuitSignalWatcher.h"
-#include "app/SleepInhibitor.h"
 #include "app/StandardStreams.h"
+#include "session/SleepInhibitor.h"
 #include "tests/MessageLoop.h"
 #include "tests/windows/WindowsTestSupport.h"
 

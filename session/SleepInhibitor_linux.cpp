@@ -2,10 +2,10 @@
 // the system D-Bus with sd-bus. logind hands back a file descriptor; the lock
 // lasts until it is closed, so it also ends with the process however it ends.
 
-#include "app/SleepInhibitor.h"
+#include "session/SleepInhibitor.h"
 
+#include "log/StandardErrorWriter.h"
 #include "text/ExternalText.h"
-#include "ui/StandardErrorWriter.h"
 
 #include <atomic>
 #include <cerrno>
@@ -41,11 +41,14 @@ constexpr int kLowestCopy = 3;
 
 std::atomic<bool> failureTold { false };
 
-void tellFailureOnce (const juce::String& why)
+void tellFailureOnce (const SleepInhibitor::Warning& warning, const juce::String& why)
 {
-    if (! failureTold.exchange (true))
-        StandardErrorWriter::write ("Cannot keep the system from sleeping or shutting down during the update ("
-                                    + why + "); going on without");
+    if (failureTold.exchange (true))
+        return;
+
+    const auto say = warning != nullptr ? warning : SleepInhibitor::Warning (StandardErrorWriter::write);
+    say ("Cannot keep the system from sleeping or shutting down during the update ("
+         + why + "); going on without");
 }
 
 juce::String describe (int negativeErrno, const sd_bus_error& error)
@@ -129,7 +132,7 @@ int waitForAnswer (sd_bus* bus, const Answer& answer, uint64_t deadline)
 
 // Asks logind for an inhibitor; returns its descriptor (ours to close) or -1.
 // Blocks for kAskTimeoutUsec at most, whatever the bus does.
-int askForInhibitor (const std::string& who, const std::string& why)
+int askForInhibitor (const std::string& who, const std::string& why, const SleepInhibitor::Warning& warning)
 {
     const auto deadline = monotonicNowUsec() + kAskTimeoutUsec;
     sd_bus* bus = nullptr;
@@ -176,7 +179,7 @@ int askForInhibitor (const std::string& who, const std::string& why)
     }
 
     if (result < 0)
-        tellFailureOnce (describe (result, error));
+        tellFailureOnce (warning, describe (result, error));
 
     sd_bus_error_free (&error);
     sd_bus_message_unref (answer.reply);
@@ -215,9 +218,10 @@ struct HoldState
 class LogindSleepInhibitor final : public SleepInhibitor
 {
 public:
-    LogindSleepInhibitor (const juce::String& whoToUse, const juce::String& whyToUse)
+    LogindSleepInhibitor (const juce::String& whoToUse, const juce::String& whyToUse, Warning warningToUse)
         : who (whoToUse.toStdString())
         , why (whyToUse.toStdString())
+        , warning (std::move (warningToUse))
     {
     }
 
@@ -243,14 +247,14 @@ public:
 
         try
         {
-            std::thread ([shared = state, whoCopy = who, whyCopy = why]
-                         { shared->receive (askForInhibitor (whoCopy, whyCopy)); })
+            std::thread ([shared = state, whoCopy = who, whyCopy = why, warningCopy = warning]
+                         { shared->receive (askForInhibitor (whoCopy, whyCopy, warningCopy)); })
                 .detach();
             state->asking = true;
         }
         catch (const std::system_error& failure)
         {
-            tellFailureOnce (failure.what());
+            tellFailureOnce (warning, failure.what());
         }
     }
 
@@ -279,13 +283,14 @@ public:
 
 private:
     const std::string who, why;
+    const Warning warning;
     const std::shared_ptr<HoldState> state = std::make_shared<HoldState>();
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (LogindSleepInhibitor)
 };
 } // namespace
 
-std::unique_ptr<SleepInhibitor> SleepInhibitor::create (const juce::String& who, const juce::String& why)
+std::unique_ptr<SleepInhibitor> SleepInhibitor::create (const juce::String& who, const juce::String& why, Warning warning)
 {
-    return std::make_unique<LogindSleepInhibitor> (who, why);
+    return std::make_unique<LogindSleepInhibitor> (who, why, std::move (warning));
 }
