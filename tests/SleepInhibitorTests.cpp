@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
+
 #include <cstdlib>
 
 /*
@@ -240,6 +242,33 @@ TEST (SleepInhibitor, WithoutABusOrLogindItCarriesOnAndSaysSoOnce)
     EXPECT_TRUE (said.contains ("sleeping")) << said;
 }
 
+TEST (SleepInhibitor, TheSessionsWarningGoesTheSupportLogsWayNeverStraightToStandardError)
+{
+    // A terminal run whose stderr is a terminal keeps the support log (and with it
+    // this warning) off it: the warning must reach the log's sink, and only that.
+    testing::internal::CaptureStderr();
+    std::mutex lock;
+    juce::StringArray logged;
+
+    {
+        const SystemBusAddress nowhere ("unix:path=/nonexistent/trb-no-bus");
+        UpdateSession session ([&] (const juce::String& line)
+                               {
+                                   const std::lock_guard<std::mutex> guard (lock);
+                                   logged.add (line); },
+                               false);
+        session.getSleepLock().acquire();
+        EXPECT_TRUE (runUntil ([&session]
+                               { return ! session.getSleepLock().isAsking(); }));
+    }
+
+    EXPECT_TRUE (StandardErrorWriter::flush (kWaitMs));
+    const auto said = juce::String (testing::internal::GetCapturedStderr());
+    EXPECT_FALSE (said.contains ("sleeping")) << said;
+    const std::lock_guard<std::mutex> guard (lock);
+    EXPECT_TRUE (logged.joinIntoString ("\n").contains ("Cannot keep the system from sleeping")) << logged.joinIntoString ("\n");
+}
+
 TEST (MainComponentSleepLock, IsHeldFromStartUntilTheCompletionScreen)
 {
     MockLogind logind;
@@ -287,12 +316,14 @@ TEST (MainComponentSleepLock, EndsAtAnErrorScreenAndWhenTheProgramQuitsMidWrite)
     }
 
     // A quit request from the system during the write ends the program at once:
-    // the window, and with it the component, goes at shutdown.
+    // the window, and with it the component, goes at shutdown, then the session
+    // that holds the lock.
     {
         WriteUnderWay update;
         ASSERT_TRUE (update.start());
         ASSERT_TRUE (logind.waitForInhibitors (1));
         update.component.reset();
+        update.session.reset();
         EXPECT_TRUE (logind.waitForInhibitors (0));
     }
 }

@@ -191,7 +191,7 @@ class CommandLineEndToEnd(unittest.TestCase):
         self.assertEqual(self.log_line(walk, "update file"),
                          f"update file not found: searched {walk.folder}, {self.current}, "
                          f"{os.path.join(self.home, 'Downloads')}")
-        self.assertEqual(self.log_line(walk, "result"), "result: error 0x0E01, no update file found")
+        self.assertEqual(self.log_line(walk, "result"), "result: error 0x0E01, no update file (trbkelo7__vNNN.bin) was found")
         self.assertEqual(self.close(walk), EXIT_UPDATE_FAILED, walk.program.output())
 
     def test_a_file_named_on_the_command_line_is_taken_whatever_its_name(self):
