@@ -335,6 +335,13 @@ TEST (MainComponent, QuittingWhileTheControllersWordIsAwaitedEndsAsWrittenNotCon
                            { return c.getStatus() == ST_COMPLETE; }));
     ASSERT_FALSE (screens.settled());
 
+    // The progress screen, full, without a button; OK's key does not end the run.
+    screens.refresh();
+    EXPECT_TRUE (screens.visibleOnly ({ &c.getProgressBar() }));
+    c.buttonClicked (&c.getOkButton());
+    EXPECT_TRUE (c.getProcedure().isWorkerRunning()) << "still waiting for the controller's word";
+    EXPECT_FALSE (screens.settled());
+
     // What the application does when the window is closed or SIGTERM comes.
     const auto& outcome = screens.session->endNow();
     EXPECT_EQ (outcome.end, RunEnd::notConfirmed);
