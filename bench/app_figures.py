@@ -217,7 +217,7 @@ def main():
 
     folder, program = prepare_folder(args.program, args.tool)
     try:
-        with trb_x11.program_lock(), trb_x11.XServer() as server:
+        with trb_x11.machine_lock(), trb_x11.XServer() as server:
             waits = confirmation_figures(server, program, folder, args.runs)
             print(f"finish request to completion screen: median {statistics.median(waits):6.1f} ms  "
                   f"(min {min(waits):.1f}, max {max(waits):.1f}, {len(waits)} runs)")
