@@ -205,16 +205,16 @@ int UpdateSession::endAtOnce() noexcept
         const auto state = exitStatus == EXIT_UPDATED             ? Unsettled::afterWrite
                            : exitStatus == EXIT_WRITE_INTERRUPTED ? Unsettled::duringWrite
                                                                   : Unsettled::beforeWrite;
-        // Only the first to come tells them: the message thread settles nothing after this.
-        if (settledExitStatus.exchange (exitStatus) < 0 && exitStatus != EXIT_UPDATE_FAILED)
+        // Only the first to come tells them: the message thread settles nothing after
+        // this, and one that settled a moment before keeps its outcome.
+        if (auto unsettled = -1; ! settledExitStatus.compare_exchange_strong (unsettled, exitStatus))
         {
-            const auto& words = lastWords[(size_t) state];
-
-            if (words.ready.load())
-            {
-                StandardErrorWriter::writeToOutputAtOnce (words.output.data());
-                StandardErrorWriter::writeAtOnce (words.error.data());
-            }
+            exitStatus = unsettled;
+        }
+        else if (const auto& words = lastWords[(size_t) state]; exitStatus != EXIT_UPDATE_FAILED && words.ready.load())
+        {
+            StandardErrorWriter::writeToOutputAtOnce (words.output.data());
+            StandardErrorWriter::writeAtOnce (words.error.data());
         }
     }
 
