@@ -558,7 +558,7 @@ TEST (MainComponentOnScreen, EachScreenExposesItsTextAndItsControlsTitlesRolesAn
         { "progress", -1, startTheWrite, "Updating your TRB-Kelo7 firmware.\n", { { progressBarOf, { Role::progressBar, "Updating your TRB-Kelo7 firmware.", "0" } } } },
         { "complete", 0, [] (Screens& s)
           { return startTheWrite (s) && runUntil ([&s]
-                                                  { return s.component->getStatus() == ST_COMPLETE; }); },
+                                                  { return s.settled(); }); },
           "The update of your version of the TRB-Kelo7 firmware is now complete.",
           { { okButtonOf, { Role::button, "OK", "" } } } },
         { "error", 0, [] (Screens& s)
