@@ -1,13 +1,13 @@
 #include "app/Application.h"
 
+#include "app/AnotherUpdater.h"
 #include "app/CommandLine.h"
 #include "app/DesktopScale.h"
-#include "app/ExitStatus.h"
 #include "app/ProgramIdentity.h"
+#include "log/StandardErrorWriter.h"
+#include "session/ExitStatus.h"
 #include "text/ExternalText.h"
 #include "ui/MainComponent.h"
-#include "ui/PlatformAdvice.h"
-#include "ui/StandardErrorWriter.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -22,36 +22,29 @@ const juce::String kApplicationVersion { kProgramVersion };
 constexpr int kHandoverWaitMs = 3000;
 
 // What the program ends with, for the handlers that end it at once (a second
-// quit signal, a lost display): read from the update's status while the main
-// component exists, fixed once shutdown() has settled it. Lock-free atomics, as
-// a signal handler reads them.
-std::atomic<const MainComponent*> liveComponent { nullptr };
+// quit signal, a lost display): the live session's, fixed once shutdown() has
+// settled it. Lock-free atomics, as a signal handler reads them.
+std::atomic<UpdateSession*> liveSession { nullptr };
 std::atomic<int> settledExitStatus { -1 };
-// Set when the support log's ending line has been (or is being) written.
+// Set when the support log's ending line has been (or is being) written by a run
+// without a session.
 std::atomic<bool> endingTold { false };
-static_assert (std::atomic<const MainComponent*>::is_always_lock_free && std::atomic<int>::is_always_lock_free
+static_assert (std::atomic<UpdateSession*>::is_always_lock_free && std::atomic<int>::is_always_lock_free
                && std::atomic<bool>::is_always_lock_free);
 
-int currentExitStatus() noexcept
+// Ends at once: the session's last words for the run as it stands (its result line
+// unless told, its ending line), or, without one (starting up, a launch that hands
+// over), the ending line alone. Async-signal-safe.
+int endAtOnce() noexcept
 {
-    if (const auto settled = settledExitStatus.load(); settled >= 0)
-        return settled;
+    if (auto* session = liveSession.load())
+        return session->endAtOnce();
 
-    if (const auto* component = liveComponent.load())
-        return component->getExitStatus();
-
-    // Starting up, or a launch that hands over to the running instance: no
-    // window, nothing written.
-    return EXIT_LEFT_BEFORE_WRITE;
-}
-
-// A quit signal while an earlier one is still being handled. Signal handler.
-int endAtASecondSignal() noexcept
-{
-    const auto exitStatus = currentExitStatus();
+    const auto settled = settledExitStatus.load();
+    const auto exitStatus = settled >= 0 ? settled : EXIT_LEFT_BEFORE_WRITE;
 
     if (! endingTold.exchange (true))
-        SupportLog::endingAtOnce (exitStatus);
+        SupportLog::endingAtOnce (exitStatus, exitStatusMeaning (exitStatus));
 
     return exitStatus;
 }
@@ -60,14 +53,10 @@ int endAtASecondSignal() noexcept
 // under way is interrupted. The thread that found the connection broken.
 [[noreturn]] void endAfterLosingTheDisplay()
 {
-    const auto exitStatus = currentExitStatus();
     SupportLog log;
     log.displayLost();
-
-    if (! endingTold.exchange (true))
-        log.ending (exitStatus);
-
     StandardErrorWriter::flush (SupportLog::kLastLinesWaitMs);
+    const auto exitStatus = endAtOnce();
     // Without the exit handlers and static destructors: they would talk to the
     // display that is gone, and nothing of theirs is needed now that the log is out.
     std::_Exit (exitStatus);
@@ -97,7 +86,7 @@ void Application::initialise (const juce::String&)
     // through shutdown().
     quitSignals = std::make_unique<QuitSignalWatcher> ([this]
                                                        { systemRequestedQuit(); },
-                                                       endAtASecondSignal);
+                                                       endAtOnce);
 
     if (! becomeTheInstance())
     {
@@ -107,8 +96,9 @@ void Application::initialise (const juce::String&)
 
     // Before the window exists, so that it is created at the desktop's scale.
     DesktopScale::applyToDesktop (MainWindow::getOuterWidth(), MainWindow::getOuterHeight());
-    mainWindow = std::make_unique<MainWindow>();
-    liveComponent = &mainWindow->getMainComponent();
+    session = std::make_unique<UpdateSession>();
+    liveSession = session.get();
+    mainWindow = std::make_unique<MainWindow> (*session);
     // The framework has opened the display now, and with it installed its own
     // handler, which this one replaces.
     displayLoss = std::make_unique<DisplayLossHandler> (endAfterLosingTheDisplay);
@@ -119,9 +109,9 @@ void Application::initialise (const juce::String&)
     auto places = updateFilePlacesForThisProcess (parsed.updateFileBytes, &problems);
 
     for (const auto& problem : problems)
-        mainWindow->getMainComponent().getSupportLog().note (problem);
+        session->getSupportLog().note (problem);
 
-    mainWindow->getMainComponent().setUpdateFilePlaces (std::move (places));
+    session->getProcedure().setUpdateFilePlaces (std::move (places));
 }
 
 bool Application::becomeTheInstance()
@@ -158,33 +148,8 @@ bool Application::becomeTheInstance()
                 && InstanceHandover::sendToRunningInstance (name, getCommandLineParameters(), kHandoverWaitMs))
                 return false;
 
-            juce::String who, problem = "does not answer", remedy = "close that updater";
-
-            if (const auto holder = instanceLock->findHolder())
-            {
-                const juce::String pid (holder->processId);
-                who = " (process " + pid + (holder->name.isNotEmpty() ? ", " + holder->name : juce::String()) + ")";
-
-                if (holder->stopped)
-                {
-                    problem = "is stopped";
-                    remedy = PlatformAdvice::resumeStopped (pid);
-                }
-                else if (name.isEmpty())
-                {
-                    // A run in a terminal takes no launches: it is busy, not hung, so
-                    // ending it would only interrupt its write.
-                    problem = "takes no launches (it runs in a terminal, or could not listen)";
-                    remedy = "let it finish or close it";
-                }
-                else
-                {
-                    remedy << PlatformAdvice::endHung (pid);
-                }
-            }
-
-            say ("another updater" + who + " holds " + instanceLock->getLockName() + " but "
-                 + problem + "; " + remedy + ", then start this one again");
+            // A run in a terminal takes no launches: it names no endpoint.
+            say (anotherUpdaterMessage (*instanceLock, name.isEmpty() ? OtherUpdater::takesNoLaunches : OtherUpdater::doesNotAnswer));
             setApplicationReturnValue (EXIT_ANOTHER_UPDATER);
             return false;
         }
@@ -203,20 +168,17 @@ void Application::shutdown()
     instanceHandover = nullptr;
 
     // A launch that handed its command line to the running instance has no
-    // window and ends with success: the running one carries on.
-    if (mainWindow != nullptr)
+    // session and ends with success: the running one carries on.
+    if (session != nullptr)
     {
-        // Read before the window goes: closing it stops a worker that may still run.
-        auto& component = mainWindow->getMainComponent();
-        const auto exitStatus = component.getExitStatus();
+        // The run ends now, however it stands (told to quit while the controller's
+        // word is awaited: written, not confirmed); then a handler that ends the
+        // program at once from here on ends it with this status.
+        session->endNow();
+        const auto exitStatus = session->getExitStatus();
         setApplicationReturnValue (exitStatus);
-        // Before the component goes: a handler that ends the program at once
-        // from here on ends it with this status.
         settledExitStatus = exitStatus;
-        liveComponent = nullptr;
-
-        if (! endingTold.exchange (true))
-            component.getSupportLog().ending (exitStatus);
+        session->writeEnding();
     }
     else
     {
@@ -228,7 +190,11 @@ void Application::shutdown()
         StandardErrorWriter::flush (SupportLog::kLastLinesWaitMs);
     }
 
+    // The window first: it shows the session. The session's worker stops before its
+    // link closes.
     mainWindow = nullptr;
+    liveSession = nullptr;
+    session = nullptr;
     instanceLock = nullptr;
     // The quit signals stay watched until the application object goes: a
     // second one while the window closes ends the program at once, with the

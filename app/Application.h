@@ -5,6 +5,7 @@
 #include "app/InstanceLock.h"
 #include "app/MainWindow.h"
 #include "app/QuitSignalWatcher.h"
+#include "session/UpdateSession.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -44,9 +45,9 @@ public:
         command line is where the update file is looked for first. */
     void initialise (const juce::String& commandLine) override;
 
-    /** Sets the exit status from the update's status (app/ExitStatus.h), deletes
-        the main window, and with it the main component, and lets go of the
-        instance lock. */
+    /** Ends the session's run as it stands and takes its exit status, deletes the
+        main window (and with it the main component), then the session, and lets go
+        of the instance lock. */
     void shutdown() override;
 
     /** Brings the main window to the front with the keyboard focus, if it
@@ -60,6 +61,7 @@ private:
     std::unique_ptr<QuitSignalWatcher> quitSignals;
     std::unique_ptr<DisplayLossHandler> displayLoss;
     std::unique_ptr<InstanceLock> instanceLock;
+    std::unique_ptr<UpdateSession> session;
     std::unique_ptr<MainWindow> mainWindow;
     std::unique_ptr<InstanceHandover> instanceHandover;
 

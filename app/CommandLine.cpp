@@ -1,11 +1,13 @@
 #include "app/CommandLine.h"
 
 #include "app/DisplayProbe.h"
-#include "app/ExitStatus.h"
 #include "app/ProgramIdentity.h"
+#include "log/PlatformAdvice.h"
+#include "session/ExitStatus.h"
+#include "session/Outcomes.h"
 #include "text/ExternalText.h"
 #include "text/LanguageDetection.h"
-#include "ui/PlatformAdvice.h"
+#include "ui/JsonEventWriter.h"
 
 #include <cstdlib>
 #include <iostream>
@@ -173,6 +175,24 @@ juce::String CommandLine::versionText()
     return juce::String (kProgramName) + " " + kProgramVersion + "\n";
 }
 
+namespace
+{
+// "--json" among the options (before "--"), however the rest was understood.
+bool asksForJson (const std::vector<std::string>& arguments)
+{
+    for (const auto& argument : arguments)
+    {
+        if (argument == "--")
+            return false;
+
+        if (argument == "--json")
+            return true;
+    }
+
+    return false;
+}
+} // namespace
+
 std::optional<int> answerBeforeStart (const std::vector<std::string>& arguments)
 {
     rememberedArguments.clear();
@@ -195,10 +215,19 @@ std::optional<int> answerBeforeStart (const std::vector<std::string>& arguments)
             return EXIT_UPDATED;
 
         case CommandLine::Action::usageError:
+        {
             // The problem quotes an argument: nothing of it reaches the terminal as a control sequence.
-            std::cerr << ExternalText::withControlsEscaped (programName + ": " + commandLine.problem + " (try '" + programName + " --help')")
-                      << std::endl;
+            const auto line = ExternalText::withControlsEscaped (programName + ": " + commandLine.problem + " (try '" + programName + " --help')");
+            std::cerr << line << std::endl;
+
+            // A script that asked for JSON gets its result line too, whatever else was wrong.
+            if (asksForJson (rememberedArguments))
+                JsonEventWriter ([] (const juce::String& event)
+                                 { std::cout << event << std::endl; })
+                    .result (Outcomes::forEnd (RunEnd::usage).resultName, ST_INITIAL, EXIT_USAGE, line);
+
             return EXIT_USAGE;
+        }
 
         case CommandLine::Action::run:
             break;

@@ -1,6 +1,6 @@
 #include "app/DesktopScale.h"
 
-#include "ui/SupportLog.h"
+#include "log/SupportLog.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 

@@ -1,6 +1,6 @@
 #include "app/DisplayLossHandler.h"
 
-#include "app/ExitStatus.h"
+#include "session/ExitStatus.h"
 
 #include <X11/Xlib.h>
 

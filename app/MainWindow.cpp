@@ -19,10 +19,10 @@ constexpr int kTitleBarHeight = 26;
 
 } // namespace
 
-MainWindow::MainWindow()
+MainWindow::MainWindow (UpdateSession& session)
     : juce::DocumentWindow (kInitialTitle, kWindowBackground, kNoTitleBarButtons, true)
 {
-    mainComponent = new MainComponent();
+    mainComponent = new MainComponent (session);
     mainComponent->setSize (kContentWidth, kContentHeight);
     setContentOwned (mainComponent, true);
     setResizable (false, false);

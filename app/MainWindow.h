@@ -13,13 +13,14 @@
     window open, and the user leaves through the main component's buttons.
 */
 class MainComponent;
+class UpdateSession;
 
 class MainWindow final : public juce::DocumentWindow
 {
 public:
-    /** Creates the main component, sizes and centres the window and shows it.
-        Message thread. */
-    MainWindow();
+    /** Creates the main component that shows session (which must outlive the window),
+        sizes and centres the window and shows it. Message thread. */
+    explicit MainWindow (UpdateSession& session);
 
     /** The base class deletes the content, the main component. */
     ~MainWindow() override;

@@ -1,39 +1,39 @@
 #include "app/TerminalApplication.h"
 
-#include "app/ExitStatus.h"
+#include "app/AnotherUpdater.h"
 #include "app/InstanceLock.h"
 #include "app/ProgramIdentity.h"
 #include "app/QuitSignalWatcher.h"
+#include "log/StandardErrorWriter.h"
+#include "log/SupportLog.h"
+#include "session/ExitStatus.h"
 #include "text/ExternalText.h"
 #include "text/LanguageDetection.h"
 #include "text/SystemLocale.h"
 #include "text/TxtLoader.h"
-#include "ui/PlatformAdvice.h"
-#include "ui/StandardErrorWriter.h"
-#include "ui/SupportLog.h"
+#include "ui/JsonEventWriter.h"
 #include "ui/TerminalFrontEnd.h"
+
+#include <iostream>
 
 #include <atomic>
 
 namespace
 {
-// What a second quit signal ends the program with: read from the live front-end,
+// What a second quit signal ends the program with: the live session's last words,
 // from a signal handler, so lock-free atomics only.
-std::atomic<const TerminalFrontEnd*> liveFrontEnd { nullptr };
+std::atomic<UpdateSession*> liveSession { nullptr };
 std::atomic<int> settledExitStatus { -1 };
-static_assert (std::atomic<const TerminalFrontEnd*>::is_always_lock_free && std::atomic<int>::is_always_lock_free);
+static_assert (std::atomic<UpdateSession*>::is_always_lock_free && std::atomic<int>::is_always_lock_free);
 
 int endAtASecondSignal() noexcept
 {
-    auto exitStatus = settledExitStatus.load();
+    if (auto* session = liveSession.load())
+        return session->endAtOnce();
 
-    if (exitStatus < 0)
-    {
-        const auto* frontEnd = liveFrontEnd.load();
-        exitStatus = frontEnd != nullptr ? frontEnd->exitStatusNow() : EXIT_LEFT_BEFORE_WRITE;
-    }
-
-    SupportLog::endingAtOnce (exitStatus);
+    const auto settled = settledExitStatus.load();
+    const auto exitStatus = settled >= 0 ? settled : EXIT_LEFT_BEFORE_WRITE;
+    SupportLog::endingAtOnce (exitStatus, exitStatusMeaning (exitStatus));
     return exitStatus;
 }
 
@@ -55,7 +55,7 @@ void chooseLanguage (int asked)
 
 // Whether this run may write: false (with its line said) when another updater of this
 // user holds the lock.
-bool takeTheLock (std::unique_ptr<InstanceLock>& lock)
+bool takeTheLock (std::unique_ptr<InstanceLock>& lock, bool json)
 {
     lock = std::make_unique<InstanceLock> (kProgramName, juce::Array<juce::File>(), InstanceLock::Launches::refused);
 
@@ -73,19 +73,16 @@ bool takeTheLock (std::unique_ptr<InstanceLock>& lock)
             break;
     }
 
-    juce::String who, remedy = "let it finish or close it";
+    // The result of this run, in plain words on stderr and, asked for, as JSON on stdout.
+    const auto line = anotherUpdaterMessage (*lock, OtherUpdater::notAsked);
+    say (line);
 
-    if (const auto holder = lock->findHolder())
-    {
-        const juce::String pid (holder->processId);
-        who = " (process " + pid + (holder->name.isNotEmpty() ? ", " + holder->name : juce::String()) + ")";
+    if (json)
+        JsonEventWriter ([] (const juce::String& event)
+                         { std::cout << event << std::endl; })
+            .result (Outcomes::forEnd (RunEnd::anotherUpdater).resultName, ST_INITIAL, EXIT_ANOTHER_UPDATER,
+                     ExternalText::withControlsEscaped (line));
 
-        if (holder->stopped)
-            remedy = "it is stopped: " + PlatformAdvice::resumeStopped (pid);
-    }
-
-    say ("another updater" + who + " is running and holds " + lock->getFile().getFullPathName() + "; " + remedy
-         + ", then start this one again. Nothing was written.");
     return false;
 }
 } // namespace
@@ -106,11 +103,11 @@ int TerminalApplication::run (const CommandLine& commandLine)
                                        endAtASecondSignal);
         std::unique_ptr<InstanceLock> lock;
 
-        if (! takeTheLock (lock))
+        if (! takeTheLock (lock, commandLine.json))
         {
             exitStatus = EXIT_ANOTHER_UPDATER;
             settledExitStatus = exitStatus;
-            SupportLog().ending (exitStatus);
+            SupportLog().ending (exitStatus, exitStatusMeaning (exitStatus));
         }
         else
         {
@@ -126,27 +123,33 @@ int TerminalApplication::run (const CommandLine& commandLine)
 
 void TerminalApplication::runFrontEnd (const CommandLine& commandLine, std::unique_ptr<TerminalFrontEnd>& frontEnd, int& exitStatus)
 {
-    {
-        chooseLanguage (commandLine.language);
+    chooseLanguage (commandLine.language);
 
-        TerminalOptions options;
-        options.yes = commandLine.yes;
-        options.json = commandLine.json;
-        options.places = updateFilePlacesForThisProcess (commandLine.updateFileBytes, &options.placeProblems);
+    TerminalOptions options;
+    options.yes = commandLine.yes;
+    options.json = commandLine.json;
+    options.places = updateFilePlacesForThisProcess (commandLine.updateFileBytes, &options.placeProblems);
 
-        frontEnd = std::make_unique<TerminalFrontEnd> (std::move (options), [&exitStatus] (int status)
-                                                       {
-                                                           exitStatus = status;
-                                                           juce::MessageManager::getInstance()->stopDispatchLoop(); });
-        liveFrontEnd = frontEnd.get();
-        juce::MessageManager::callAsync ([&frontEnd]
-                                         { frontEnd->start(); });
-        juce::MessageManager::getInstance()->runDispatchLoop();
+    // On a terminal the support log's lines would interleave with the plain ones.
+    const auto logToStandardError = TerminalFrontEnd::logsToStandardError();
+    UpdateSession session (logToStandardError ? SupportLog::Sink (SupportLog::writeToStandardError)
+                                              : SupportLog::Sink ([] (const juce::String&) {}),
+                           logToStandardError);
 
-        // Before the front-end goes: a second signal from here on ends with this status.
-        settledExitStatus = exitStatus;
-        liveFrontEnd = nullptr;
-        frontEnd = nullptr;
-        StandardErrorWriter::flush (SupportLog::kLastLinesWaitMs);
-    }
+    frontEnd = std::make_unique<TerminalFrontEnd> (session, std::move (options), [&exitStatus] (int status)
+                                                   {
+                                                       exitStatus = status;
+                                                       juce::MessageManager::getInstance()->stopDispatchLoop(); });
+    liveSession = &session;
+    juce::MessageManager::callAsync ([&frontEnd]
+                                     { frontEnd->start(); });
+    juce::MessageManager::getInstance()->runDispatchLoop();
+
+    // Before the session goes: a second signal from here on ends with this status.
+    exitStatus = session.getExitStatus();
+    settledExitStatus = exitStatus;
+    liveSession = nullptr;
+    session.writeEnding();
+    frontEnd = nullptr;
+    StandardErrorWriter::flush (SupportLog::kLastLinesWaitMs);
 }

@@ -20,7 +20,7 @@ class TerminalFrontEnd;
 */
 struct TerminalApplication final
 {
-    /** Runs the whole update as commandLine asks and returns the exit status (app/ExitStatus.h).
+    /** Runs the whole update as commandLine asks and returns the exit status (session/ExitStatus.h).
         Main thread, which becomes the message thread; before any other framework use. */
     static int run (const CommandLine& commandLine);
 

@@ -348,7 +348,8 @@ UpdateFigures runFullUpdate (const juce::File& folder, int latencyMicroseconds, 
 
     juce::ignoreUnused (countHeap);
     UpdateFigures figures;
-    auto component = std::make_unique<MainComponent>();
+    auto session = std::make_unique<UpdateSession>();
+    auto component = std::make_unique<MainComponent> (*session);
 
     const auto checkStart = Clock::now();
     component->getProcedure().startCheck (folder);
@@ -384,6 +385,7 @@ UpdateFigures runFullUpdate (const juce::File& folder, int latencyMicroseconds, 
 
     figures.completed = component->getStatus() == ST_COMPLETE;
     component.reset();
+    session.reset();
     sim.waitUntilIdle (1000);
 
     for (const auto& request : sim.receivedRequests())

@@ -12,7 +12,10 @@ Starts the real demo program in a private Xvfb (tests/e2e/trb_x11.py) and prints
   server's share, which shows whether the program keeps repainting, and how
   often each of the program's threads was woken meanwhile;
 - memory during a full update on the simulated controller: the largest resident
-  set (VmHWM) and the resident set sampled while the update runs.
+  set (VmHWM) and the resident set sampled while the update runs;
+- the wait for the controller's word: from the finish request (the first screen
+  that waits for it, "confirming") to the completion screen, with the simulated
+  controller's default restart (--confirmation-only measures this alone).
 Without a path it takes build/normal's demo.
 """
 
@@ -75,13 +78,13 @@ def status_kb(pid, name):
 class Run:
     """One started demo in its own folder with an update file and a screen log."""
 
-    def __init__(self, server, program, folder):
+    def __init__(self, server, program, folder, scenario_text=SCENARIO):
         self.log_path = os.path.join(folder, "screen.log")
         if os.path.exists(self.log_path):
             os.remove(self.log_path)
         scenario = os.path.join(folder, "scenario.txt")
         with open(scenario, "w") as f:
-            f.write(SCENARIO)
+            f.write(scenario_text)
         env = dict(ENGLISH, TRB_SCREEN_LOG=self.log_path, TRB_SIM_SCENARIO=scenario)
         self.started = time.monotonic()
         self.program = server.start(program, extra_env=env)
@@ -177,6 +180,31 @@ def update_memory(server, program, folder):
         run.end()
 
 
+def confirmation_figures(server, program, folder, runs):
+    """Milliseconds from the finish request to the completion screen, per run: the
+    controller restarts (about a second by default) and is asked for its version."""
+    waits = []
+    for _ in range(runs):
+        run = Run(server, program, folder, "latency_ms=0\nbusy_count=0\n")
+        try:
+            window = run.program.wait_for_window()
+            run.wait_for(lambda e: e.get("event") == "screen" and e.get("status") == 0, what="the language screen")
+            run.wait_until_ready_for_keys(server, window)
+            window.key("Return")
+            run.wait_for(lambda e: e.get("event") == "screen" and e.get("status") == ST_READY, what="the ready screen")
+            run.wait_until_ready_for_keys(server, window)
+            window.key("Return")
+            finish = run.wait_for(lambda e: e.get("event") == "screen" and e.get("confirming"), timeout=120,
+                                  what="the finish request")
+            done = run.wait_for(lambda e: e.get("event") == "screen" and e.get("status") == ST_COMPLETE
+                                and not e.get("confirming"), timeout=60, what="the completion screen")
+            waits.append(done["ms"] - finish["ms"])
+        finally:
+            run.end()
+        trb_x11.wait_until(trb_x11.framework_lock_is_free, 10, what="the instance lock")
+    return waits
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     build = os.path.join(ROOT, "build", "normal")
@@ -184,11 +212,17 @@ def main():
                         default=os.path.join(build, "TRBKelo7UpdateDemo_artefacts", "RelWithDebInfo", "TRBKelo7UpdateDemo"))
     parser.add_argument("--tool", default=os.path.join(build, "tools", "make-update-file"))
     parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--confirmation-only", action="store_true")
     args = parser.parse_args()
 
     folder, program = prepare_folder(args.program, args.tool)
     try:
-        with trb_x11.program_lock(), trb_x11.XServer() as server:
+        with trb_x11.machine_lock(), trb_x11.XServer() as server:
+            waits = confirmation_figures(server, program, folder, args.runs)
+            print(f"finish request to completion screen: median {statistics.median(waits):6.1f} ms  "
+                  f"(min {min(waits):.1f}, max {max(waits):.1f}, {len(waits)} runs)")
+            if args.confirmation_only:
+                return
             painted, mapped = launch_figures(server, program, folder, args.runs)
             print(f"launch to first paint:   median {statistics.median(painted):6.1f} ms  "
                   f"(min {min(painted):.1f}, max {max(painted):.1f}, {len(painted)} runs)")

@@ -1,6 +1,6 @@
 #include "device/HidUtil.h"
 
-#include "ui/StandardErrorWriter.h"
+#include "log/StandardErrorWriter.h"
 
 #include "device/HidCtrl.h"
 #include "device/NoticeReceiver.h"

@@ -1,5 +1,5 @@
-#include "app/ExitStatus.h"
 #include "device/simulated/SimulatedController.h"
+#include "session/ExitStatus.h"
 #include "tests/GuiTestSupport.h"
 #include "tests/MessageLoop.h"
 #include "tools/UpdateImageBuilder.h"
@@ -48,7 +48,10 @@ struct Screens
         folder.getChildFile ("trbkelo7__v105.bin").replaceWithData (image.data(), image.size());
 
         SimulatedController::instance().reset (scenario);
-        component = std::make_unique<MainComponent>();
+        session = std::make_unique<UpdateSession> ([this] (const juce::String& line)
+                                                   { logLines.add (line); },
+                                                   false);
+        component = std::make_unique<MainComponent> (*session);
         component->setUpdateFileFolder (folder);
         component->setSize (406, 154);
     }
@@ -56,6 +59,7 @@ struct Screens
     ~Screens()
     {
         component.reset();
+        session.reset();
         SimulatedController::instance().waitUntilIdle (1000);
         folder.deleteRecursively();
     }
@@ -82,7 +86,12 @@ struct Screens
         return true;
     }
 
+    // The run's outcome settled (the support log's result line written).
+    bool settled() const { return session->getOutcome() != nullptr; }
+
     juce::File folder = juce::File::createTempFile ("trb-screens");
+    juce::StringArray logLines;
+    std::unique_ptr<UpdateSession> session;
     std::unique_ptr<MainComponent> component;
 };
 } // namespace
@@ -162,6 +171,7 @@ TEST (MainComponent, EveryErrorShowsItsMessageIdentifierAndOnlyCloseAtTheRightSl
         { ERR_DEVICE_INFO, "An error has occurred.", "0x0E11" },
         { ERR_DEVICE_REMOVED, "An error has occurred.", "0x0E37" },
         { ERR_PROTOCOL, "An error has occurred.", "0x0E41" },
+        { ERR_NOT_TAKEN, "An error has occurred.", "0x0E38" },
     };
 
     for (const auto& test : cases)
@@ -244,35 +254,100 @@ TEST (MainComponent, TheCompletionScreenShowsOnlyOkAndItsPressEndsTheProgram)
     EXPECT_NEAR (c.getTextLayout().getGlyph (0).getLeft(), 20.0f, 1.0f);
 }
 
-TEST (MainComponent, AWriteTheControllerDidNotTakeKeepsTheCompletionScreenAndEndsWithItsOwnStatus)
+TEST (MainComponent, AfterTheLastBlockTheProgressScreenStaysUntilTheControllersWordThenShowsItsOutcome)
 {
-    for (const bool taken : { true, false })
+    // The controller comes back with the update, does not come back, or comes back
+    // with its old firmware: complete, complete, and an error screen of its own.
+    const struct
     {
-        SCOPED_TRACE (taken ? "taken" : "not taken");
+        const char* name;
+        bool gone, unchanged;
+        int32_t shown;
+        int exitStatus;
+    } cases[] = {
+        { "confirmed", false, false, ST_COMPLETE, EXIT_UPDATED },
+        { "no answer", true, false, ST_COMPLETE, EXIT_UPDATED },
+        { "not taken", false, true, ERR_NOT_TAKEN, EXIT_NOT_TAKEN },
+    };
+
+    for (const auto& test : cases)
+    {
+        SCOPED_TRACE (test.name);
         SimulatedScenario scenario;
-        scenario.unchangedAfterFinish = ! taken;
+        scenario.goneAfterFinish = test.gone;
+        scenario.unchangedAfterFinish = test.unchanged;
         Screens screens (scenario);
         auto& c = *screens.component;
+        // A controller that stays away is waited for briefly; one that comes back, in full.
+        if (test.gone)
+            c.getProcedure().setConfirmWaitMs (200);
         ASSERT_TRUE (screens.reachReady());
-
-        // Told after the window, which listens before it.
-        struct : UpdateListener
-        {
-            void writeConfirmed (const WriteConfirmation&) override { told = true; }
-            bool told = false;
-        } confirmation;
-        c.getProcedure().addListener (&confirmation);
-
         c.buttonClicked (&c.getOkButton());
-        ASSERT_TRUE (runUntil ([&confirmation]
-                               { return confirmation.told; }));
-        c.getProcedure().removeListener (&confirmation);
-        screens.refresh();
 
-        EXPECT_EQ (c.getStatus(), ST_COMPLETE);
-        EXPECT_TRUE (screens.visibleOnly ({ &c.getOkButton() }));
-        EXPECT_EQ (c.getExitStatus(), taken ? EXIT_UPDATED : EXIT_NOT_TAKEN);
+        // Written, the controller restarting: the bar full, its text, no button; OK
+        // (its key) cannot end the run yet.
+        ASSERT_TRUE (runUntil ([&c]
+                               { return c.getStatus() == ST_COMPLETE; }));
+        if (! screens.settled())
+        {
+            screens.refresh();
+            EXPECT_TRUE (screens.visibleOnly ({ &c.getProgressBar() }));
+            EXPECT_TRUE (shownText (c).startsWith ("Updating your TRB-Kelo7 firmware.")) << shownText (c);
+            EXPECT_DOUBLE_EQ (c.getProgress(), 1.0);
+            c.buttonClicked (&c.getOkButton());
+            EXPECT_FALSE (screens.settled());
+        }
+
+        ASSERT_TRUE (testing_support::runWhileProgressing ([&screens]
+                                                           { return screens.settled(); },
+                                                           []
+                                                           { return (int64_t) 0; },
+                                                           kWaitMs));
+        screens.refresh();
+        EXPECT_EQ (c.getExitStatus(), test.exitStatus);
+
+        if (test.shown == ST_COMPLETE)
+        {
+            EXPECT_TRUE (screens.visibleOnly ({ &c.getOkButton() }));
+            EXPECT_TRUE (shownText (c).contains ("is now complete")) << shownText (c);
+        }
+        else
+        {
+            EXPECT_TRUE (screens.visibleOnly ({ &c.getCancelButton() }));
+            EXPECT_FALSE (shownText (c).contains ("complete")) << shownText (c);
+            EXPECT_TRUE (shownText (c).endsWith ("Error ID:    0x0E38")) << shownText (c);
+        }
+
+        // The controller's word, then the result, last.
+        EXPECT_TRUE (screens.logLines[screens.logLines.size() - 1].startsWith ("result: ")) << screens.logLines.joinIntoString ("\n");
     }
+}
+
+TEST (MainComponent, QuittingWhileTheControllersWordIsAwaitedEndsAsWrittenNotConfirmed)
+{
+    SimulatedScenario scenario;
+    scenario.goneAfterFinish = true;
+    Screens screens (scenario);
+    auto& c = *screens.component;
+    ASSERT_TRUE (screens.reachReady());
+    c.buttonClicked (&c.getOkButton());
+    ASSERT_TRUE (runUntil ([&c]
+                           { return c.getStatus() == ST_COMPLETE; }));
+    ASSERT_FALSE (screens.settled());
+
+    // The progress screen, full, without a button; OK's key does not end the run.
+    screens.refresh();
+    EXPECT_TRUE (screens.visibleOnly ({ &c.getProgressBar() }));
+    c.buttonClicked (&c.getOkButton());
+    EXPECT_TRUE (c.getProcedure().isWorkerRunning()) << "still waiting for the controller's word";
+    EXPECT_FALSE (screens.settled());
+
+    // What the application does when the window is closed or SIGTERM comes.
+    const auto& outcome = screens.session->endNow();
+    EXPECT_EQ (outcome.end, RunEnd::notConfirmed);
+    EXPECT_EQ (c.getExitStatus(), EXIT_UPDATED);
+    EXPECT_TRUE (screens.logLines.contains ("result: written, not confirmed (the controller did not answer)"))
+        << screens.logLines.joinIntoString ("\n");
 }
 
 TEST (MainComponent, ASecondOkDuringTheControllerCheckTouchesNothing)
@@ -483,7 +558,7 @@ TEST (MainComponentOnScreen, EachScreenExposesItsTextAndItsControlsTitlesRolesAn
         { "progress", -1, startTheWrite, "Updating your TRB-Kelo7 firmware.\n", { { progressBarOf, { Role::progressBar, "Updating your TRB-Kelo7 firmware.", "0" } } } },
         { "complete", 0, [] (Screens& s)
           { return startTheWrite (s) && runUntil ([&s]
-                                                  { return s.component->getStatus() == ST_COMPLETE; }); },
+                                                  { return s.settled(); }); },
           "The update of your version of the TRB-Kelo7 firmware is now complete.",
           { { okButtonOf, { Role::button, "OK", "" } } } },
         { "error", 0, [] (Screens& s)

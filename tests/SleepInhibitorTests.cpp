@@ -1,13 +1,15 @@
-#include "app/SleepInhibitor.h"
 #include "device/HidUtil.h"
 #include "device/simulated/SimulatedController.h"
+#include "log/StandardErrorWriter.h"
+#include "session/SleepInhibitor.h"
 #include "tests/MessageLoop.h"
 #include "tests/UpdateTestSupport.h"
 #include "tools/UpdateImageBuilder.h"
 #include "ui/MainComponent.h"
-#include "ui/StandardErrorWriter.h"
 
 #include <gtest/gtest.h>
+
+#include <mutex>
 
 #include <cstdlib>
 
@@ -169,7 +171,8 @@ struct WriteUnderWay
         SimulatedScenario scenario;
         scenario.busyCount = -1;
         SimulatedController::instance().reset (scenario);
-        component = std::make_unique<MainComponent>();
+        session = std::make_unique<UpdateSession>();
+        component = std::make_unique<MainComponent> (*session);
         component->setUpdateFileFolder (folder);
         component->setSize (406, 154);
     }
@@ -177,6 +180,7 @@ struct WriteUnderWay
     ~WriteUnderWay()
     {
         component.reset();
+        session.reset();
         SimulatedController::instance().waitUntilIdle (1000);
         folder.deleteRecursively();
     }
@@ -196,6 +200,7 @@ struct WriteUnderWay
     }
 
     juce::File folder = juce::File::createTempFile ("trb-sleep");
+    std::unique_ptr<UpdateSession> session;
     std::unique_ptr<MainComponent> component;
 };
 } // namespace
@@ -295,6 +300,33 @@ TEST (SleepInhibitor, WhereTheLidIsRefusedTheRestIsHeldAndTheRefusalSaidOnce)
     EXPECT_TRUE (said.contains ("keeping the rest of the sleep lock")) << said;
 }
 
+TEST (SleepInhibitor, TheSessionsWarningGoesTheSupportLogsWayNeverStraightToStandardError)
+{
+    // A terminal run whose stderr is a terminal keeps the support log (and with it
+    // this warning) off it: the warning must reach the log's sink, and only that.
+    testing::internal::CaptureStderr();
+    std::mutex lock;
+    juce::StringArray logged;
+
+    {
+        const SystemBusAddress nowhere ("unix:path=/nonexistent/trb-no-bus");
+        UpdateSession session ([&] (const juce::String& line)
+                               {
+                                   const std::lock_guard<std::mutex> guard (lock);
+                                   logged.add (line); },
+                               false);
+        session.getSleepLock().acquire();
+        EXPECT_TRUE (runUntil ([&session]
+                               { return ! session.getSleepLock().isAsking(); }));
+    }
+
+    EXPECT_TRUE (StandardErrorWriter::flush (kWaitMs));
+    const auto said = juce::String (testing::internal::GetCapturedStderr());
+    EXPECT_FALSE (said.contains ("sleeping")) << said;
+    const std::lock_guard<std::mutex> guard (lock);
+    EXPECT_TRUE (logged.joinIntoString ("\n").contains ("Cannot keep the system from sleeping")) << logged.joinIntoString ("\n");
+}
+
 TEST (MainComponentSleepLock, IsHeldFromStartUntilTheCompletionScreen)
 {
     MockLogind logind;
@@ -342,12 +374,14 @@ TEST (MainComponentSleepLock, EndsAtAnErrorScreenAndWhenTheProgramQuitsMidWrite)
     }
 
     // A quit request from the system during the write ends the program at once:
-    // the window, and with it the component, goes at shutdown.
+    // the window, and with it the component, goes at shutdown, then the session
+    // that holds the lock.
     {
         WriteUnderWay update;
         ASSERT_TRUE (update.start());
         ASSERT_TRUE (logind.waitForInhibitors (1));
         update.component.reset();
+        update.session.reset();
         EXPECT_TRUE (logind.waitForInhibitors (0));
     }
 }

@@ -1,6 +1,6 @@
-#include "app/ExitStatus.h"
+#include "log/SupportLog.h"
+#include "session/ExitStatus.h"
 #include "tests/UpdateTestSupport.h"
-#include "ui/SupportLog.h"
 
 #include <gtest/gtest.h>
 
@@ -75,17 +75,16 @@ TEST (SupportLogHeadless, APartialUpdateTellsOnlyTheRegionsItWrites)
     logged.run.procedure->tellListenersNow();
     ASSERT_EQ (logged.run.status(), ST_COMPLETE);
 
-    EXPECT_EQ (logged.linesStartingWith ({ "update file", "controller found", "regions", "write started", "region", "result" }),
+    EXPECT_EQ (logged.linesStartingWith ({ "update file", "controller found", "regions", "write started", "region" }),
                linesOf ({ kFileTaken + logged.run.folder.file.getFullPathName() + ", version 1.02, date stamp 20261209",
                           "controller found: version 1.01, date stamp 20261209, node simulated",
                           "regions to write: extra at 0x090000, 524288 bytes; info at 0x1D0000, 4096 bytes",
                           "write started",
                           "region written: extra at 0x090000, 524288 bytes",
-                          "region written: info at 0x1D0000, 4096 bytes",
-                          "result: complete" }));
+                          "region written: info at 0x1D0000, 4096 bytes" }));
 }
 
-TEST (SupportLogHeadless, ARemovalTellsTheRegionsWrittenBeforeItAndTheErrorOnce)
+TEST (SupportLogHeadless, ARemovalTellsTheRegionsWrittenBeforeIt)
 {
     // Block 7 is the second of the extra region: main is written, extra is not.
     auto scenario = quickScenario();
@@ -98,11 +97,11 @@ TEST (SupportLogHeadless, ARemovalTellsTheRegionsWrittenBeforeItAndTheErrorOnce)
     logged.run.procedure->tellListenersNow();
     logged.run.procedure->tellListenersNow();
 
+    // The result's own line is the session's (tests/UpdateSessionTests.cpp).
     EXPECT_EQ (logged.linesStartingWith ({ "controller", "region written", "result" }),
                linesOf ({ "controller found: version 1.00, date stamp 20240101, node simulated",
                           "region written: main at 0x000000, 589824 bytes",
-                          "controller removed: node simulated",
-                          "result: error 0x0E37, the controller was removed during the update" }));
+                          "controller removed: node simulated" }));
 }
 
 TEST (SupportLogHeadless, OtherProcessesHoldingTheNodeAreNamedOnceWhenTheCheckPassesAndNoneMeansNoLine)
@@ -146,14 +145,14 @@ TEST (SupportLogHeadless, TheEndingLineWrittenFromASignalHandlerReadsAsTheUsualO
         juce::StringArray usual;
         SupportLog log ([&usual] (const juce::String& line)
                         { usual.add (line); });
-        log.ending (exitStatus);
+        log.ending (exitStatus, exitStatusMeaning (exitStatus));
 
         // stderr is a pipe for the moment, read back at once.
         int pipeEnds[2] = { -1, -1 };
         ASSERT_EQ (::pipe (pipeEnds), 0);
         const auto savedStderr = ::dup (STDERR_FILENO);
         ::dup2 (pipeEnds[1], STDERR_FILENO);
-        SupportLog::endingAtOnce (exitStatus);
+        SupportLog::endingAtOnce (exitStatus, exitStatusMeaning (exitStatus));
         ::dup2 (savedStderr, STDERR_FILENO);
         ::close (savedStderr);
         ::close (pipeEnds[1]);
@@ -228,19 +227,19 @@ TEST (SupportLogHeadless, AFileOfTheWrongSizeWhoseNameIsNotUtf8IsToldItsOwnSize)
 
 TEST (SupportLogHeadless, TheControllerAnswerAfterTheWriteIsOneLineForEachOutcome)
 {
-    using Outcome = WriteConfirmation::Outcome;
+    using Answer = WriteConfirmation::Outcome;
     const struct
     {
         WriteConfirmation confirmation;
         juce::String expected;
     } cases[] = {
-        { { Outcome::confirmed, "1.02", kFileStamp }, "write confirmed: the controller reports version 1.02, date stamp 20261209" },
-        { { Outcome::mismatch, "1.00", 0x20240101 },
+        { { Answer::confirmed, "1.02", kFileStamp }, "write confirmed: the controller reports version 1.02, date stamp 20261209" },
+        { { Answer::mismatch, "1.00", 0x20240101 },
           "write not taken: the controller reports version 1.00, date stamp 20240101 instead of version 1.02, date stamp "
           "20261209; run the update again; if it still reports the old version, replug the controller and run it again; "
           "else contact support" },
-        { { Outcome::noAnswer, {}, 0 }, "written, not confirmed (replug the controller to check)" },
-        { { Outcome::refused, {}, 0 }, "written, not confirmed: the controller refused the question (replug the controller to check)" },
+        { { Answer::noAnswer, {}, 0 }, "written, not confirmed (replug the controller to check)" },
+        { { Answer::refused, {}, 0 }, "written, not confirmed: the controller refused the question (replug the controller to check)" },
     };
 
     UpdateFileState state;
@@ -269,7 +268,7 @@ TEST (SupportLogHeadless, AFullUpdateEndsWithTheControllersConfirmationAfterItsR
     ASSERT_TRUE (runUntil ([&logged]
                            { return ! logged.linesStartingWith ({ "write confirmed" }).isEmpty(); }));
 
-    EXPECT_EQ (logged.linesStartingWith ({ "result", "write confirmed", "controller removed", "controller connected" }),
-               linesOf ({ "result: complete", "controller removed: node simulated", "controller connected: node simulated",
+    EXPECT_EQ (logged.linesStartingWith ({ "write confirmed", "controller removed", "controller connected" }),
+               linesOf ({ "controller removed: node simulated", "controller connected: node simulated",
                           "write confirmed: the controller reports version 1.02, date stamp 20261209" }));
 }

@@ -213,36 +213,38 @@ TEST (JsonEventWriter, EachEventIsOneParsableLineWithItsNameFirst)
 
 TEST (TerminalTexts, EveryErrorSaysWhatToDoAndTheWindowsTextsInTheCataloguesLanguage)
 {
-    for (const auto error : { ERR_FILE_NOT_FOUND, ERR_FILE_READ, ERR_FILE_SIZE, ERR_FILE_CONTENT, ERR_FILE_CRC, ERR_DEVICE_INFO,
-                              ERR_NOT_CONNECTED, ERR_REFUSED_1, ERR_FILE_OPEN, ERR_REFUSED_2, ERR_REFUSED_3, ERR_REFUSED_4,
-                              ERR_TIMEOUT, ERR_DEVICE_REMOVED, ERR_PROTOCOL })
+    for (auto row = Outcomes::begin(); row != Outcomes::end(); ++row)
     {
-        SCOPED_TRACE (formatErrorId (error));
-        const auto lines = TerminalTexts::result (error);
-        EXPECT_TRUE (lines.contains ("Error ID: 0x" + formatErrorId (error)));
-        EXPECT_TRUE (lines[lines.size() - 1].startsWith ("What to do: "));
-        EXPECT_TRUE (TerminalTexts::remedy (error).isNotEmpty());
+        if (row->errorId == 0)
+            continue;
+
+        SCOPED_TRACE (formatErrorId (row->errorId));
+        const auto lines = TerminalTexts::result (*row);
+        EXPECT_TRUE (lines.contains ("Error ID: 0x" + formatErrorId (row->errorId)));
+        EXPECT_EQ (lines[lines.size() - 1], "What to do: " + Outcomes::remedy (*row) + ".");
+        EXPECT_FALSE (lines.joinIntoString (" ").contains ("complete")) << "never \"complete\" for an error";
     }
 
     auto* catalogue = TxtLoader::getInstance();
     const auto before = catalogue->getLanguage();
     catalogue->setLanguage (languageForCode ("de"));
-    EXPECT_EQ (TerminalTexts::result (ERR_NOT_CONNECTED)[0], "Ihr TRB-Kelo7 ist nicht angeschlossen.");
+    EXPECT_EQ (TerminalTexts::result (Outcomes::forError (ERR_NOT_CONNECTED))[0], "Ihr TRB-Kelo7 ist nicht angeschlossen.");
     EXPECT_TRUE (TerminalTexts::controllerLine ("1.02", 0x20240101).endsWith ("1.02 (2024-01-01)"));
     catalogue->setLanguage (before);
 }
 
 TEST (TerminalTexts, TheControllersWordAfterTheWriteAndWhatOutsideNamesCannotDo)
 {
-    using Outcome = WriteConfirmation::Outcome;
-    EXPECT_EQ (TerminalTexts::confirmation ({ Outcome::confirmed, "1.05", 0x20261209 }, "1.05", 0x20261209),
+    using Answer = WriteConfirmation::Outcome;
+    EXPECT_EQ (TerminalTexts::confirmation ({ Answer::confirmed, "1.05", 0x20261209 }, "1.05", 0x20261209),
                "Confirmed: the controller now reports version 1.05 (2026-12-09).");
-    EXPECT_TRUE (TerminalTexts::confirmation ({ Outcome::mismatch, "1.00", 0x20240101 }, "1.05", 0x20261209)
+    EXPECT_TRUE (TerminalTexts::confirmation ({ Answer::mismatch, "1.00", 0x20240101 }, "1.05", 0x20261209)
                      .startsWith ("Warning: the controller now reports version 1.00 (2024-01-01), not the update's 1.05 (2026-12-09)"));
     EXPECT_EQ (TerminalTexts::confirmation ({}, "1.05", 0x20261209), "Written, not confirmed (replug the controller to check).");
+    EXPECT_TRUE (TerminalTexts::confirmation ({ Answer::refused, {}, 0 }, "1.05", 0x20261209).contains ("refused the question"));
 
     // A version or a process name from outside never brings a control sequence to the terminal.
-    EXPECT_FALSE (TerminalTexts::confirmation ({ Outcome::mismatch, "1\x1b[2J", 0x20240101 }, "1.05", 0x20261209).containsChar ('\x1b'));
+    EXPECT_FALSE (TerminalTexts::confirmation ({ Answer::mismatch, "1\x1b[2J", 0x20240101 }, "1.05", 0x20261209).containsChar ('\x1b'));
     EXPECT_FALSE (TerminalTexts::holdersLine ({ { 42, "dj\x1b]0;x\x07" } }).containsAnyOf ("\x1b\x07"));
     EXPECT_TRUE (TerminalTexts::holdersLine ({ { 42, "mixer" } }).contains ("process 42 (mixer)"));
     EXPECT_TRUE (TerminalTexts::holdersLine ({}).isEmpty());

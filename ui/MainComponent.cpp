@@ -1,17 +1,17 @@
 #include "ui/MainComponent.h"
 
-#include "app/ExitStatus.h"
-
 namespace
 {
 constexpr int kBoldStyle = juce::Font::bold;
 } // namespace
 
-MainComponent::MainComponent()
+MainComponent::MainComponent (UpdateSession& sessionToShow)
+    : session (sessionToShow)
 {
-    // The log first: it writes each event before the screen shows it.
-    procedure->addListener (&supportLog);
-    procedure->addListener (this);
+    // After the session's log: it writes each event before the screen shows it.
+    session.addListener (this);
+    session.setOnSettled ([this] (const Outcome&)
+                          { refreshDisplay(); });
 
     auto* catalogue = TxtLoader::getInstance();
 
@@ -48,16 +48,6 @@ MainComponent::MainComponent()
         button->setColour (juce::TextButton::buttonOnColourId, juce::Colour (kBackgroundColour));
     }
 
-    ctrl->connectionObserver = [this] (bool arrived)
-    {
-        if (arrived)
-            supportLog.controllerArrived (ctrl->deviceNumber());
-        else
-            supportLog.controllerRemoved();
-    };
-    ctrl->open (procedure.get());
-    supportLog.deviceLinkOpened (ctrl->connected.load() != 0 ? ctrl->deviceNumber() : -1);
-
     focusFollower.onFocusChange = [this]
     { giveDefaultFocus(); };
     juce::Desktop::getInstance().addFocusChangeListener (&focusFollower);
@@ -67,22 +57,15 @@ MainComponent::~MainComponent()
 {
     juce::Desktop::getInstance().removeFocusChangeListener (&focusFollower);
 
-    // The worker uses the device link: it must have stopped before the link is
-    // closed, also when the program is told to quit mid-update; the link forgets the
-    // procedure as its listener before the procedure goes.
-    procedure->stop();
-    procedure->removeListener (this);
-    procedure->removeListener (&supportLog);
+    // The session outlives the window; it stops the worker before its link closes.
+    session.setOnSettled (nullptr);
+    session.removeListener (this);
 
     languageBox.reset();
     progressBar.reset();
     okButton.reset();
     cancelButton.reset();
     progressLookAndFeel.reset();
-
-    ctrl->close();
-    procedure.reset();
-    ctrl.reset();
 
     if (&juce::LookAndFeel::getDefaultLookAndFeel() == &langLookAndFeel)
         juce::LookAndFeel::setDefaultLookAndFeel (nullptr);
@@ -93,7 +76,7 @@ MainComponent::~MainComponent()
 //==============================================================================
 void MainComponent::closeApplication()
 {
-    procedure->stop();
+    procedure.stop();
 
     if (auto* app = juce::JUCEApplicationBase::getInstance())
         app->systemRequestedQuit();
@@ -101,7 +84,7 @@ void MainComponent::closeApplication()
 
 void MainComponent::refreshDisplay()
 {
-    progress = procedure->getProgress();
+    progress = procedure.getProgress();
     updateDisplay();
 }
 
@@ -114,16 +97,6 @@ void MainComponent::progressChanged (double newProgress)
 {
     // The bar repaints itself from the value; the texts do not follow the progress.
     progress = newProgress;
-}
-
-int MainComponent::getExitStatus() const noexcept
-{
-    return writeNotTaken.load() ? EXIT_NOT_TAKEN : exitStatusFor (procedure->getStatus());
-}
-
-void MainComponent::writeConfirmed (const WriteConfirmation& confirmation)
-{
-    writeNotTaken = confirmation.outcome == WriteConfirmation::Outcome::mismatch;
 }
 
 void MainComponent::regionWritten (int, const UpdateRegion&)

@@ -1,14 +1,11 @@
 #pragma once
 
-#include "app/SleepInhibitor.h"
-#include "device/HidCtrl.h"
+#include "session/UpdateSession.h"
 #include "text/TxtLoader.h"
 #include "ui/AlineButton.h"
 #include "ui/LangLookAndFeel.h"
 #include "ui/LanguageList.h"
 #include "ui/ProgressLookAndFeel.h"
-#include "ui/SupportLog.h"
-#include "update/UpdateProcedure.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -17,9 +14,12 @@
 #include <memory>
 
 /**
-    The updater's one window content: it shows the screens, owns the device link
-    and the update procedure, drives the procedure with the user's presses and
-    follows its events.
+    The updater's one window content: it shows the screens of an update session
+    (session/UpdateSession.h), drives its procedure with the user's presses and
+    follows its events. What each ending shows comes from the session's outcome
+    (session/Outcomes.h): after the last block the progress screen stays until the
+    controller's word is known, then the completion screen, or the error screen of
+    a write the controller did not take.
 
     Threads: everything runs on the message thread; the procedure's worker is its
     own (update/UpdateProcedure.h), and its events arrive on the message thread.
@@ -30,7 +30,8 @@ class MainComponent final : public juce::Component,
                             private UpdateListener
 {
 public:
-    MainComponent();
+    /** Shows session, which must outlive the component. Message thread. */
+    explicit MainComponent (UpdateSession& session);
     ~MainComponent() override;
 
     //==============================================================================
@@ -39,19 +40,19 @@ public:
     /** The main button on the language screen: lets the procedure search and check the
         update file and, with the controller connected, check the controller. Does
         nothing while the procedure's worker already runs. Failures end in the status. */
-    void startCheck() { procedure->startCheck(); }
+    void startCheck() { procedure.startCheck(); }
 
     /** Where the main button looks for the update file: the executable's folder, the
         current folder and the download folder unless the program or a test says
         otherwise. Message thread, before the first press. */
-    void setUpdateFilePlaces (std::vector<UpdateFilePlace> places) { procedure->setUpdateFilePlaces (std::move (places)); }
+    void setUpdateFilePlaces (std::vector<UpdateFilePlace> places) { procedure.setUpdateFilePlaces (std::move (places)); }
 
     /** Makes folder the only place the main button looks in (tests, tools). */
-    void setUpdateFileFolder (const juce::File& folder) { procedure->setUpdateFileFolder (folder); }
+    void setUpdateFileFolder (const juce::File& folder) { procedure.setUpdateFileFolder (folder); }
 
     /** The main button on the ready screen ("Start"): lets the worker write the update.
         Does nothing in any other status. */
-    void startUpdate() { procedure->startUpdate(); }
+    void startUpdate() { procedure.startUpdate(); }
 
     /** Stops the procedure's worker (waking a pending wait at once) and asks the
         application to quit. */
@@ -68,18 +69,17 @@ public:
     void refreshDisplay();
 
     /** The procedure's status. Any thread. */
-    int32_t getStatus() const noexcept { return procedure->getStatus(); }
+    int32_t getStatus() const noexcept { return procedure.getStatus(); }
 
-    /** What the program ends with now: EXIT_NOT_TAKEN once the controller reported another
-        version after the write, otherwise what the status says. Any thread; lock-free, so
-        a signal handler may ask. */
-    int getExitStatus() const noexcept;
+    /** What the program ends with now (the session's). Any thread; lock-free. */
+    int getExitStatus() const noexcept { return session.getExitStatus(); }
 
     //==============================================================================
     // What the screens and the tests read: message thread.
     double getProgress() const noexcept { return progress; }
-    SupportLog& getSupportLog() noexcept { return supportLog; }
-    UpdateProcedure& getProcedure() noexcept { return *procedure; }
+    SupportLog& getSupportLog() noexcept { return session.getSupportLog(); }
+    UpdateProcedure& getProcedure() noexcept { return procedure; }
+    UpdateSession& getSession() noexcept { return session; }
 
     // The controls, for the window's tests.
     juce::ComboBox& getLanguageBox() noexcept { return *languageBox; }
@@ -143,6 +143,8 @@ private:
     };
 
     // The screens (ui/MainComponentScreens.cpp) and their layout (ui/MainComponentLayout.cpp).
+    int32_t shownStatus() const noexcept;
+    bool isAwaitingConfirmation() const noexcept;
     Screen screenFor (int32_t statusValue) const;
     void layOutText (const Screen& screen, const juce::String& languageFont);
     void updateControls (int32_t statusValue, const juce::String& languageFont);
@@ -156,7 +158,6 @@ private:
     void statusChanged (int32_t newStatus) override;
     void progressChanged (double newProgress) override;
     void regionWritten (int index, const UpdateRegion& region) override;
-    void writeConfirmed (const WriteConfirmation& confirmation) override;
 
     // The window takes the keyboard focus itself when it becomes active, and
     // nothing repaints then: this hands it on to the screen's default button.
@@ -167,8 +168,9 @@ private:
     };
 
     //==============================================================================
+    UpdateSession& session;
+    UpdateProcedure& procedure { session.getProcedure() };
     FocusFollower focusFollower;
-    SupportLog supportLog;
     juce::GlyphArrangement textLayout;
     DisplayKey laidOutKey;
     LangLookAndFeel langLookAndFeel;
@@ -180,17 +182,6 @@ private:
     juce::String screenText; // what was last announced
     Announcer announcer = [] (const juce::String& text)
     { juce::AccessibilityHandler::postAnnouncement (text, juce::AccessibilityHandler::AnnouncementPriority::high); };
-
-    // Set when the controller reported another version after the write; the screens
-    // stay as they are, only the exit status tells. Read by signal handlers.
-    std::atomic<bool> writeNotTaken { false };
-
-    std::unique_ptr<HidCtrl> ctrl = std::make_unique<HidCtrl>();
-    std::unique_ptr<UpdateProcedure> procedure = std::make_unique<UpdateProcedure> (*ctrl);
-
-    // Held while the controller is written (from Start to the completion or an error screen).
-    const std::unique_ptr<SleepInhibitor> sleepInhibitor = SleepInhibitor::create ("TRBKelo7UpdateProgram",
-                                                                                   "A firmware update of the TRB-Kelo7 is in progress");
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainComponent)
 };

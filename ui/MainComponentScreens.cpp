@@ -1,6 +1,7 @@
 // The screens of MainComponent: what each status shows, the controls' captions
 // and places, and the user's actions.
 
+#include "session/Outcomes.h"
 #include "text/FormatText.h"
 #include "ui/MainComponent.h"
 #include "ui/ScreenLog.h"
@@ -24,45 +25,59 @@ juce::String versionText (TxtId id, const juce::String& version)
 }
 } // namespace
 
+bool MainComponent::isAwaitingConfirmation() const noexcept
+{
+    // The last block is written, the controller's word not yet known: the progress
+    // screen stays, so that "complete" is never shown of a write it did not take.
+    return getStatus() == ST_COMPLETE && session.getOutcome() == nullptr;
+}
+
+int32_t MainComponent::shownStatus() const noexcept
+{
+    const auto status = getStatus();
+
+    // A completed write the controller reports it did not take shows its own error.
+    if (const auto* outcome = session.getOutcome(); status == ST_COMPLETE && outcome != nullptr && outcome->errorId != 0)
+        return outcome->errorId;
+
+    return status;
+}
+
 MainComponent::Screen MainComponent::screenFor (int32_t statusValue) const
 {
     Screen screen;
     const auto model = text (TXT_MODEL);
 
-    if (statusValue == ERR_NOT_CONNECTED)
-    {
-        screen.errorText = formatText (text (TXT_NOT_CONNECTED), model) + errorLine (statusValue);
-    }
-    else if (statusValue == ST_INITIAL)
+    if (statusValue == ST_INITIAL)
     {
         screen.heading = text (TXT_LANGUAGE_TITLE) + "\n\n";
         screen.body = text (TXT_SELECT_LANGUAGE);
     }
     else if (statusValue == ST_READY)
     {
-        if (procedure->getFileState() == FILE_READY)
+        if (procedure.getFileState() == FILE_READY)
         {
             screen.heading = formatText (text (TXT_UPDATE_INTRO), model);
-            screen.body = versionText (TXT_CURRENT_VERSION, procedure->getDeviceVersion()) + "\n"
-                          + versionText (TXT_UPDATE_VERSION, procedure->getFileVersion());
+            screen.body = versionText (TXT_CURRENT_VERSION, procedure.getDeviceVersion()) + "\n"
+                          + versionText (TXT_UPDATE_VERSION, procedure.getFileVersion());
         }
     }
-    else if (statusValue >= ST_BLOCK_HEADER && statusValue <= ST_BLOCK_WAIT)
+    else if ((statusValue >= ST_BLOCK_HEADER && statusValue <= ST_BLOCK_WAIT) || (statusValue == ST_COMPLETE && isAwaitingConfirmation()))
     {
         screen.heading = formatText (text (TXT_UPDATING), model) + "\n\n";
         screen.body = text (TXT_PLEASE_WAIT);
     }
     else if (statusValue == ST_COMPLETE)
     {
-        screen.single = formatText (text (TXT_UPDATE_COMPLETE), model);
-    }
-    else if (isFileErrorStatus (statusValue))
-    {
-        screen.errorText = text (TXT_FILE_ERROR) + errorLine (statusValue);
+        const auto* outcome = session.getOutcome();
+        screen.single = formatText (text (outcome != nullptr ? outcome->message : TXT_UPDATE_COMPLETE), model);
     }
     else if (isErrorStatus (statusValue))
     {
-        screen.errorText = text (TXT_ERROR_OCCURRED) + "\n" + text (TXT_UPDATE_FAILED) + errorLine (statusValue);
+        // The message of the error's row in the table of outcomes.
+        const auto& row = Outcomes::forError (statusValue);
+        screen.errorText = formatText (text (row.message), model) + (row.detail != TXT_EMPTY ? "\n" + text (row.detail) : juce::String())
+                           + errorLine (statusValue);
     }
 
     return screen;
@@ -77,13 +92,8 @@ void MainComponent::updateDisplay()
     if (auto* parent = getParentComponent())
         parent->setName (text (TXT_APP_TITLE));
 
-    const auto statusValue = getStatus();
+    const auto statusValue = shownStatus();
     const auto screen = screenFor (statusValue);
-
-    if (statusValue >= ST_PREPARE && statusValue < ST_COMPLETE)
-        sleepInhibitor->acquire();
-    else
-        sleepInhibitor->release();
 
     // A refresh comes with every change of the procedure's status; an unchanged
     // screen keeps its layout instead of being laid out again each time.
@@ -192,6 +202,8 @@ void MainComponent::logScreen (int32_t statusValue, const Screen& screen)
 
     auto* entry = new juce::DynamicObject();
     entry->setProperty ("status", statusValue);
+    // The last block written, the controller's word still awaited.
+    entry->setProperty ("confirming", isAwaitingConfirmation());
     entry->setProperty ("language", TxtLoader::getInstance()->getLanguage());
     entry->setProperty ("title", getParentComponent() != nullptr ? getParentComponent()->getName() : juce::String());
     entry->setProperty ("width", pixels (getWidth()));
@@ -228,15 +240,15 @@ void MainComponent::updateControls (int32_t statusValue, const juce::String& lan
         showOnly (nullptr);
         showButtons (text (TXT_START), text (TXT_CLOSE));
     }
-    else if (statusValue >= ST_BLOCK_HEADER && statusValue <= ST_BLOCK_WAIT)
+    else if ((statusValue >= ST_BLOCK_HEADER && statusValue <= ST_BLOCK_WAIT) || (statusValue == ST_COMPLETE && isAwaitingConfirmation()))
     {
         showOnly (progressBar.get());
         okButton->setVisible (false);
         cancelButton->setVisible (false);
 
-        if (procedure->getCurrentRegion() == REGION_MAIN)
+        if (procedure.getCurrentRegion() == REGION_MAIN)
             progressBar->setColour (juce::ProgressBar::backgroundColourId, juce::Colour (kMainRegionBarColour));
-        else if (! procedure->isFullUpdate())
+        else if (! procedure.isFullUpdate())
             progressBar->setColour (juce::ProgressBar::backgroundColourId, juce::Colour (kBarColour));
     }
     else if (statusValue == ST_COMPLETE)
@@ -299,7 +311,9 @@ void MainComponent::buttonClicked (juce::Button* button)
             return;
 
         default:
-            if (! procedure->hasWriteStarted() || (getStatus() == ST_COMPLETE && procedure->isCompleted()))
+            // Once written, OK ends the run only on the completion screen: never before
+            // the controller's word is known.
+            if (const auto* outcome = session.getOutcome(); ! procedure.hasWriteStarted() || (outcome != nullptr && Outcomes::isComplete (*outcome)))
                 closeApplication();
             return;
     }

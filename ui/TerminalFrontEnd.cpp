@@ -1,75 +1,59 @@
 #include "ui/TerminalFrontEnd.h"
 
-#include "app/ExitStatus.h"
 #include "device/DeviceHolders.h"
 #include "device/DeviceNodes.h"
+#include "session/ExitStatus.h"
 #include "text/ExternalText.h"
-#include "ui/StandardErrorWriter.h"
 #include "ui/TerminalTexts.h"
 #include "update/Status.h"
 
 namespace
 {
-bool isWriting (int32_t status) noexcept
+// What fileSearched saw of the file it took; an invalid version text is not told.
+juce::String validVersion (const juce::String& version)
 {
-    return status >= ST_PREPARE && status < ST_COMPLETE;
+    return isValidVersionText (version) ? version : juce::String();
 }
 } // namespace
 
-TerminalFrontEnd::TerminalFrontEnd (TerminalOptions runOptions, Finished finishedCall)
-    : options (std::move (runOptions))
+TerminalFrontEnd::TerminalFrontEnd (UpdateSession& sessionToShow, TerminalOptions runOptions, Finished finishedCall)
+    : session (sessionToShow)
+    , options (std::move (runOptions))
     , onFinished (std::move (finishedCall))
     , plain (options.json ? errors : output)
     , json ([this] (const juce::String& line)
             {
                 if (options.json)
                     output.write (line + "\n"); })
-    ,
-    // On a terminal the support log's lines would interleave with the plain ones.
-    supportLog (errors.isTerminal() ? SupportLog::Sink ([] (const juce::String&) {}) : SupportLog::Sink (SupportLog::writeToStandardError))
 {
-    procedure->addListener (&supportLog);
-    procedure->addListener (this);
-    procedure->setUpdateFilePlaces (options.places);
+    session.addListener (this);
+    session.setOnSettled ([this] (const Outcome& outcome)
+                          { settled (outcome); });
+    procedure.setUpdateFilePlaces (options.places);
 
     for (const auto& problem : options.placeProblems)
-        supportLog.note (problem);
+        session.getSupportLog().note (problem);
 
-    ctrl->connectionObserver = [this] (bool arrived)
-    {
-        if (arrived)
-            supportLog.controllerArrived (ctrl->deviceNumber());
-        else
-            supportLog.controllerRemoved();
-    };
-    ctrl->open (procedure.get());
-    supportLog.deviceLinkOpened (ctrl->isConnected() ? ctrl->deviceNumber() : -1);
-
-    overdue.onTimeout = [this]
-    { confirmationOverdue(); };
+    prepareLastWords();
 }
 
 TerminalFrontEnd::~TerminalFrontEnd()
 {
-    overdue.stopTimer();
     input = nullptr;
-
-    // The worker uses the device link: it stops before the link closes.
-    procedure->stop();
-    procedure->removeListener (this);
-    procedure->removeListener (&supportLog);
-    sleepInhibitor->release();
-    ctrl->close();
-    procedure.reset();
-    ctrl.reset();
-
+    session.setOnSettled (nullptr);
+    session.removeListener (this);
     output.flush (TerminalWriter::kLastTextWaitMs);
     errors.flush (TerminalWriter::kLastTextWaitMs);
 }
 
+bool TerminalFrontEnd::logsToStandardError()
+{
+    return ! TerminalWriter (TerminalWriter::Stream::error).isTerminal();
+}
+
 void TerminalFrontEnd::start()
 {
-    procedure->startCheck();
+    procedure.startCheck();
 }
 
 //==============================================================================
@@ -83,54 +67,123 @@ double TerminalFrontEnd::elapsedMs() const
     return juce::Time::getMillisecondCounterHiRes() - writeStartMs;
 }
 
-int TerminalFrontEnd::exitStatusNow() const noexcept
+TerminalFrontEnd::ResultText TerminalFrontEnd::resultText (const Outcome& outcome, const WriteConfirmation& answer) const
 {
-    if (const auto settled = settledExitStatus.load(); settled >= 0)
-        return settled;
+    const auto lines = TerminalTexts::result (outcome, answer, procedure.getFileVersion(), procedure.getFileStamp());
+    ResultText text { lines.joinIntoString ("\n") + "\n", {} };
 
-    // A completed write still waiting for the controller's word has been written.
-    return exitStatusFor (procedure->getStatus());
+    if (options.json)
+    {
+        JsonEventWriter writer ([&text] (const juce::String& line)
+                                { text.json << line << "\n"; });
+
+        if (outcome.end == RunEnd::notConfirmed)
+            writer.confirmation (answer);
+
+        writer.result (outcome.resultName, outcome.errorId, outcome.exitStatus, lines.joinIntoString (" "));
+    }
+
+    return text;
 }
 
-void TerminalFrontEnd::finish (int exitStatus, const juce::String& resultName, int32_t error, const juce::String& message)
+void TerminalFrontEnd::prepareLastWords()
+{
+    // Written by the handler that ends the program at once (a second quit signal). An
+    // open question or progress line is ended first; after the write, the line saying
+    // that the controller is asked has ended already.
+    const std::pair<UpdateSession::Unsettled, RunEnd> ends[] = { { UpdateSession::Unsettled::beforeWrite, RunEnd::left },
+                                                                 { UpdateSession::Unsettled::duringWrite, RunEnd::interrupted },
+                                                                 { UpdateSession::Unsettled::afterWrite, RunEnd::notConfirmed } };
+
+    for (const auto& [state, end] : ends)
+    {
+        const auto text = resultText (Outcomes::forEnd (end), {});
+        const auto lineEnd = state == UpdateSession::Unsettled::afterWrite ? juce::String() : juce::String ("\n");
+        const auto plainText = (plain.isTerminal() ? lineEnd : juce::String()) + text.plain;
+
+        if (options.json)
+            session.setLastWords (state, text.json, plainText);
+        else
+            session.setLastWords (state, plainText, {});
+    }
+}
+
+void TerminalFrontEnd::tellFile()
+{
+    // The file event comes whenever a file was taken and checked (or named and
+    // missing), before the result.
+    if (fileTold || filePath.isEmpty())
+        return;
+
+    fileTold = true;
+    json.file (filePath, validVersion (procedure.getFileVersion()), procedure.getFileStamp(), fileError.value_or (ST_INITIAL));
+}
+
+void TerminalFrontEnd::settled (const Outcome& outcome)
 {
     if (finished)
         return;
 
     finished = true;
-    settledExitStatus = exitStatus;
-    overdue.stopTimer();
-    input = nullptr;
-    sleepInhibitor->release();
-    json.result (resultName, error, exitStatus, message);
-    supportLog.ending (exitStatus);
+    endProgress();
+
+    // The question or the answer's line is ended first.
+    if (input != nullptr)
+    {
+        input = nullptr;
+        plain.write ("\n");
+    }
+
+    tellFile();
+    const auto& answer = session.getConfirmation();
+
+    if (outcome.end == RunEnd::confirmed || outcome.end == RunEnd::notConfirmed || outcome.end == RunEnd::refused
+        || outcome.end == RunEnd::notTaken)
+        json.confirmation (answer);
+
+    const auto lines = TerminalTexts::result (outcome, answer, procedure.getFileVersion(), procedure.getFileStamp());
+
+    for (const auto& line : lines)
+        say (line);
+
+    json.result (outcome.resultName, outcome.errorId, outcome.exitStatus, lines.joinIntoString (" "));
 
     if (onFinished != nullptr)
-        onFinished (exitStatus);
+        onFinished (outcome.exitStatus);
 }
 
 //==============================================================================
-void TerminalFrontEnd::fileSearched (const UpdateFileSearchReport& report, const UpdateFileState& state)
+void TerminalFrontEnd::fileSearched (const UpdateFileSearchReport& report, const UpdateFileState&)
 {
-    filePath = report.chosen.getFullPathName();
+    // A named file that does not exist is named too: it is the one that was looked for.
+    const auto& file = report.chosen != juce::File() ? report.chosen : report.namedFile;
+    filePath = file != juce::File() ? file.getFullPathName() : juce::String();
+    fileError = report.error;
 
-    // A file that failed its check is told now: no controller check follows.
+    // A file that failed its check is told now: no controller check follows. The
+    // result's lines say what is wrong; this one says with which file.
     if (report.error.has_value())
-        json.file (filePath, state.fileVersion, state.fileStamp, *report.error);
+    {
+        if (filePath.isNotEmpty())
+            say (ExternalText::withControlsEscaped ("Update file: " + filePath + (report.chosen == juce::File() ? " (does not exist)" : "")));
+
+        tellFile();
+    }
 }
 
 void TerminalFrontEnd::controllerChecked (const juce::String& deviceVersion,
                                           uint32_t deviceStamp,
                                           const std::array<UpdateRegion, kRegionCount>& regions)
 {
-    const auto node = ctrl->isConnected() ? trbDeviceNode (ctrl->deviceNumber()) : std::string();
+    auto& link = session.getLink();
+    const auto node = link.isConnected() ? trbDeviceNode (link.deviceNumber()) : std::string();
 
     say (TerminalTexts::introduction());
     say (TerminalTexts::controllerLine (deviceVersion, deviceStamp));
-    say (TerminalTexts::fileLine (procedure->getFileVersion(), procedure->getFileStamp(), filePath));
+    say (TerminalTexts::fileLine (procedure.getFileVersion(), procedure.getFileStamp(), filePath));
     say (TerminalTexts::regionsLine (regions));
     json.found (deviceVersion, deviceStamp, ExternalText::fromBytes (node));
-    json.file (filePath, procedure->getFileVersion(), procedure->getFileStamp(), ST_INITIAL);
+    tellFile();
     json.plan (regions);
 
     // A program that talks to the controller during the write may spoil it.
@@ -153,32 +206,23 @@ void TerminalFrontEnd::controllerChecked (const juce::String& deviceVersion,
 
 void TerminalFrontEnd::statusChanged (int32_t newStatus)
 {
-    if (newStatus == ST_READY && ! finished && ! procedure->hasWriteStarted())
+    if (newStatus == ST_READY && ! finished && ! procedure.hasWriteStarted())
         ask();
-
-    // Held from the write's first request to its end, as in the window.
-    if (isWriting (newStatus))
-        sleepInhibitor->acquire();
-    else
-        sleepInhibitor->release();
 }
 
 void TerminalFrontEnd::ask()
 {
     if (options.yes)
     {
-        procedure->startUpdate();
+        procedure.startUpdate();
         return;
     }
 
-    const auto inputIsTerminal = TerminalInput::isTerminal();
-
     // Nobody can answer: a clear refusal, never a wait on a pipe or a closed input.
-    if (! inputIsTerminal)
+    if (! TerminalInput::isTerminal())
     {
-        const auto line = TerminalTexts::noAnswerPossible (false);
-        say (line);
-        finish (EXIT_LEFT_BEFORE_WRITE, "left", ST_INITIAL, line);
+        say (TerminalTexts::noAnswerPossible (false));
+        session.settle (Outcomes::forEnd (RunEnd::left));
         return;
     }
 
@@ -197,23 +241,20 @@ void TerminalFrontEnd::answered (std::optional<juce::String> line)
     if (! line.has_value())
     {
         // The answer's line was never ended: this one starts on a line of its own.
-        const auto text = TerminalTexts::noAnswerPossible (true);
-        say ("\n" + text);
-        finish (EXIT_LEFT_BEFORE_WRITE, "left", ST_INITIAL, text);
+        say ("\n" + TerminalTexts::noAnswerPossible (true));
+        session.settle (Outcomes::forEnd (RunEnd::left));
         return;
     }
 
     if (! TerminalTexts::isYes (*line))
     {
-        const auto text = TerminalTexts::leftBeforeWrite();
-        say (text);
-        finish (EXIT_LEFT_BEFORE_WRITE, "left", ST_INITIAL, text);
+        session.settle (Outcomes::forEnd (RunEnd::left));
         return;
     }
 
     // The controller may have gone while the question waited: the procedure then has
-    // ended in an error, which updateEnded has told.
-    procedure->startUpdate();
+    // ended in an error, which the session has settled.
+    procedure.startUpdate();
 }
 
 void TerminalFrontEnd::writeStarted()
@@ -225,7 +266,7 @@ void TerminalFrontEnd::writeStarted()
 
     json.started();
     progressLine = std::make_unique<ProgressLine> (plain.isTerminal() ? ProgressLine::Mode::redrawn : ProgressLine::Mode::steps,
-                                                   procedure->getTotalBytes(),
+                                                   procedure.getTotalBytes(),
                                                    plain.getColumns());
 }
 
@@ -236,7 +277,7 @@ void TerminalFrontEnd::progressChanged (double progress)
 
     const auto now = elapsedMs();
     plain.write (progressLine->update (progress, now));
-    json.progress (progress, procedure->getTotalBytes(), now);
+    json.progress (progress, procedure.getTotalBytes(), now);
 }
 
 void TerminalFrontEnd::endProgress()
@@ -249,62 +290,15 @@ void TerminalFrontEnd::endProgress()
 
 void TerminalFrontEnd::updateEnded (int32_t result)
 {
-    if (finished)
+    // An error has settled the outcome already (the session hears it first).
+    if (finished || result != ST_COMPLETE)
         return;
 
     endProgress();
-    sleepInhibitor->release();
 
-    // The controller went while the question waited: the question's line is ended first.
-    if (input != nullptr)
-    {
-        input = nullptr;
-        plain.write ("\n");
-    }
-
-    if (result != ST_COMPLETE)
-    {
-        const auto lines = TerminalTexts::result (result);
-
-        for (const auto& line : lines)
-            say (line);
-
-        finish (EXIT_UPDATE_FAILED, "error", result, lines.joinIntoString (" "));
-        return;
-    }
-
-    // The procedure asks the controller once after the finish request and tells what
-    // it said; the result is told with that word. Should it never come, the run still ends.
+    // The session asks the controller once after the finish request and settles the
+    // outcome with what it said; should it never come, the session still settles it.
     say (TerminalTexts::askingController());
-    confirmationPending = true;
-    overdue.startTimer (kConfirmationPatienceMs);
-}
-
-void TerminalFrontEnd::writeConfirmed (const WriteConfirmation& confirmation)
-{
-    if (finished || ! confirmationPending.exchange (false))
-        return;
-
-    const auto line = TerminalTexts::confirmation (confirmation, procedure->getFileVersion(), procedure->getFileStamp());
-    json.confirmation (confirmation);
-
-    // "Complete" is not said of a write the controller did not take.
-    if (confirmation.outcome == WriteConfirmation::Outcome::mismatch)
-    {
-        say (line);
-        finish (EXIT_NOT_TAKEN, "not taken", ST_INITIAL, line);
-        return;
-    }
-
-    const auto complete = TerminalTexts::result (ST_COMPLETE).joinIntoString (" ");
-    say (complete);
-    say (line);
-    finish (EXIT_UPDATED, "complete", ST_INITIAL, complete + " " + line);
-}
-
-void TerminalFrontEnd::confirmationOverdue()
-{
-    writeConfirmed (WriteConfirmation {});
 }
 
 void TerminalFrontEnd::quitRequested()
@@ -312,31 +306,7 @@ void TerminalFrontEnd::quitRequested()
     if (finished)
         return;
 
-    const auto status = procedure->getStatus();
-
-    // Told to end while waiting for the controller's word: the write is done.
-    if (confirmationPending)
-    {
-        confirmationOverdue();
-        return;
-    }
-
-    // Nothing more is sent, whatever the status.
-    procedure->stop();
-    endProgress();
-
-    if (isWriting (status))
-    {
-        const auto line = TerminalTexts::interrupted();
-        say (line);
-        finish (EXIT_WRITE_INTERRUPTED, "interrupted", ST_INITIAL, line);
-        return;
-    }
-
-    if (input != nullptr)
-        plain.write ("\n");
-
-    const auto line = TerminalTexts::leftBeforeWrite();
-    say (line);
-    finish (EXIT_LEFT_BEFORE_WRITE, "left", ST_INITIAL, line);
+    // Before the write: left; during it: nothing more is sent (run again to finish);
+    // waiting for the controller's word: written, not confirmed.
+    session.endNow();
 }

@@ -1,10 +1,8 @@
 #pragma once
 
-#include "app/SleepInhibitor.h"
-#include "device/HidCtrl.h"
+#include "session/UpdateSession.h"
 #include "ui/JsonEventWriter.h"
 #include "ui/ProgressLine.h"
-#include "ui/SupportLog.h"
 #include "ui/TerminalInput.h"
 #include "ui/TerminalWriter.h"
 #include "update/UpdateProcedure.h"
@@ -32,9 +30,12 @@ struct TerminalOptions
     JSON events asked for, each event is also a JSON line on stdout and the plain lines
     go to stderr.
 
-    The support log hears the procedure as in the window; its lines go to stderr when
-    stderr is not a terminal (a file, the journal), so that they never interleave with
-    the plain lines a user (or a screen reader) is following.
+    It presents an update session (session/UpdateSession.h), whose support log should
+    go to stderr only when stderr is not a terminal (a file, the journal), so that its
+    lines never interleave with the plain lines a user (or a screen reader) is
+    following (logsToStandardError). Every run that gets here ends with exactly one
+    result, in plain lines and as the JSON "result" event, last: from the session's
+    outcome, or, when the program ends at once, from the last words prepared for it.
 
     Threads: everything runs on the message thread; the procedure's worker, the input
     reader and the writers have threads of their own.
@@ -45,11 +46,15 @@ public:
     /** Told once, on the message thread, with the exit status the run ends with. */
     using Finished = std::function<void (int exitStatus)>;
 
-    /** Opens the device link and writes nothing yet. Message thread. */
-    TerminalFrontEnd (TerminalOptions options, Finished finished);
+    /** Presents session (which must outlive it) and writes nothing yet. Message thread. */
+    TerminalFrontEnd (UpdateSession& session, TerminalOptions options, Finished finished);
 
-    /** Stops the worker before the link closes; waits a moment for the last lines. */
+    /** Waits a moment for the last lines. */
     ~TerminalFrontEnd() override;
+
+    /** Whether the support log of a terminal run goes to stderr: only when stderr is
+        not a terminal. Any thread. */
+    static bool logsToStandardError();
 
     /** Looks for the update file and checks the controller; the rest follows from the
         procedure's events and the user's answer. Message thread. */
@@ -60,12 +65,13 @@ public:
         quit, run again to finish); after it, it ends as the write ended. Message thread. */
     void quitRequested();
 
-    /** The exit status the run would end with now. Any thread, async-signal-safe. */
-    int exitStatusNow() const noexcept;
-
-    /** The longest the run waits for the procedure's word on the controller after a
-        completed write, beyond the procedure's own wait; then it ends as unconfirmed. */
-    static constexpr int kConfirmationPatienceMs = 25000;
+    /** The plain lines and the JSON "result" event of an outcome, as this run writes
+        them (the JSON event only with --json). Message thread. */
+    struct ResultText
+    {
+        juce::String plain, json;
+    };
+    ResultText resultText (const Outcome& outcome, const WriteConfirmation& answer) const;
 
 private:
     // The procedure's events.
@@ -77,27 +83,18 @@ private:
     void writeStarted() override;
     void progressChanged (double progress) override;
     void updateEnded (int32_t result) override;
-    void writeConfirmed (const WriteConfirmation& confirmation) override;
 
     void ask();
     void answered (std::optional<juce::String> line);
-    void confirmationOverdue();
     void endProgress();
     void say (const juce::String& line);
-    void finish (int exitStatus, const juce::String& resultName, int32_t error, const juce::String& message);
+    void tellFile();
+    void settled (const Outcome& outcome);
+    void prepareLastWords();
     double elapsedMs() const;
 
-    // A single-shot wait for the confirmation, on the message thread.
-    struct Overdue final : public juce::Timer
-    {
-        std::function<void()> onTimeout;
-        void timerCallback() override
-        {
-            stopTimer();
-            onTimeout();
-        }
-    };
-
+    UpdateSession& session;
+    UpdateProcedure& procedure { session.getProcedure() };
     const TerminalOptions options;
     Finished onFinished;
 
@@ -106,21 +103,15 @@ private:
     // The plain lines' stream: stdout, or stderr when stdout carries JSON.
     TerminalWriter& plain;
     JsonEventWriter json;
-    SupportLog supportLog;
 
-    std::unique_ptr<HidCtrl> ctrl = std::make_unique<HidCtrl>();
-    std::unique_ptr<UpdateProcedure> procedure = std::make_unique<UpdateProcedure> (*ctrl);
-    const std::unique_ptr<SleepInhibitor> sleepInhibitor = SleepInhibitor::create ("TRBKelo7UpdateProgram",
-                                                                                   "A firmware update of the TRB-Kelo7 is in progress");
     std::unique_ptr<TerminalInput> input;
     std::unique_ptr<ProgressLine> progressLine;
-    Overdue overdue;
 
-    juce::String filePath; // the update file taken, as text
+    juce::String filePath; // the update file taken (or named and missing), as text
+    std::optional<int32_t> fileError; // what the check of that file found
+    bool fileTold = false;
     double writeStartMs = 0.0;
     bool finished = false;
-    std::atomic<int> settledExitStatus { -1 };
-    std::atomic<bool> confirmationPending { false };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (TerminalFrontEnd)
 };

@@ -3,7 +3,6 @@
 #include "text/ExternalText.h"
 #include "text/FormatText.h"
 #include "text/TxtLoader.h"
-#include "ui/PlatformAdvice.h"
 #include "update/Status.h"
 
 namespace
@@ -110,39 +109,45 @@ juce::String noAnswerPossible (bool inputIsTerminal)
            + ": nothing was written. Run it with --yes to update without the question.";
 }
 
-juce::String leftBeforeWrite()
-{
-    return "Nothing was written.";
-}
-
 juce::StringArray writing()
 {
     return { formatText (text (TXT_UPDATING), model()), text (TXT_PLEASE_WAIT) };
 }
 
-juce::String interrupted()
+juce::StringArray result (const Outcome& outcome, const WriteConfirmation& answer, const juce::String& fileVersion, uint32_t fileStamp)
 {
-    return "Stopped during the write: nothing more was sent. Run the updater again to finish the update.";
-}
-
-juce::StringArray result (int32_t status)
-{
-    if (status == ST_COMPLETE)
-        return { formatText (text (TXT_UPDATE_COMPLETE), model()) };
-
     juce::StringArray lines;
+    const auto remedy = Outcomes::remedy (outcome);
 
-    if (status == ERR_NOT_CONNECTED)
-        lines.add (formatText (text (TXT_NOT_CONNECTED), model()));
-    else if (isFileErrorStatus (status))
-        lines.add (text (TXT_FILE_ERROR));
-    else
-        lines.addArray ({ text (TXT_ERROR_OCCURRED), text (TXT_UPDATE_FAILED) });
+    if (Outcomes::isComplete (outcome))
+    {
+        lines.add (formatText (text (outcome.message), model()));
+        lines.add (confirmation (answer, fileVersion, fileStamp));
+        return lines;
+    }
 
-    lines.add ("Error ID: 0x" + formatErrorId (status));
+    if (outcome.errorId == 0)
+    {
+        // An end without a screen of its own: the table's words, as sentences.
+        const auto sentence = [] (const juce::String& words)
+        { return words.substring (0, 1).toUpperCase() + words.substring (1) + "."; };
+        lines.add (sentence (juce::String::fromUTF8 (outcome.whatHappened)) + (remedy.isNotEmpty() ? " " + sentence (remedy) : juce::String()));
+        return lines;
+    }
 
-    if (const auto what = remedy (status); what.isNotEmpty())
-        lines.add ("What to do: " + what);
+    // The controller's own word comes first when it is what failed.
+    if (outcome.end == RunEnd::notTaken)
+        lines.add (confirmation (answer, fileVersion, fileStamp));
+
+    lines.add (formatText (text (outcome.message), model()));
+
+    if (outcome.detail != TXT_EMPTY)
+        lines.add (text (outcome.detail));
+
+    lines.add ("Error ID: 0x" + formatErrorId (outcome.errorId));
+
+    if (remedy.isNotEmpty())
+        lines.add ("What to do: " + remedy + ".");
 
     return lines;
 }
@@ -150,39 +155,6 @@ juce::StringArray result (int32_t status)
 juce::String askingController()
 {
     return "Written. Asking the controller for its version (it may restart first)...";
-}
-
-juce::String remedy (int32_t status)
-{
-    switch (status)
-    {
-        case ERR_FILE_NOT_FOUND:
-            return "get the update file and put it where the updater looks, then run again.";
-        case ERR_FILE_READ:
-            return "check that you may read it, or get a new file.";
-        case ERR_FILE_SIZE:
-        case ERR_FILE_CONTENT:
-        case ERR_FILE_CRC:
-            return "get a new file.";
-        case ERR_DEVICE_INFO:
-        case ERR_REFUSED_1:
-        case ERR_REFUSED_2:
-        case ERR_REFUSED_3:
-        case ERR_REFUSED_4:
-            return "reconnect the controller and run again.";
-        case ERR_NOT_CONNECTED:
-            return PlatformAdvice::controllerNotFound();
-        case ERR_FILE_OPEN:
-            return "run again; if it persists, get a new file.";
-        case ERR_TIMEOUT:
-            return "reconnect it (directly, not through a hub) and run again.";
-        case ERR_DEVICE_REMOVED:
-            return "reconnect it and run again: the update starts over.";
-        case ERR_PROTOCOL:
-            return "reconnect the controller and run again; if it persists, get a new file.";
-        default:
-            return {};
-    }
 }
 
 juce::String confirmation (const WriteConfirmation& answer, const juce::String& fileVersion, uint32_t fileStamp)
@@ -193,8 +165,7 @@ juce::String confirmation (const WriteConfirmation& answer, const juce::String& 
             return escaped ("Confirmed: the controller now reports version " + answer.deviceVersion + " (" + stampText (answer.deviceStamp) + ").");
         case WriteConfirmation::Outcome::mismatch:
             return escaped ("Warning: the controller now reports version " + answer.deviceVersion + " (" + stampText (answer.deviceStamp)
-                            + "), not the update's " + fileVersion + " (" + stampText (fileStamp)
-                            + "): the update did not take. Run the update again; if it still reports the old version, replug the controller and run it again, else contact support.");
+                            + "), not the update's " + fileVersion + " (" + stampText (fileStamp) + "): the update did not take.");
         case WriteConfirmation::Outcome::refused:
             return "Written, not confirmed: the controller refused the question (replug the controller to check).";
         case WriteConfirmation::Outcome::noAnswer:

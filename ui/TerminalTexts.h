@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/DeviceHolders.h"
+#include "session/Outcomes.h"
 #include "update/UpdateListener.h"
 
 #include <juce_core/juce_core.h>
@@ -41,24 +42,19 @@ bool isYes (const juce::String& answer);
 /** Why nothing was written when no answer can be read (stdin closed or not a terminal). */
 juce::String noAnswerPossible (bool inputIsTerminal);
 
-/** Nothing was written: the user said no, or left before the write. */
-juce::String leftBeforeWrite();
-
 /** The write is under way: the window's heading and its request to wait. */
 juce::StringArray writing();
 
-/** The program was told to quit during the write. */
-juce::String interrupted();
-
-/** The result as the window shows it (its texts, the error ID) and, after an error,
-    what to do. */
-juce::StringArray result (int32_t status);
+/** The run's result, from its row of the table of outcomes: the window's texts with the
+    error ID and what to do, or the completion with the controller's word (answer), or
+    the few words of an end without a screen. */
+juce::StringArray result (const Outcome& outcome,
+                          const WriteConfirmation& answer = {},
+                          const juce::String& fileVersion = {},
+                          uint32_t fileStamp = 0);
 
 /** The write is complete and the controller is being asked what it now holds. */
 juce::String askingController();
-
-/** What to do after an error, as the README's table says; empty for a status without one. */
-juce::String remedy (int32_t status);
 
 /** What the controller said of itself after the write, against the file's version and stamp. */
 juce::String confirmation (const WriteConfirmation& confirmation, const juce::String& fileVersion, uint32_t fileStamp);

@@ -30,6 +30,9 @@ inline constexpr int32_t ERR_REFUSED_3 = 3636;
 inline constexpr int32_t ERR_REFUSED_4 = 3637;
 inline constexpr int32_t ERR_TIMEOUT = 3638;
 inline constexpr int32_t ERR_DEVICE_REMOVED = 3639;
+// Not set by the procedure: the run's outcome when the controller reports another
+// version or date stamp after a completed write (the update did not take).
+inline constexpr int32_t ERR_NOT_TAKEN = 3640;
 inline constexpr int32_t ERR_PROTOCOL = 3649;
 
 // Ranges that the display and the worker test.

@@ -64,14 +64,15 @@ UpdateFileCheck judgeImage (const uint8_t* data, size_t size)
     }
 
     check.stamp = readBigEndian32 (data + kStampOffset);
+    // Read before either is judged: what is valid of the two is told even when the
+    // other is not.
+    check.version = versionTextFromBytes (data + kVersionOffset);
 
     if (! isValidStamp (*check.stamp))
     {
         check.result = ERR_FILE_CONTENT;
         return check;
     }
-
-    check.version = versionTextFromBytes (data + kVersionOffset);
 
     if (! isValidVersionText (*check.version))
     {

@@ -78,7 +78,8 @@ using CheckedImage = std::shared_ptr<const std::vector<uint8_t>>;
 
     result is kFileCheckPassed or the first failing check's ERR_FILE_*.
     stamp and version hold what was read before the failing check (they are
-    empty when the check stopped before reading them). image holds the whole
+    empty when the check stopped before reading them; both are read together, so
+    a valid version text is told even when the stamp is invalid). image holds the whole
     checked content only when the file passed, and is null otherwise.
 */
 struct UpdateFileCheck

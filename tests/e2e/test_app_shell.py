@@ -24,7 +24,7 @@ SCREEN_WIDTH, SCREEN_HEIGHT = 1280, 800
 # application title at the main component's first refresh, before it is shown.
 APP_TITLE_ENGLISH = "Updater Program"
 ENGLISH = {"LC_ALL": "en_US.UTF-8", "LC_MESSAGES": "", "LANG": "en_US.UTF-8"}
-# Exit statuses (app/ExitStatus.h): a run that ended before any write, and a
+# Exit statuses (session/ExitStatus.h): a run that ended before any write, and a
 # launch that found another updater holding the lock without answering.
 EXIT_LEFT_BEFORE_WRITE = 4
 EXIT_ANOTHER_UPDATER = 6

@@ -21,7 +21,7 @@ import trb_x11
 from test_update_walk import (FILE_NAME, FILE_STAMP, FILE_VERSION, MAKE_UPDATE_FILE, PROGRAM, ST_BLOCK_HEADER,
                               ST_BLOCK_WAIT, ST_INITIAL, ST_READY, Walk)
 
-# app/ExitStatus.h
+# session/ExitStatus.h
 EXIT_UPDATED, EXIT_CANNOT_START, EXIT_USAGE, EXIT_UPDATE_FAILED, EXIT_LEFT_BEFORE_WRITE, EXIT_WRITE_INTERRUPTED = \
     0, 1, 2, 3, 4, 5
 # A controller that takes its time with every block, so that the write lasts.
@@ -213,7 +213,7 @@ class CommandLineEndToEnd(unittest.TestCase):
         self.assertEqual(self.log_line(walk, "update file"),
                          f"update file not found: searched {walk.folder}, {self.current}, "
                          f"{os.path.join(self.home, 'Downloads')}")
-        self.assertEqual(self.log_line(walk, "result"), "result: error 0x0E01, no update file found")
+        self.assertEqual(self.log_line(walk, "result"), "result: error 0x0E01, no update file (trbkelo7__vNNN.bin) was found")
         self.assertEqual(self.close(walk), EXIT_UPDATE_FAILED, walk.program.output())
 
     def test_a_file_named_on_the_command_line_is_taken_whatever_its_name(self):

@@ -15,7 +15,7 @@ import unittest
 
 import trb_x11
 
-# Exit statuses (app/ExitStatus.h).
+# Exit statuses (session/ExitStatus.h).
 EXIT_UPDATE_FAILED, EXIT_LEFT_BEFORE_WRITE = 3, 4
 
 PROGRAM = os.environ.get("TRB_PROGRAM", "")

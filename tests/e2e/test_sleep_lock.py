@@ -77,7 +77,7 @@ class SleepLockEndToEnd(unittest.TestCase):
         trb_x11.wait_until(lambda: self.inhibitors() == 1, trb_x11.PATIENCE, what="the sleep lock")
 
         walk.program.signal(signal.SIGTERM)
-        # Told to quit while writing (app/ExitStatus.h).
+        # Told to quit while writing (session/ExitStatus.h).
         self.assertEqual(walk.program.wait(), 5, walk.program.output())
         trb_x11.wait_until(lambda: self.inhibitors() == 0, trb_x11.PATIENCE, what="the sleep lock to end")
 

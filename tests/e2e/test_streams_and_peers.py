@@ -33,6 +33,8 @@ HELD_IN_THE_WRITE = "latency_ms=0\nbusy_count=-1\n"
 # it for (64 s after OK, 85 s after a quit signal, or for ever).
 ENDS_SOON = 45
 RUN_AGAIN = "exit status 5: ended during the write; run the update again"
+# The support log's result line of a write cut off (session/Outcomes.cpp).
+RESULT_INTERRUPTED = "result: stopped during the write: nothing more was sent"
 
 
 class SilentListener:
@@ -185,6 +187,10 @@ class SecondQuitSignalEndToEnd(PeersTestCase):
             self.assertEqual(walk.program.wait(ENDS_SOON), EXIT_WRITE_INTERRUPTED, walk.program.output())
         except subprocess.TimeoutExpired:
             self.fail(f"two quit signals did not end the program within {ENDS_SOON} s")
+        # Its result is told all the same, once, before the ending line.
+        lines = walk.program.output().splitlines()
+        self.assertEqual([line for line in lines if line.startswith("result: ")], [RESULT_INTERRUPTED], walk.program.output())
+        self.assertEqual(lines[-1], RUN_AGAIN)
 
 
 class DisplayLostEndToEnd(PeersTestCase):
@@ -194,7 +200,7 @@ class DisplayLostEndToEnd(PeersTestCase):
         self.assertEqual(walk.program.wait(), EXIT_WRITE_INTERRUPTED, walk.program.output())
         lines = walk.program.output().splitlines()
         self.assertIn("display lost: the connection to the X server broke", lines)
-        self.assertEqual(lines[-1], RUN_AGAIN)
+        self.assertEqual(lines[-2:], [RESULT_INTERRUPTED, RUN_AGAIN])
 
 
 if __name__ == "__main__":

@@ -31,7 +31,7 @@ from test_command_line import unused_display
 from test_update_walk import (ENGLISH, FILE_CONTENT, FILE_NAME, FILE_STAMP, FILE_VERSION, MAKE_UPDATE_FILE,
                               PROGRAM, QUICK, REGIONS)
 
-# app/ExitStatus.h
+# session/ExitStatus.h
 EXIT_UPDATED, EXIT_UPDATE_FAILED, EXIT_LEFT_BEFORE_WRITE, EXIT_WRITE_INTERRUPTED, EXIT_ANOTHER_UPDATER, \
     EXIT_NOT_TAKEN = 0, 3, 4, 5, 6, 7
 # A controller that takes its time with every block, so that the write lasts.
@@ -374,6 +374,82 @@ class TerminalEndToEnd(unittest.TestCase):
                 self.assertEqual(events[-1]["exit_status"], exit_status)
                 if exit_status == EXIT_UPDATED:
                     self.assertTrue(run.flash_holds_the_update())
+
+    def json_events(self, run):
+        events = [json.loads(line) for line in run.piped().splitlines()]
+        self.assertEqual([e["event"] for e in events].count("result"), 1, run.piped())
+        self.assertEqual(events[-1]["event"], "result", run.piped())
+        return events
+
+    def test_two_quit_signals_back_to_back_during_the_write_still_end_with_one_result_line_last(self):
+        for json_asked in (True, False):
+            with self.subTest(json=json_asked):
+                args = ["--yes", "--json"] if json_asked else ["--yes"]
+                run = Terminal(self, *args, scenario=SLOW, stdout="pipe" if json_asked else "pty")
+                if json_asked:
+                    trb_x11.wait_until(lambda: '"progress"' in run.piped(), trb_x11.PATIENCE, what="the write's progress")
+                else:
+                    run.wait_for(" KiB ")
+                # A closing terminal sends such pairs.
+                run.process.send_signal(signal.SIGINT)
+                run.process.send_signal(signal.SIGTERM)
+                status, output = self.end_status(run)
+                self.assertEqual(status, EXIT_WRITE_INTERRUPTED, output + run.piped())
+                plain = run.errors() if json_asked else run.text()
+                self.assertIn("Stopped during the write: nothing more was sent. Run the updater again to finish the update.",
+                              plain)
+                self.assertNotIn("finish", run.requests())
+                if json_asked:
+                    last = self.json_events(run)[-1]
+                    self.assertEqual((last["result"], last["exit_status"]), ("interrupted", EXIT_WRITE_INTERRUPTED))
+
+    def test_a_command_line_not_understood_with_json_ends_with_its_result_line(self):
+        run = Terminal(self, "--json", "--no-such-option", stdout="pipe")
+        status, output = self.end_status(run)
+        self.assertEqual(status, 2, output)
+        last = self.json_events(run)[-1]
+        self.assertEqual((last["result"], last["exit_status"], last["error_id"]), ("usage", 2, None))
+        self.assertIn("--no-such-option", last["message"])
+
+    def test_another_updater_holding_the_lock_ends_with_6_and_its_result_line(self):
+        runtime_dir = tempfile.mkdtemp(prefix="trb-terminal-runtime-")
+        os.chmod(runtime_dir, 0o700)
+        self.addCleanup(shutil.rmtree, runtime_dir, True)
+        first = Terminal(self, runtime_dir=runtime_dir)
+        first.wait_for(QUESTION)
+        second = Terminal(self, "--json", runtime_dir=runtime_dir, stdout="pipe")
+        status, output = self.end_status(second)
+        self.assertEqual(status, EXIT_ANOTHER_UPDATER, output)
+        last = self.json_events(second)[-1]
+        self.assertEqual((last["result"], last["exit_status"]), ("another updater", EXIT_ANOTHER_UPDATER))
+        self.assertIn(f"another updater (process {first.process.pid}", last["message"])
+        first.type("n\n")
+        self.assertEqual(first.wait(), EXIT_LEFT_BEFORE_WRITE, first.errors())
+
+    def test_the_file_taken_is_told_whatever_ends_the_run(self):
+        # (name, scenario, file_args, the path given or None for the file beside the
+        # program, error ID, version told)
+        missing = "does-not-exist.bin"
+        cases = [
+            ("no controller", "controllers=0\n", None, None, "0x0E21", FILE_VERSION),
+            ("invalid date stamp", QUICK, ["--allow-invalid", FILE_VERSION, "20261341", FILE_CONTENT], None, "0x0E04",
+             FILE_VERSION),
+            ("named and missing", QUICK, None, missing, "0x0E01", ""),
+        ]
+        for name, scenario, file_args, named, error_id, version in cases:
+            with self.subTest(name):
+                args = ["--json"] + (["--", missing] if named else [])
+                run = Terminal(self, *args, scenario=scenario, file_args=file_args, stdout="pipe")
+                status, output = self.end_status(run)
+                self.assertEqual(status, EXIT_UPDATE_FAILED, output + run.piped())
+                events = self.json_events(run)
+                files = [e for e in events if e["event"] == "file"]
+                self.assertEqual(len(files), 1, run.piped())
+                path = run.path(named) if named else run.update_file
+                self.assertEqual((files[0]["path"], files[0]["version"]), (path, version))
+                self.assertEqual(events[-1]["error_id"], error_id)
+                if named:
+                    self.assertIn(f"Update file: {path} (does not exist)", run.errors())
 
     def test_the_lines_speak_the_language_asked_for_or_the_users(self):
         for args, language, says in ((["--language", "ja"], ENGLISH, "現在のバージョン"),

@@ -34,8 +34,8 @@ JAPANESE = {"LC_ALL": "ja_JP.UTF-8", "LC_MESSAGES": "", "LANG": "ja_JP.UTF-8"}
 LANGUAGE_ENGLISH, LANGUAGE_JAPANESE = 0, 11
 
 ST_INITIAL, ST_READY, ST_BLOCK_HEADER, ST_BLOCK_WAIT, ST_COMPLETE = 0, 1, 3, 6, 7
-ERR_FILE_CONTENT, ERR_NOT_CONNECTED, ERR_DEVICE_REMOVED = 0x0E04, 0x0E21, 0x0E37
-# Exit statuses (app/ExitStatus.h).
+ERR_FILE_CONTENT, ERR_NOT_CONNECTED, ERR_DEVICE_REMOVED, ERR_NOT_TAKEN = 0x0E04, 0x0E21, 0x0E37, 0x0E38
+# Exit statuses (session/ExitStatus.h).
 EXIT_UPDATED, EXIT_UPDATE_FAILED, EXIT_LEFT_BEFORE_WRITE, EXIT_NOT_TAKEN = 0, 3, 4, 7
 
 # A quick controller: no answer latency, and six busy polls per block, so that
@@ -132,7 +132,9 @@ class Walk:
         return trb_x11.wait_until(found, timeout, 0.01, what)
 
     def wait_for_status(self, status, what):
-        return self.wait_for_screen(lambda s: s["status"] == status, what)
+        # The progress screen that waits for the controller's word after the last
+        # block carries the completed status, but is not the completion screen.
+        return self.wait_for_screen(lambda s: s["status"] == status and not s.get("confirming"), what)
 
     def pixels(self):
         return self.window.pixels()
@@ -337,10 +339,8 @@ class UpdateWalkEndToEnd(unittest.TestCase):
         walk.wait_for_focus_frame(RIGHT_SLOT, "OK's focus frame on completion")
         self.assert_no_icon(walk.pixels())
         walk.screenshot("complete")
-        # The controller restarts after the finish request and is asked what it now
-        # holds; its removal and return leave the completion screen as it is.
-        trb_x11.wait_until(lambda: "write confirmed: " in walk.program.output(), trb_x11.PATIENCE,
-                           what="the controller's confirmation in the support log")
+        # The completion screen comes once the restarted controller confirmed the write.
+        self.assertIn("write confirmed: ", walk.program.output())
         self.assertEqual(walk.screen()["status"], ST_COMPLETE)
         self.assert_controls(walk.screen(), {"ok": "OK"})
         window.key("Return")
@@ -357,10 +357,10 @@ class UpdateWalkEndToEnd(unittest.TestCase):
             "region written: main at 0x000000, 589824 bytes",
             "region written: extra at 0x090000, 524288 bytes",
             "region written: info at 0x1D0000, 65536 bytes",
-            "result: complete",
             "controller removed: node simulated",
             "controller connected: node simulated",
             f"write confirmed: the controller reports version {FILE_VERSION}, date stamp {FILE_STAMP}",
+            "result: complete, confirmed by the controller",
             "exit status 0: the update was written",
         ])
 
@@ -372,25 +372,45 @@ class UpdateWalkEndToEnd(unittest.TestCase):
             self.assertTrue(flash[offset:offset + length] == image[offset:offset + length],
                             f"flash region at {offset:#x} differs from the file")
 
-    def test_a_write_the_controller_did_not_take_keeps_the_completion_screen_and_ends_with_7(self):
+    def test_a_write_the_controller_did_not_take_shows_error_0x0e38_never_complete_and_ends_with_7(self):
         walk = Walk(self, scenario="latency_ms=0\nunchanged_after_finish=1\n")
         walk.wait_for_status(ST_INITIAL, "the language screen")
         walk.click("ok")
         walk.wait_for_status(ST_READY, "the ready screen")
         walk.click("ok")
-        walk.wait_for_status(ST_COMPLETE, "the completion screen")
-        trb_x11.wait_until(lambda: "write not taken: " in walk.program.output(), trb_x11.PATIENCE,
-                           what="the controller's answer in the support log")
-        self.assertEqual(walk.screen()["status"], ST_COMPLETE)
-        walk.click("ok")
+        # After the last block the progress screen stays, bar and text, no button,
+        # until the restarted controller has answered.
+        waiting = walk.wait_for_screen(lambda s: s.get("confirming"), "the progress screen awaiting the controller")
+        self.assert_controls(waiting, {"progress": None})
+        self.assertTrue(waiting["heading"].startswith("Updating your TRB-Kelo7 firmware."))
+        screen = walk.wait_for_status(ERR_NOT_TAKEN, "the error screen 0x0E38")
+        self.assertTrue(screen["error"].endswith("Error ID:\t0x0E38"), screen["error"])
+        self.assertIn("It was not possible to update the program.", screen["error"])
+        self.assert_controls(screen, {"cancel": "Close"})
+        self.assertFalse(any(e.get("event") == "screen" and "complete" in e.get("single", "") for e in walk.entries()),
+                         "never the completion screen")
+        walk.click("cancel")
         self.assert_ends_with(walk, EXIT_NOT_TAKEN)
         self.assert_log(walk, [
-            "result: complete",
             f"write not taken: the controller reports version 1.00, date stamp 20240101 instead of version "
             f"{FILE_VERSION}, date stamp {FILE_STAMP}; run the update again; if it still reports the old version, "
             "replug the controller and run it again; else contact support",
+            "result: error 0x0E38, the update was written, but the controller then reported another version or date "
+            "stamp: the update did not take",
             "exit status 7: written, but the controller reports another version",
         ])
+
+    def test_quitting_while_the_controllers_word_is_awaited_ends_as_written_not_confirmed(self):
+        walk = Walk(self, scenario="latency_ms=0\nrestart_ms=60000\n")
+        walk.wait_for_status(ST_INITIAL, "the language screen")
+        walk.click("ok")
+        walk.wait_for_status(ST_READY, "the ready screen")
+        walk.click("ok")
+        walk.wait_for_screen(lambda s: s.get("confirming"), "the progress screen awaiting the controller")
+        walk.program.signal()
+        self.assert_ends_with(walk, EXIT_UPDATED)
+        self.assert_log(walk, ["result: written, not confirmed (the controller did not answer)",
+                               "exit status 0: the update was written"])
 
     def test_each_error_screen_shows_the_icon_the_error_and_only_close(self):
         cases = [

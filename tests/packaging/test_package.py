@@ -229,7 +229,7 @@ class DebianPackage(unittest.TestCase):
             trb_x11.wait_until(lambda: os.path.exists(log) and '"painted"' in open(log).read(), trb_x11.PATIENCE,
                                what="the first paint")
             started.signal(signal.SIGTERM)
-            # Ended on the language screen: before any write (app/ExitStatus.h).
+            # Ended on the language screen: before any write (session/ExitStatus.h).
             self.assertEqual(started.wait(), 4, started.output())
 
 

@@ -1,9 +1,9 @@
 #include "device/HidCtrl.h"
 #include "device/usb/UsbHidLibrary.h"
+#include "log/StandardErrorWriter.h"
 #include "tests/usb/EmulatedHidBus.h"
 #include "tests/usb/UpdateDriver.h"
 #include "tests/usb/WorkerLoop.h"
-#include "ui/StandardErrorWriter.h"
 #include "update/Protocol.h"
 
 #include <gtest/gtest.h>

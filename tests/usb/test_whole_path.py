@@ -53,7 +53,10 @@ class WholeUsbPathEndToEnd(unittest.TestCase):
             if host.process.poll() is not None:
                 raise trb_x11.HarnessError(f"host ended while waiting for {what}:\n{host.output()}")
             screens = self.screens(log_path)
-            return screens[-1] if screens and screens[-1]["status"] == status else None
+            # The progress screen that waits for the controller's word after the last
+            # block carries the completed status, but is not the completion screen.
+            last = screens[-1] if screens else None
+            return last if last and last["status"] == status and not last.get("confirming") else None
         return trb_x11.wait_until(found, trb_x11.PATIENCE, 0.01, what)
 
     def test_the_real_program_writes_the_whole_file_into_the_emulated_controller(self):

@@ -3,12 +3,12 @@
 
 #include "app/CommandLine.h"
 #include "app/DisplayProbe.h"
+#include "log/PlatformAdvice.h"
 #include "tests/GuiTestSupport.h"
 #include "text/LanguageDetection.h"
 #include "text/SystemLocale.h"
 #include "text/TxtTables.h"
 #include "text/fonts/SystemFonts.h"
-#include "ui/PlatformAdvice.h"
 
 #include <gtest/gtest.h>
 

@@ -188,7 +188,10 @@ class WindowsWalkEndToEnd(unittest.TestCase):
                            trb_x11.PATIENCE, 0.01, what="some blocks written")
         self.screenshot(window, "progress")
 
-        screen = self.wait_for_screen(lambda s: s["status"] == ST_COMPLETE, "the completion screen")
+        # After the last block the progress screen waits for the controller's word
+        # ("confirming"), then the completion screen follows.
+        screen = self.wait_for_screen(lambda s: s["status"] == ST_COMPLETE and not s.get("confirming"),
+                                      "the completion screen")
         self.assertIn("is now complete", screen["single"])
         self.screenshot(window, "complete")
         self.press_return(window)

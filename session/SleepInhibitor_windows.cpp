@@ -10,9 +10,9 @@
 // Both locks are the message thread's: the system asks nothing, so the lock is
 // held as soon as acquire() returns.
 
-#include "app/SleepInhibitor.h"
+#include "session/SleepInhibitor.h"
 
-#include "ui/StandardErrorWriter.h"
+#include "log/StandardErrorWriter.h"
 
 #include <windows.h>
 
@@ -27,11 +27,14 @@ constexpr const wchar_t* kReasonWindowClass = L"TRBKelo7SessionEndBlock";
 std::atomic<bool> failureTold { false };
 std::atomic<bool> reasonFailureTold { false };
 
-void tellFailureOnce (const juce::String& why)
+void tellFailureOnce (const SleepInhibitor::Warning& warning, const juce::String& why)
 {
-    if (! failureTold.exchange (true))
-        StandardErrorWriter::write ("Cannot keep the system from sleeping or shutting down during the update ("
-                                    + why + "); going on without");
+    if (failureTold.exchange (true))
+        return;
+
+    const auto say = warning != nullptr ? warning : SleepInhibitor::Warning (StandardErrorWriter::write);
+    say ("Cannot keep the system from sleeping or shutting down during the update ("
+         + why + "); going on without");
 }
 
 juce::String lastError()
@@ -117,9 +120,10 @@ BOOL CALLBACK collectWindow (HWND window, LPARAM list)
 class WindowsSleepInhibitor final : public SleepInhibitor
 {
 public:
-    WindowsSleepInhibitor (const juce::String& whoToUse, const juce::String& whyToUse)
+    WindowsSleepInhibitor (const juce::String& whoToUse, const juce::String& whyToUse, Warning warningToUse)
         : who (whoToUse)
         , why (whyToUse)
+        , warning (std::move (warningToUse))
     {
     }
 
@@ -137,7 +141,7 @@ public:
         held = true;
 
         if (::SetThreadExecutionState (ES_CONTINUOUS | ES_SYSTEM_REQUIRED) == 0)
-            tellFailureOnce ("the system refused to stay awake, " + lastError());
+            tellFailureOnce (warning, "the system refused to stay awake, " + lastError());
 
         std::vector<HWND> windows;
         ::EnumThreadWindows (::GetCurrentThreadId(), collectWindow, reinterpret_cast<LPARAM> (&windows));
@@ -157,12 +161,12 @@ public:
             // Without the reason the session's end is still held up; Windows names the
             // program without saying why.
             if (! ::ShutdownBlockReasonCreate (window, why.toWideCharPointer()) && ! reasonFailureTold.exchange (true))
-                StandardErrorWriter::write ("The shutdown is held up during the update without its reason shown ("
-                                            + lastError() + ")");
+                (warning != nullptr ? warning : Warning (StandardErrorWriter::write)) ("The shutdown is held up during the update without its reason shown ("
+                                                                                       + lastError() + ")");
         }
 
         if (blocked.empty())
-            tellFailureOnce ("no window can hold up the shutdown");
+            tellFailureOnce (warning, "no window can hold up the shutdown");
     }
 
     void release() override
@@ -215,6 +219,7 @@ private:
     }
 
     const juce::String who, why;
+    const Warning warning;
     std::atomic<bool> held { false };
     std::vector<HWND> blocked; // message thread only
     HWND reasonWindow = nullptr; // message thread only
@@ -223,7 +228,7 @@ private:
 };
 } // namespace
 
-std::unique_ptr<SleepInhibitor> SleepInhibitor::create (const juce::String& who, const juce::String& why)
+std::unique_ptr<SleepInhibitor> SleepInhibitor::create (const juce::String& who, const juce::String& why, Warning warning)
 {
-    return std::make_unique<WindowsSleepInhibitor> (who, why);
+    return std::make_unique<WindowsSleepInhibitor> (who, why, std::move (warning));
 }

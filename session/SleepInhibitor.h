@@ -2,6 +2,7 @@
 
 #include <juce_core/juce_core.h>
 
+#include <functional>
 #include <memory>
 
 /** Keeps the system from sleeping, shutting down or going idle while it is held,
@@ -15,6 +16,11 @@
 class SleepInhibitor
 {
 public:
+    /** Where the one warning of a process goes (the support log, so that it follows the
+        log's rule for a terminal's stderr); empty: stderr. Called on any thread: it must
+        not wait, and may only use what stays valid to the end of the process. */
+    using Warning = std::function<void (const juce::String& line)>;
+
     virtual ~SleepInhibitor() = default;
 
     /** Asks for the lock unless it is held or asked for already, and returns at once; the
@@ -37,5 +43,5 @@ public:
 
     /** The platform's lock. who names the program and why says what it does, as the
         system shows them to a user who tries to sleep or shut down meanwhile. */
-    static std::unique_ptr<SleepInhibitor> create (const juce::String& who, const juce::String& why);
+    static std::unique_ptr<SleepInhibitor> create (const juce::String& who, const juce::String& why, Warning warning = {});
 };

@@ -1,4 +1,4 @@
-#include "ui/PlatformAdvice.h"
+#include "log/PlatformAdvice.h"
 
 namespace PlatformAdvice
 {
@@ -27,6 +27,6 @@ juce::String controllerWithoutAccess()
 
 juce::String controllerNotFound()
 {
-    return "plug it in and run again; if it is plugged in, install the udev rule (the package does) and replug it.";
+    return "plug it in and run again; if it is plugged in, install the udev rule (the package does) and replug it";
 }
 } // namespace PlatformAdvice

@@ -28,10 +28,13 @@ public:
         the program. */
     static void writeAtOnce (const char* text) noexcept;
 
+    /** The same for stdout: a terminal run's last line when it ends at once. */
+    static void writeToOutputAtOnce (const char* text) noexcept;
+
     StandardErrorWriter() = delete;
 
 private:
     /** Whether stderr takes a short line now without blocking (the platform's
         part, StandardErrorWriter_<platform>.cpp). Async-signal-safe. */
-    static bool takesAShortLineWithoutWaiting() noexcept;
+    static bool takesAShortLineWithoutWaiting (bool output = false) noexcept;
 };

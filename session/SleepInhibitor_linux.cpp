@@ -8,10 +8,10 @@
 // from suspending the machine. polkit may refuse those words on their own; then
 // the lock is asked for again without them, so that part never costs the rest.
 
-#include "app/SleepInhibitor.h"
+#include "session/SleepInhibitor.h"
 
+#include "log/StandardErrorWriter.h"
 #include "text/ExternalText.h"
-#include "ui/StandardErrorWriter.h"
 
 #include <atomic>
 #include <cerrno>
@@ -49,19 +49,24 @@ constexpr int kLowestCopy = 3;
 std::atomic<bool> failureTold { false };
 std::atomic<bool> keysRefusalTold { false };
 
-void tellFailureOnce (const juce::String& why)
+void tellFailureOnce (const SleepInhibitor::Warning& warning, const juce::String& why)
 {
-    if (! failureTold.exchange (true))
-        StandardErrorWriter::write ("Cannot keep the system from sleeping or shutting down during the update ("
-                                    + why + "); going on without");
+    if (failureTold.exchange (true))
+        return;
+
+    const auto say = warning != nullptr ? warning : SleepInhibitor::Warning (StandardErrorWriter::write);
+    say ("Cannot keep the system from sleeping or shutting down during the update ("
+         + why + "); going on without");
 }
 
-void tellKeysRefusalOnce (const juce::String& why)
+void tellKeysRefusalOnce (const SleepInhibitor::Warning& warning, const juce::String& why)
 {
-    if (! keysRefusalTold.exchange (true))
-        StandardErrorWriter::write ("Cannot keep closing the lid or the suspend and hibernate keys from suspending the "
-                                    "system during the update ("
-                                    + why + "); keeping the rest of the sleep lock");
+    if (keysRefusalTold.exchange (true))
+        return;
+
+    const auto say = warning != nullptr ? warning : SleepInhibitor::Warning (StandardErrorWriter::write);
+    say ("Cannot keep closing the lid or the suspend and hibernate keys from suspending the system during the update ("
+         + why + "); keeping the rest of the sleep lock");
 }
 
 juce::String describe (int negativeErrno, const sd_bus_error& error)
@@ -203,7 +208,7 @@ int callInhibit (sd_bus* bus,
 
 // Asks logind for an inhibitor; returns its descriptor (ours to close) or -1.
 // Blocks for kAskTimeoutUsec at most, whatever the bus does.
-int askForInhibitor (const std::string& who, const std::string& why)
+int askForInhibitor (const std::string& who, const std::string& why, const SleepInhibitor::Warning& warning)
 {
     const auto deadline = monotonicNowUsec() + kAskTimeoutUsec;
     sd_bus* bus = nullptr;
@@ -224,11 +229,11 @@ int askForInhibitor (const std::string& who, const std::string& why)
         result = callInhibit (bus, kWhatSleep, who, why, deadline, error, refused);
 
         if (result >= 0)
-            tellKeysRefusalOnce (keysRefusal);
+            tellKeysRefusalOnce (warning, keysRefusal);
     }
 
     if (result < 0)
-        tellFailureOnce (describe (result, error));
+        tellFailureOnce (warning, describe (result, error));
 
     sd_bus_error_free (&error);
     sd_bus_close_unref (bus);
@@ -264,9 +269,10 @@ struct HoldState
 class LogindSleepInhibitor final : public SleepInhibitor
 {
 public:
-    LogindSleepInhibitor (const juce::String& whoToUse, const juce::String& whyToUse)
+    LogindSleepInhibitor (const juce::String& whoToUse, const juce::String& whyToUse, Warning warningToUse)
         : who (whoToUse.toStdString())
         , why (whyToUse.toStdString())
+        , warning (std::move (warningToUse))
     {
     }
 
@@ -292,14 +298,14 @@ public:
 
         try
         {
-            std::thread ([shared = state, whoCopy = who, whyCopy = why]
-                         { shared->receive (askForInhibitor (whoCopy, whyCopy)); })
+            std::thread ([shared = state, whoCopy = who, whyCopy = why, warningCopy = warning]
+                         { shared->receive (askForInhibitor (whoCopy, whyCopy, warningCopy)); })
                 .detach();
             state->asking = true;
         }
         catch (const std::system_error& failure)
         {
-            tellFailureOnce (failure.what());
+            tellFailureOnce (warning, failure.what());
         }
     }
 
@@ -328,13 +334,14 @@ public:
 
 private:
     const std::string who, why;
+    const Warning warning;
     const std::shared_ptr<HoldState> state = std::make_shared<HoldState>();
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (LogindSleepInhibitor)
 };
 } // namespace
 
-std::unique_ptr<SleepInhibitor> SleepInhibitor::create (const juce::String& who, const juce::String& why)
+std::unique_ptr<SleepInhibitor> SleepInhibitor::create (const juce::String& who, const juce::String& why, Warning warning)
 {
-    return std::make_unique<LogindSleepInhibitor> (who, why);
+    return std::make_unique<LogindSleepInhibitor> (who, why, std::move (warning));
 }

@@ -1,4 +1,4 @@
-#include "ui/StandardErrorWriter.h"
+#include "log/StandardErrorWriter.h"
 
 #include <cerrno>
 #include <condition_variable>
@@ -122,8 +122,16 @@ bool StandardErrorWriter::flush (int timeoutMs)
 
 void StandardErrorWriter::writeAtOnce (const char* text) noexcept
 {
-    if (takesAShortLineWithoutWaiting())
+    if (takesAShortLineWithoutWaiting() && *text != 0)
     {
         [[maybe_unused]] const auto written = ::write (STDERR_FILENO, text, std::strlen (text));
+    }
+}
+
+void StandardErrorWriter::writeToOutputAtOnce (const char* text) noexcept
+{
+    if (takesAShortLineWithoutWaiting (true) && *text != 0)
+    {
+        [[maybe_unused]] const auto written = ::write (STDOUT_FILENO, text, std::strlen (text));
     }
 }

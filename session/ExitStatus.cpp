@@ -1,4 +1,4 @@
-#include "app/ExitStatus.h"
+#include "session/ExitStatus.h"
 
 #include "update/Status.h"
 

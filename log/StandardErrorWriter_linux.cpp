@@ -1,4 +1,4 @@
-#include "ui/StandardErrorWriter.h"
+#include "log/StandardErrorWriter.h"
 
 #include <poll.h>
 #include <unistd.h>
@@ -8,9 +8,9 @@ namespace
 constexpr int kNoWait = 0;
 } // namespace
 
-bool StandardErrorWriter::takesAShortLineWithoutWaiting() noexcept
+bool StandardErrorWriter::takesAShortLineWithoutWaiting (bool output) noexcept
 {
     // A pipe or a terminal that polls writable takes a short line without blocking.
-    pollfd stream { STDERR_FILENO, POLLOUT, 0 };
+    pollfd stream { output ? STDOUT_FILENO : STDERR_FILENO, POLLOUT, 0 };
     return ::poll (&stream, 1, kNoWait) == 1 && (stream.revents & POLLOUT) != 0;
 }

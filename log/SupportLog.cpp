@@ -1,10 +1,9 @@
-#include "ui/SupportLog.h"
+#include "log/SupportLog.h"
 
-#include "app/ExitStatus.h"
 #include "device/DeviceNodes.h"
+#include "log/PlatformAdvice.h"
+#include "log/StandardErrorWriter.h"
 #include "text/ExternalText.h"
-#include "ui/PlatformAdvice.h"
-#include "ui/StandardErrorWriter.h"
 #include "update/NativeFiles.h"
 #include "update/Status.h"
 
@@ -65,7 +64,7 @@ juce::String fileProblem (int32_t error, const UpdateFileSearchReport& report, c
         case ERR_PROTOCOL:
             return "vanished before it could be read";
         default:
-            return SupportLog::describeError (error);
+            return "failed its check (error 0x" + formatErrorId (error) + ")";
     }
 }
 } // namespace
@@ -83,44 +82,6 @@ SupportLog::SupportLog (Sink newSink)
 void SupportLog::writeToStandardError (const juce::String& line)
 {
     StandardErrorWriter::write (line);
-}
-
-juce::String SupportLog::describeError (int32_t status)
-{
-    switch (status)
-    {
-        case ERR_FILE_NOT_FOUND:
-            return "no update file found";
-        case ERR_FILE_READ:
-            return "the update file cannot be read";
-        case ERR_FILE_SIZE:
-            return "the update file has the wrong size";
-        case ERR_FILE_CONTENT:
-            return "the update file's date stamp or version is invalid";
-        case ERR_FILE_CRC:
-            return "the update file is damaged (CRC)";
-        case ERR_DEVICE_INFO:
-            return "the controller's version or date stamp is invalid";
-        case ERR_NOT_CONNECTED:
-            return "no controller connected";
-        case ERR_REFUSED_1:
-            return "the controller refused the update";
-        case ERR_FILE_OPEN:
-            return "the update file changed or could not be read again during the write";
-        case ERR_REFUSED_2:
-            return "the controller refused a block's checksum";
-        case ERR_REFUSED_3:
-        case ERR_REFUSED_4:
-            return "the controller could not write a block";
-        case ERR_TIMEOUT:
-            return "the controller did not answer in time";
-        case ERR_DEVICE_REMOVED:
-            return "the controller was removed during the update";
-        case ERR_PROTOCOL:
-            return "the controller's reply was not understood";
-        default:
-            return "unknown error";
-    }
 }
 
 void SupportLog::write (const juce::String& line)
@@ -231,14 +192,8 @@ void SupportLog::regionWritten (int index, const UpdateRegion& region)
 
 void SupportLog::updateEnded (int32_t result)
 {
-    if (result == ST_COMPLETE)
-    {
-        write ("result: complete");
-        return;
-    }
-
-    write ("result: error 0x" + formatErrorId (result) + ", " + describeError (result));
-
+    // The result's own line comes from the session once the outcome is settled (after
+    // the controller's word on a completed write); here only what explains it.
     if (result == ERR_NOT_CONNECTED)
         reportAccessProblems();
 }
@@ -275,14 +230,14 @@ void SupportLog::displayLost()
     write ("display lost: the connection to the X server broke");
 }
 
-void SupportLog::ending (int exitStatus)
+void SupportLog::ending (int exitStatus, const char* meaning)
 {
-    write (kEndingPrefix + juce::String (exitStatus) + ": " + exitStatusMeaning (exitStatus));
+    write (kEndingPrefix + juce::String (exitStatus) + ": " + meaning);
     // The program ends next: the last lines are what a supporter reads first.
     StandardErrorWriter::flush (kLastLinesWaitMs);
 }
 
-void SupportLog::endingAtOnce (int exitStatus) noexcept
+void SupportLog::endingAtOnce (int exitStatus, const char* meaning) noexcept
 {
     // Built by hand: a signal handler may not allocate or format.
     std::array<char, kEndingLineSize> text {};
@@ -297,7 +252,7 @@ void SupportLog::endingAtOnce (int exitStatus) noexcept
     append (kEndingPrefix);
     append (digit.data());
     append (": ");
-    append (exitStatusMeaning (exitStatus));
+    append (meaning);
     append ("\n");
     StandardErrorWriter::writeAtOnce (text.data());
 }

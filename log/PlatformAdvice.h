@@ -25,6 +25,6 @@ juce::String endHung (const juce::String& processId);
     completes "... is a TRB-Kelo7, but ". */
 juce::String controllerWithoutAccess();
 
-/** What to do when no controller is found, for the terminal's lines. */
+/** What to do when no controller is found (the table of outcomes), without a full stop. */
 juce::String controllerNotFound();
 } // namespace PlatformAdvice

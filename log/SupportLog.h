@@ -29,12 +29,13 @@
         controller also open in: process PID (NAME), process PID (NAME), ...
         write started
         region written: NAME at 0xADDRESS, N bytes
-        result: complete
-        result: error 0x0EXX, WHAT
         write confirmed: the controller reports version V, date stamp YYYYMMDD
         write not taken: the controller reports version V, date stamp YYYYMMDD instead
             of version V, date stamp YYYYMMDD; (what to do)
         written, not confirmed (replug the controller to check)
+        written, not confirmed: the controller refused the question (...)
+        result: WHAT  or  result: error 0x0EXX, WHAT  (one row of session/Outcomes.h,
+            written by the session after the lines above)
         display lost: the connection to the X server broke
         exit status N: MEANING
         download folder: PATH WHAT; using FOLDER
@@ -91,7 +92,9 @@ public:
     /** The worker has moved past a region it wrote. */
     void regionWritten (int index, const UpdateRegion& region) override;
 
-    /** The update ended with result (ST_COMPLETE or an error). */
+    /** The update ended with result (ST_COMPLETE or an error): what explains an error
+        (a controller present that this user may not open). The result's line itself is
+        the session's (note). */
     void updateEnded (int32_t result) override;
 
     /** What the controller said when asked after the finish request: the write confirmed,
@@ -105,13 +108,13 @@ public:
         that is not a regular file), as one line. */
     void note (const juce::String& line) { write (line); }
 
-    /** The program ends with exitStatus. With the default sink, waits a moment
-        (kLastLinesWaitMs at most) for the lines still queued to reach stderr. */
-    void ending (int exitStatus);
+    /** The program ends with exitStatus, which means meaning. With the default sink,
+        waits a moment (kLastLinesWaitMs at most) for the lines still queued to reach stderr. */
+    void ending (int exitStatus, const char* meaning);
 
     /** The ending line for a program that ends from a signal handler, written
         only if stderr takes it at once. Async-signal-safe. */
-    static void endingAtOnce (int exitStatus) noexcept;
+    static void endingAtOnce (int exitStatus, const char* meaning) noexcept;
 
     /** Queues a line for stderr and returns at once (the default sink): a line
         stderr cannot take is dropped. Any thread. */
@@ -119,9 +122,6 @@ public:
 
     /** The longest ending() waits for the lines before it to be written. */
     static constexpr int kLastLinesWaitMs = 2000;
-
-    /** A few words on an error ID, as the log gives them. Any thread. */
-    static juce::String describeError (int32_t status);
 
 private:
     void write (const juce::String& line);
