@@ -593,6 +593,20 @@ TEST (ProgressLook, TextIsWhiteAtFourFifthsOfTheHeightAndAnEmptyTextDrawsNothing
     EXPECT_TRUE (guitest::boundsOfPixels (drawBar (0.5, {}).image, { 0, 0, 366, 20 }, isWhite).isEmpty());
 }
 
+// The default face stands for a Japanese one of several MiB, which the percentage
+// alone would load while the update writes.
+TEST (ProgressLook, TextTakesTheFontOfTheScreensTextsNotAFaceOfItsOwn)
+{
+    const auto saved = juce::Font::getFallbackFontName();
+    juce::Font::setFallbackFontName ("Verdana");
+    const auto r = drawBar (0.5, "50%");
+    juce::Font::setFallbackFontName (saved);
+
+    ASSERT_EQ (r.context->glyphs.size(), 3u);
+    for (auto& glyph : r.context->glyphs)
+        EXPECT_EQ (glyph.font.getTypefaceName(), "Verdana");
+}
+
 //==============================================================================
 namespace
 {
