@@ -21,5 +21,11 @@ public:
                           double progress, const juce::String& textToShow) override;
 
 private:
+    // The text's layout and what it was made from: one percentage at a time.
+    juce::GlyphArrangement textLayout;
+    juce::String laidOutText;
+    juce::Font laidOutFont;
+    int laidOutWidth = -1, laidOutHeight = -1;
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (ProgressLookAndFeel)
 };
