@@ -2,6 +2,7 @@
 """Figures of the running demo updater, measured by hand (not part of CTest).
 
     python3 bench/app_figures.py [path/to/TRBKelo7UpdateDemo] [--runs N]
+    python3 bench/app_figures.py --usb [--runs N]    # the real program over USB
 
 Starts the real demo program in a private Xvfb (tests/e2e/trb_x11.py) and prints:
 - launch to first paint: from just before the process starts to the window's
@@ -11,18 +12,24 @@ Starts the real demo program in a private Xvfb (tests/e2e/trb_x11.py) and prints
   ten seconds (all threads, in nanoseconds), as a share of one core, the X
   server's share, which shows whether the program keeps repainting, and how
   often each of the program's threads was woken meanwhile;
-- memory during a full update on the simulated controller: the largest resident
-  set (VmHWM) and the resident set sampled while the update runs;
 - the wait for the controller's word: from the finish request (the first screen
   that waits for it, "confirming") to the completion screen, with the simulated
-  controller's default restart (--confirmation-only measures this alone).
-Without a path it takes build/normal's demo.
+  controller's default restart (--confirmation-only measures this alone);
+- memory during a full update: the resident set (VmRSS) at the start, on the
+  ready screen and at most while writing (sampled), the window's growth while
+  it writes over the ready screen, and the largest resident set (VmHWM).
+Without a path it takes build/normal's demo on the simulated controller. With
+--usb it takes build/normal's real program instead, against the controller that
+umockdev emulates (tests/usb's controller host, started under umockdev-wrapper,
+as the USB tests run it); its launch then includes the host's start.
 """
 
 import argparse
 import json
 import os
+import re
 import shutil
+import signal
 import statistics
 import subprocess
 import sys
@@ -39,6 +46,7 @@ ENGLISH = {"LC_ALL": "en_US.UTF-8", "LC_MESSAGES": "", "LANG": "en_US.UTF-8"}
 # The demo's own pace: a USB frame of latency and two busy polls per block.
 SCENARIO = "latency_ms=1\nbusy_count=2\n"
 CPU_SECONDS = 10.0
+UPDATE_FILE = "trbkelo7__v105.bin"
 
 
 def thread_figures(pid):
@@ -78,7 +86,11 @@ def status_kb(pid, name):
 class Run:
     """One started demo in its own folder with an update file and a screen log."""
 
-    def __init__(self, server, program, folder, scenario_text=SCENARIO):
+    def __init__(self, server, program, folder, host=None, scenario_text=SCENARIO):
+        """host: the emulated controller's host command (the real program over USB),
+        which starts the program itself; None for the demo. scenario_text: the
+        simulated controller's settings."""
+        self.server = server
         self.log_path = os.path.join(folder, "screen.log")
         if os.path.exists(self.log_path):
             os.remove(self.log_path)
@@ -87,7 +99,22 @@ class Run:
             f.write(scenario_text)
         env = dict(ENGLISH, TRB_SCREEN_LOG=self.log_path, TRB_SIM_SCENARIO=scenario)
         self.started = time.monotonic()
-        self.program = server.start(program, extra_env=env)
+        if host is None:
+            self.program = server.start(program, extra_env=env)
+            self.pid = self.program.pid
+        else:
+            self.program = server.start(*host, "--", program, extra_env=env)
+            found = trb_x11.wait_until(lambda: re.search(r"program started: pid (\d+)", self.program.output()),
+                                       trb_x11.PATIENCE, what="the program's start")
+            self.pid = int(found.group(1))
+
+    def window(self):
+        def find():
+            if self.program.process.poll() is not None:
+                raise trb_x11.HarnessError(f"ended before showing a window:\n{self.program.output()}")
+            out = self.server.tool("xdotool", "search", "--onlyvisible", "--pid", str(self.pid), check=False)
+            return trb_x11.Window(self.server, int(out.split()[0])) if out.split() else None
+        return trb_x11.wait_until(find, trb_x11.PATIENCE, what="the program's window")
 
     def entries(self):
         try:
@@ -107,6 +134,12 @@ class Run:
         time.sleep(0.3)
 
     def end(self):
+        # The host's program is its child: killed first, so none outlives the run.
+        if self.pid != self.program.pid:
+            try:
+                os.kill(self.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
         self.program.stop()
 
 
@@ -114,36 +147,37 @@ def prepare_folder(program, tool):
     folder = tempfile.mkdtemp(prefix="trb-bench-")
     copy = os.path.join(folder, os.path.basename(program))
     shutil.copy2(program, copy)
-    subprocess.run([tool, "1.05", "20261209", "seed:105", os.path.join(folder, "trbkelo7__v105.bin")],
+    subprocess.run([tool, "1.05", "20261209", "seed:105", os.path.join(folder, UPDATE_FILE)],
                    check=True, capture_output=True)
     return folder, copy
 
 
-def launch_figures(server, program, folder, runs):
+# Each run ends (killed and reaped) before the next starts; the instance lock
+# lives in the private server's runtime folder and goes with its process.
+def launch_figures(server, program, folder, runs, host):
     painted, mapped = [], []
     for _ in range(runs):
-        run = Run(server, program, folder)
+        run = Run(server, program, folder, host)
         try:
-            run.program.wait_for_window()
+            run.window()
             mapped.append((time.monotonic() - run.started) * 1000)
             paint = run.wait_for(lambda e: e["event"] == "painted", what="the first paint")
             painted.append(paint["ms"] - run.started * 1000)
         finally:
             run.end()
-        trb_x11.wait_until(trb_x11.framework_lock_is_free, 10, what="the instance lock")
     return painted, mapped
 
 
-def ready_cpu(server, program, folder):
-    run = Run(server, program, folder)
+def ready_cpu(server, program, folder, host):
+    run = Run(server, program, folder, host)
     try:
-        window = run.program.wait_for_window()
+        window = run.window()
         run.wait_for(lambda e: e["event"] == "painted")
         run.wait_until_ready_for_keys(server, window)
         window.key("Return")
         run.wait_for(lambda e: e.get("status") == ST_READY, what="the ready screen")
         time.sleep(0.5)
-        pid, xpid = run.program.pid, server.process.pid
+        pid, xpid = run.pid, server.process.pid
         t0, (p0, w0), x0 = time.monotonic(), thread_figures(pid), cpu_ticks(xpid)
         time.sleep(CPU_SECONDS)
         t1, (p1, w1), x1 = time.monotonic(), thread_figures(pid), cpu_ticks(xpid)
@@ -155,13 +189,13 @@ def ready_cpu(server, program, folder):
         run.end()
 
 
-def update_memory(server, program, folder):
-    run = Run(server, program, folder)
+def update_memory(server, program, folder, host):
+    run = Run(server, program, folder, host)
     try:
-        window = run.program.wait_for_window()
+        window = run.window()
         run.wait_for(lambda e: e["event"] == "painted")
         run.wait_until_ready_for_keys(server, window)
-        pid = run.program.pid
+        pid = run.pid
         before = status_kb(pid, "VmRSS")
         window.key("Return")
         run.wait_for(lambda e: e.get("status") == ST_READY, what="the ready screen")
@@ -180,14 +214,14 @@ def update_memory(server, program, folder):
         run.end()
 
 
-def confirmation_figures(server, program, folder, runs):
+def confirmation_figures(server, program, folder, runs, host):
     """Milliseconds from the finish request to the completion screen, per run: the
     controller restarts (about a second by default) and is asked for its version."""
     waits = []
     for _ in range(runs):
-        run = Run(server, program, folder, "latency_ms=0\nbusy_count=0\n")
+        run = Run(server, program, folder, host, "latency_ms=0\nbusy_count=0\n")
         try:
-            window = run.program.wait_for_window()
+            window = run.window()
             run.wait_for(lambda e: e.get("event") == "screen" and e.get("status") == 0, what="the language screen")
             run.wait_until_ready_for_keys(server, window)
             window.key("Return")
@@ -201,44 +235,54 @@ def confirmation_figures(server, program, folder, runs):
             waits.append(done["ms"] - finish["ms"])
         finally:
             run.end()
-        trb_x11.wait_until(trb_x11.framework_lock_is_free, 10, what="the instance lock")
     return waits
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     build = os.path.join(ROOT, "build", "normal")
-    parser.add_argument("program", nargs="?",
-                        default=os.path.join(build, "TRBKelo7UpdateDemo_artefacts", "RelWithDebInfo", "TRBKelo7UpdateDemo"))
+    parser.add_argument("program", nargs="?", help="the program to measure (default: build/normal's demo, "
+                        "or its real program with --usb)")
     parser.add_argument("--tool", default=os.path.join(build, "tools", "make-update-file"))
     parser.add_argument("--runs", type=int, default=5)
-    parser.add_argument("--confirmation-only", action="store_true")
+    parser.add_argument("--usb", action="store_true",
+                        help="the real program against the emulated controller (needs umockdev)")
+    parser.add_argument("--host", default=os.path.join(build, "tests", "usb", "trb_emulated_controller_host"))
+    parser.add_argument("--confirmation-only", action="store_true",
+                        help="measure only the wait from the finish request to the completion screen")
     args = parser.parse_args()
+    name = "TRBKelo7UpdateProgram" if args.usb else "TRBKelo7UpdateDemo"
+    program = args.program or os.path.join(build, f"{name}_artefacts", "RelWithDebInfo", name)
 
-    folder, program = prepare_folder(args.program, args.tool)
+    folder, program = prepare_folder(program, args.tool)
+    host = None
+    if args.usb:
+        host = [shutil.which("umockdev-wrapper") or "umockdev-wrapper", args.host,
+                "--update-file", os.path.join(folder, UPDATE_FILE)]
     try:
-        with trb_x11.machine_lock(), trb_x11.XServer() as server:
-            waits = confirmation_figures(server, program, folder, args.runs)
+        with trb_x11.XServer() as server:
+            waits = confirmation_figures(server, program, folder, args.runs, host)
             print(f"finish request to completion screen: median {statistics.median(waits):6.1f} ms  "
                   f"(min {min(waits):.1f}, max {max(waits):.1f}, {len(waits)} runs)")
             if args.confirmation_only:
                 return
-            painted, mapped = launch_figures(server, program, folder, args.runs)
+            painted, mapped = launch_figures(server, program, folder, args.runs, host)
             print(f"launch to first paint:   median {statistics.median(painted):6.1f} ms  "
                   f"(min {min(painted):.1f}, max {max(painted):.1f}, {len(painted)} runs)")
             print(f"launch to window mapped: median {statistics.median(mapped):6.1f} ms  "
                   f"(found by polling xdotool, so coarser)")
 
-            program_cpu, server_cpu, seconds, wakeups = ready_cpu(server, program, folder)
+            program_cpu, server_cpu, seconds, wakeups = ready_cpu(server, program, folder, host)
             print(f"ready screen, waiting:   program {program_cpu:5.2f} % of one core, "
                   f"X server {server_cpu:5.2f} % (over {seconds:.1f} s)")
             busy = sorted(((rate, name) for name, rate in wakeups.items() if rate >= 0.5), reverse=True)
             print("  wake-ups per second:   " + (", ".join(f"{name} {rate:.0f}" for rate, name in busy) or "none"))
 
-            before, ready, during, peak, duration = update_memory(server, program, folder)
+            before, ready, during, peak, duration = update_memory(server, program, folder, host)
             print(f"memory:                  VmRSS {before / 1024:.1f} MiB at start, {ready / 1024:.1f} MiB ready, "
                   f"{during / 1024:.1f} MiB at most while writing; VmHWM {peak / 1024:.1f} MiB "
                   f"(full update took {duration:.1f} s)")
+            print(f"growth while writing:    {(during - ready) / 1024:+.1f} MiB over the ready screen")
     finally:
         shutil.rmtree(folder, ignore_errors=True)
 

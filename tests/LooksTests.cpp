@@ -494,9 +494,11 @@ namespace
 {
 const juce::Colour kBarBackground { 0xff080808 };
 
-guitest::Rendering drawBar (double progress, const juce::String& text, int width = 366, int height = 20)
+guitest::Rendering drawBar (double progress, const juce::String& text, int width = 366, int height = 20,
+                            ProgressLookAndFeel* sharedLook = nullptr)
 {
-    ProgressLookAndFeel look;
+    ProgressLookAndFeel ownLook;
+    auto& look = sharedLook != nullptr ? *sharedLook : ownLook;
     double value = progress;
     juce::ProgressBar bar (value);
     bar.setColour (juce::ProgressBar::backgroundColourId, kBarBackground);
@@ -591,6 +593,45 @@ TEST (ProgressLook, TextIsWhiteAtFourFifthsOfTheHeightAndAnEmptyTextDrawsNothing
 
     EXPECT_TRUE (drawBar (0.5, {}).context->glyphs.empty());
     EXPECT_TRUE (guitest::boundsOfPixels (drawBar (0.5, {}).image, { 0, 0, 366, 20 }, isWhite).isEmpty());
+}
+
+// The default face stands for a Japanese one of several MiB, which the percentage
+// alone would load while the update writes. One look draws the bar throughout, so
+// its text follows every change of the text, the font and the size.
+TEST (ProgressLook, TextTakesTheFontOfTheScreensTextsAndFollowsEveryChange)
+{
+    struct Case
+    {
+        const char* font;
+        const char* text;
+        int width;
+    };
+
+    const auto saved = juce::Font::getFallbackFontName();
+    ProgressLookAndFeel look;
+
+    for (auto c : { Case { "Verdana", "50%", 366 }, Case { "Verdana", "51%", 366 }, Case { "Arial", "51%", 366 },
+                    Case { "Arial", "51%", 200 }, Case { "Arial", "100%", 200 } })
+    {
+        juce::Font::setFallbackFontName (c.font);
+        const auto r = drawBar (0.5, c.text, c.width, 20, &look);
+        const auto expected = juce::Font (c.font, 16.0f, juce::Font::plain);
+        juce::Array<int> glyphs;
+        juce::Array<float> offsets;
+        expected.getGlyphPositions (c.text, glyphs, offsets);
+
+        ASSERT_EQ (r.context->glyphs.size(), (size_t) glyphs.size()) << c.text;
+        for (size_t i = 0; i < r.context->glyphs.size(); ++i)
+        {
+            EXPECT_EQ (r.context->glyphs[i].font.getTypefaceName(), c.font) << c.text;
+            EXPECT_EQ (r.context->glyphs[i].glyph, glyphs[(int) i]) << c.text;
+        }
+
+        // Centred in the bar's width.
+        EXPECT_NEAR (r.context->glyphs.front().transform.getTranslationX(), ((float) c.width - expected.getStringWidthFloat (c.text)) / 2, 1.0f) << c.text;
+    }
+
+    juce::Font::setFallbackFontName (saved);
 }
 
 //==============================================================================

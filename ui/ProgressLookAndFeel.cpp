@@ -33,8 +33,29 @@ void ProgressLookAndFeel::drawProgressBar (juce::Graphics& g, juce::ProgressBar&
 
     if (textToShow.isNotEmpty())
     {
+        // The screen's texts are drawn in the language's font, which the window makes
+        // the framework's fallback name; the percentage takes it too. The default face
+        // would be a face of its own, loaded at the bar's first paint only for these
+        // digits: the default sans-serif name stands for a Japanese face with several
+        // MiB of glyphs, all of which the framework keeps in memory.
+        const auto fontName = juce::Font::getFallbackFontName();
+        const auto textHeight = kTextHeightFactor * (float) height;
+        const auto font = fontName.isNotEmpty() ? juce::Font (fontName, textHeight, juce::Font::plain) : juce::Font (textHeight);
+
+        // Laid out here rather than by Graphics::drawText, whose cache would keep a
+        // layout for each of the hundred percentages the write passes through.
+        if (textToShow != laidOutText || font != laidOutFont || width != laidOutWidth || height != laidOutHeight)
+        {
+            textLayout.clear();
+            textLayout.addCurtailedLineOfText (font, textToShow, 0.0f, 0.0f, (float) width, false);
+            textLayout.justifyGlyphs (0, textLayout.getNumGlyphs(), 0.0f, 0.0f, (float) width, (float) height, juce::Justification::centred);
+            laidOutText = textToShow;
+            laidOutFont = font;
+            laidOutWidth = width;
+            laidOutHeight = height;
+        }
+
         g.setColour (kTextColour);
-        g.setFont (kTextHeightFactor * (float) height);
-        g.drawText (textToShow, juce::Rectangle<int> (0, 0, width, height), juce::Justification::centred, false);
+        textLayout.draw (g);
     }
 }

@@ -255,7 +255,8 @@ ControllerModel::Outcome ControllerModel::handleRequest (const uint8_t* request,
         std::memcpy (entry.bytes.data(), request, std::min (length, entry.bytes.size()));
 
     entry.kind = length == entry.bytes.size() ? kindOf (entry.bytes.data()) : RequestKind::unknown;
-    log.push_back (entry);
+    if (keepsLog)
+        log.push_back (entry);
     ++counts[(size_t) entry.kind];
 
     const auto kind = entry.kind;

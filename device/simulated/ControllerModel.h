@@ -194,8 +194,12 @@ public:
         other than 64 bytes is refused with reason 5 (and logged with its bytes zero-padded). */
     Outcome handleRequest (const uint8_t* request, size_t length);
 
-    /** Every request received since the last reset, in order. */
+    /** Every request received since the last reset, in order; empty while the log is not kept. */
     const std::vector<LoggedRequest>& requests() const noexcept { return log; }
+
+    /** Whether requests() grows with every request (the default). A whole update is some
+        25,000 requests: a program that reads no log keeps none. */
+    void setKeepsLog (bool keeps) noexcept { keepsLog = keeps; }
 
     /** How many requests of this kind arrived since the last reset. */
     int requestCount (RequestKind kind) const noexcept;
@@ -255,6 +259,7 @@ private:
     std::vector<ScriptedFault> faults;
     std::array<int, 10> counts {};
     std::vector<LoggedRequest> log;
+    bool keepsLog = true;
     int blockCount = 0;
     int finishes = 0;
 };

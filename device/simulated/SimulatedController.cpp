@@ -33,6 +33,9 @@ SimulatedController::SimulatedController()
     , requestLogPath (environment (kRequestLogVariable))
 {
     reset (SimulatedScenario::fromEnvironment());
+
+    std::lock_guard<std::mutex> guard (lock);
+    setRecordingLocked (! requestLogPath.empty());
 }
 
 SimulatedController::~SimulatedController()
@@ -51,6 +54,7 @@ void SimulatedController::reset (const SimulatedScenario& newScenario)
     events.clear();
     received.clear();
     writes.clear();
+    recording = true;
     calls.fill (0);
     nextPlugOrder = 0;
     pendingArrival = -1;
@@ -96,6 +100,7 @@ int32_t SimulatedController::addLocked (int32_t typeCode, uint32_t firmwareWord,
         device->model->installFirmware (scenario.version, scenario.stamp);
         device->model->setBusyCount (scenario.busyCount);
         device->model->setKeepsOldFirmware (scenario.unchangedAfterFinish);
+        device->model->setKeepsLog (recording);
     }
 
     devices.push_back (std::move (device));
@@ -326,8 +331,12 @@ void SimulatedController::handleEventLocked (const Event& event)
     auto& model = *device->model;
     const auto finishesBefore = model.finishCount();
     const auto outcome = model.handleRequest (event.bytes.data(), event.bytes.size());
-    const auto& logged = model.requests().back();
-    received.push_back ({ device->number, logged.kind, logged.bytes });
+
+    if (recording)
+    {
+        const auto& logged = model.requests().back();
+        received.push_back ({ device->number, logged.kind, logged.bytes });
+    }
 
     // A finish request carried out restarts the controller: it drops off the bus
     // and comes back with what it now holds (or, as scripted, stays away).
@@ -424,6 +433,18 @@ void SimulatedController::setDumpPaths (const std::string& flashPath, const std:
     std::lock_guard<std::mutex> guard (lock);
     flashDumpPath = flashPath;
     requestLogPath = logPath;
+
+    if (! requestLogPath.empty())
+        setRecordingLocked (true);
+}
+
+void SimulatedController::setRecordingLocked (bool on)
+{
+    recording = on;
+
+    for (auto& device : devices)
+        if (device->model != nullptr)
+            device->model->setKeepsLog (on);
 }
 
 void SimulatedController::writeDumpsLocked() const
@@ -587,7 +608,8 @@ int32_t SimulatedController::write (int32_t deviceNumber, const uint8_t* report,
 
     auto* device = find (deviceNumber);
     call.taken = started && device != nullptr && device->present && report != nullptr && length == HID_REPORT_SIZE;
-    writes.push_back (call);
+    if (recording)
+        writes.push_back (call);
 
     if (! call.taken)
         return 0;

@@ -65,6 +65,10 @@
       there at HID_Finalize and again when the process ends.
     - TRB_SIM_REQUEST_LOG: path; the received requests are written there at the
       same moments, one line each: "<device> <kind> <64 bytes as hex>".
+    Set up that way, the simulator records the requests and the HID_Write calls
+    only when TRB_SIM_REQUEST_LOG names a file: a whole update is some 25,000
+    requests, and their record would grow the demo by megabytes while it writes,
+    for nobody to read. reset() and setDumpPaths() with a log path record them again.
 */
 class SimulatedController final
 {
@@ -110,7 +114,7 @@ public:
     ~SimulatedController();
 
     /** Replaces the bus with the scenario's devices (present, without notices), forgets
-        faults, counts and logs. Call it while the library is stopped. */
+        faults, counts and logs, and records from now on. Call it while the library is stopped. */
     void reset (const SimulatedScenario& scenario);
 
     /** Adds a TRB-Kelo7 with the scenario's firmware; plugged in at once (posting an arrival
@@ -174,7 +178,8 @@ public:
         setDumpPaths), if any. */
     void writeDumps() const;
 
-    /** Overrides TRB_SIM_FLASH_DUMP and TRB_SIM_REQUEST_LOG; an empty path writes nothing. */
+    /** Overrides TRB_SIM_FLASH_DUMP and TRB_SIM_REQUEST_LOG; an empty path writes nothing.
+        A request log path turns the record of requests on. */
     void setDumpPaths (const std::string& flashPath, const std::string& requestLogPath);
 
     // The ten library functions; see device/TrbKelo7Hid.h.
@@ -236,6 +241,7 @@ private:
     void deviceThreadLoop();
     void stopDeviceThread (std::unique_lock<std::mutex>& guard);
     void writeDumpsLocked() const;
+    void setRecordingLocked (bool on);
 
     mutable std::mutex lock;
     std::condition_variable wake;
@@ -257,6 +263,7 @@ private:
     bool threadShouldExit = false;
     std::thread deviceThread;
 
+    bool recording = true; // whether received, writes and the models' logs grow
     std::vector<ReceivedRequest> received;
     std::vector<WriteCall> writes;
     std::array<int, 10> calls {};
