@@ -314,9 +314,10 @@ TEST (TerminalTexts, TheControllersWordAfterTheWriteAndWhatOutsideNamesCannotDo)
 
 TEST (TerminalTexts, OnlyYesStartsTheWrite)
 {
-    for (const auto* yes : { "y", "Y", "yes", " YES ", "y\r" })
+    // The whole line is the answer (the reader has taken its line end off).
+    for (const auto* yes : { "y", "Y", "yes", " YES ", "  yEs" })
         EXPECT_TRUE (TerminalTexts::isYes (yes)) << yes;
 
-    for (const auto* no : { "", "n", "no", "ye", "yess", "y y", "j" })
-        EXPECT_FALSE (TerminalTexts::isYes (no)) << no;
+    for (const auto* no : { "", "n", "no", "ye", "yess", "y y", "j", "y\r", "\ty", "y\x1b[A", "y\xef\xbf\xbdno", "yes\x7f" })
+        EXPECT_FALSE (TerminalTexts::isYes (juce::String::fromUTF8 (no))) << no;
 }

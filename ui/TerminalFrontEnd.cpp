@@ -183,27 +183,28 @@ void TerminalFrontEnd::ask()
     }
 
     plain.write (TerminalTexts::question());
-    input = std::make_unique<TerminalInput> ([this] (std::optional<juce::String> line)
-                                             { answered (std::move (line)); });
+    input = std::make_unique<TerminalInput> ([this] (TerminalInput::Answer answer)
+                                             { answered (answer); });
 }
 
-void TerminalFrontEnd::answered (std::optional<juce::String> line)
+void TerminalFrontEnd::answered (const TerminalInput::Answer& answer)
 {
     input = nullptr;
 
     if (finished)
         return;
 
-    if (! line.has_value())
+    // Text that Enter never ended is no answer (a "y" then Ctrl+D); the answer's line
+    // was never ended, so this one starts on a line of its own.
+    if (answer.ending != TerminalInput::Answer::Ending::line)
     {
-        // The answer's line was never ended: this one starts on a line of its own.
         const auto text = TerminalTexts::noAnswerPossible (true);
         say ("\n" + text);
         finish (EXIT_LEFT_BEFORE_WRITE, "left", ST_INITIAL, text);
         return;
     }
 
-    if (! TerminalTexts::isYes (*line))
+    if (! TerminalTexts::isYes (answer.text))
     {
         const auto text = TerminalTexts::leftBeforeWrite();
         say (text);

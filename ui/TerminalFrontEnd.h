@@ -80,7 +80,7 @@ private:
     void writeConfirmed (const WriteConfirmation& confirmation) override;
 
     void ask();
-    void answered (std::optional<juce::String> line);
+    void answered (const TerminalInput::Answer& answer);
     void confirmationOverdue();
     void endProgress();
     void say (const juce::String& line);
