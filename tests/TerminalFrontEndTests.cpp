@@ -137,18 +137,46 @@ TEST (ProgressLine, OnATerminalRedrawsInPlaceAtMostTenTimesASecondAndAlwaysTheEn
     EXPECT_EQ (line.finish(), "\r" + ProgressLine::describe (1.0, kTotal, 160 * kMs) + "\n");
 }
 
-TEST (ProgressLine, ARedrawBlanksWhatALongerDrawingLeftAndNeverReachesTheLastColumn)
+TEST (ProgressLine, EachDrawingFitsTheTerminalsWidthOfTheMomentAndBlanksWhatTheLastOneLeft)
 {
-    ProgressLine line (ProgressLine::Mode::redrawn, kTotal, 40);
+    // The terminal is resized between drawings; each drawing comes 200 ms after the last.
+    struct Step
+    {
+        int columns; // 0: the width is not known
+        double fraction, atMs;
+        int drawnLength; // after the carriage return: the text (cut) and its blanks
+    };
 
-    const auto first = line.update (0.5, 3600000 * kMs); // an hour: a long time text
-    EXPECT_EQ (first.length(), 1 + 39);
+    constexpr double kLong = 6000000 * kMs; // 100 minutes: long time texts
+    const auto longText = ProgressLine::describe (0.5, kTotal, kLong).length();
+    const auto shorterText = ProgressLine::describe (0.99, kTotal, kLong + 200).length();
+    ASSERT_LT (shorterText, longText);
 
-    ProgressLine wide (ProgressLine::Mode::redrawn, kTotal);
-    const auto longer = wide.update (0.5, 6000000 * kMs);
-    const auto shorter = wide.update (0.99, 6000000 * kMs + 200);
-    EXPECT_EQ (shorter.length(), longer.length()) << "blanks cover the longer text's end";
-    EXPECT_TRUE (shorter.endsWith ("left ")) << shorter;
+    const Step steps[] = {
+        { 100, 0.5, kLong, longText },
+        { 100, 0.99, kLong + 200, longText }, // blanks cover the longer text's end
+        { 40, 0.99, kLong + 400, 39 }, // narrowed: cut before the last column, blanks too
+        { 1, 0.99, kLong + 600, 0 }, // a single column: nothing fits without wrapping
+        { 30, 0.99, kLong + 800, 29 },
+        { 0, 0.99, kLong + 1000, shorterText }, // unknown: not cut
+    };
+
+    int columns = 0;
+    ProgressLine line (ProgressLine::Mode::redrawn, kTotal, [&columns]
+                       { return columns; });
+
+    for (const auto& step : steps)
+    {
+        SCOPED_TRACE (step.columns);
+        columns = step.columns;
+        const auto drawing = line.update (step.fraction, step.atMs);
+        ASSERT_TRUE (drawing.startsWith ("\r")) << drawing;
+        EXPECT_EQ (drawing.length() - 1, step.drawnLength) << drawing;
+        EXPECT_TRUE (ProgressLine::describe (step.fraction, kTotal, step.atMs).startsWith (drawing.substring (1).trimEnd())) << drawing;
+    }
+
+    columns = 20;
+    EXPECT_EQ (line.finish(), "\r" + ProgressLine::describe (0.99, kTotal, kLong + 1000).substring (0, 19) + "\n");
 }
 
 TEST (ProgressLine, OffATerminalWritesOneLinePerTenthHoweverTheProgressComes)

@@ -227,7 +227,8 @@ void TerminalFrontEnd::writeStarted()
     json.started();
     progressLine = std::make_unique<ProgressLine> (plain.isTerminal() ? ProgressLine::Mode::redrawn : ProgressLine::Mode::steps,
                                                    procedure->getTotalBytes(),
-                                                   plain.getColumns());
+                                                   [this]
+                                                   { return plain.getColumns(); });
 }
 
 void TerminalFrontEnd::progressChanged (double progress)
