@@ -446,8 +446,8 @@ class TerminalEndToEnd(unittest.TestCase):
         # Strictly: UTF-8 throughout, no raw control character in a string.
         events = [json.loads(line.decode("utf-8"), strict=True) for line in raw.splitlines()]
         self.assertEqual([e["event"] for e in events[:2]], ["found", "file"])
-        # Each byte that begins no UTF-8 character is one U+FFFD (here as in Python's
-        # decoder: no byte of this name continues a character).
+        # Each byte that begins no UTF-8 character is one U+FFFD; in this name no lead
+        # byte is followed by a byte that could continue it, so Python's decoder agrees.
         self.assertEqual(events[1]["path"], update_file.decode("utf-8", "replace"))
         self.assertEqual(events[-1]["event"], "result")
 
