@@ -1,4 +1,5 @@
 #include "app/CommandLine.h"
+#include "text/ExternalText.h"
 #include "text/LanguageDetection.h"
 #include "text/TxtLoader.h"
 #include "ui/JsonEventWriter.h"
@@ -7,6 +8,7 @@
 #include "update/Status.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 // The terminal front-end's parts that decide what is written: the command line's
 // options, the progress line, the JSON events and the plain lines.
@@ -14,6 +16,21 @@ namespace
 {
 constexpr int64_t kTotal = 0x120000; // the three regions of a full update
 constexpr double kMs = 1.0;
+
+// A line read by a strict parser: it throws (and the test fails) on anything
+// that is not JSON, a raw control character or a byte that is not UTF-8.
+nlohmann::json parsed (const juce::String& line)
+{
+    try
+    {
+        return nlohmann::json::parse (std::string (line.toRawUTF8(), line.getNumBytesAsUTF8()));
+    }
+    catch (const nlohmann::json::exception& e)
+    {
+        ADD_FAILURE() << e.what() << " in " << line;
+        return {};
+    }
+}
 
 juce::StringArray args (std::initializer_list<const char*> list)
 {
@@ -120,18 +137,46 @@ TEST (ProgressLine, OnATerminalRedrawsInPlaceAtMostTenTimesASecondAndAlwaysTheEn
     EXPECT_EQ (line.finish(), "\r" + ProgressLine::describe (1.0, kTotal, 160 * kMs) + "\n");
 }
 
-TEST (ProgressLine, ARedrawBlanksWhatALongerDrawingLeftAndNeverReachesTheLastColumn)
+TEST (ProgressLine, EachDrawingFitsTheTerminalsWidthOfTheMomentAndBlanksWhatTheLastOneLeft)
 {
-    ProgressLine line (ProgressLine::Mode::redrawn, kTotal, 40);
+    // The terminal is resized between drawings; each drawing comes 200 ms after the last.
+    struct Step
+    {
+        int columns; // 0: the width is not known
+        double fraction, atMs;
+        int drawnLength; // after the carriage return: the text (cut) and its blanks
+    };
 
-    const auto first = line.update (0.5, 3600000 * kMs); // an hour: a long time text
-    EXPECT_EQ (first.length(), 1 + 39);
+    constexpr double kLong = 6000000 * kMs; // 100 minutes: long time texts
+    const auto longText = ProgressLine::describe (0.5, kTotal, kLong).length();
+    const auto shorterText = ProgressLine::describe (0.99, kTotal, kLong + 200).length();
+    ASSERT_LT (shorterText, longText);
 
-    ProgressLine wide (ProgressLine::Mode::redrawn, kTotal);
-    const auto longer = wide.update (0.5, 6000000 * kMs);
-    const auto shorter = wide.update (0.99, 6000000 * kMs + 200);
-    EXPECT_EQ (shorter.length(), longer.length()) << "blanks cover the longer text's end";
-    EXPECT_TRUE (shorter.endsWith ("left ")) << shorter;
+    const Step steps[] = {
+        { 100, 0.5, kLong, longText },
+        { 100, 0.99, kLong + 200, longText }, // blanks cover the longer text's end
+        { 40, 0.99, kLong + 400, 39 }, // narrowed: cut before the last column, blanks too
+        { 1, 0.99, kLong + 600, 0 }, // a single column: nothing fits without wrapping
+        { 30, 0.99, kLong + 800, 29 },
+        { 0, 0.99, kLong + 1000, shorterText }, // unknown: not cut
+    };
+
+    int columns = 0;
+    ProgressLine line (ProgressLine::Mode::redrawn, kTotal, [&columns]
+                       { return columns; });
+
+    for (const auto& step : steps)
+    {
+        SCOPED_TRACE (step.columns);
+        columns = step.columns;
+        const auto drawing = line.update (step.fraction, step.atMs);
+        ASSERT_TRUE (drawing.startsWith ("\r")) << drawing;
+        EXPECT_EQ (drawing.length() - 1, step.drawnLength) << drawing;
+        EXPECT_TRUE (ProgressLine::describe (step.fraction, kTotal, step.atMs).startsWith (drawing.substring (1).trimEnd())) << drawing;
+    }
+
+    columns = 20;
+    EXPECT_EQ (line.finish(), "\r" + ProgressLine::describe (0.99, kTotal, kLong + 1000).substring (0, 19) + "\n");
 }
 
 TEST (ProgressLine, OffATerminalWritesOneLinePerTenthHoweverTheProgressComes)
@@ -189,26 +234,73 @@ TEST (JsonEventWriter, EachEventIsOneParsableLineWithItsNameFirst)
     for (const auto& line : lines)
     {
         EXPECT_FALSE (line.containsAnyOf ("\r\n")) << line;
-        EXPECT_TRUE (line.startsWith ("{\"event\": \"") || line.startsWith ("{\"event\":\"")) << line;
-        EXPECT_TRUE (juce::JSON::parse (line).isObject()) << line;
+        EXPECT_TRUE (line.startsWith ("{\"event\": \"")) << line;
     }
 
     ASSERT_EQ (lines.size(), 3 + 101 + 2) << "one progress event per whole percent";
-    const auto file = juce::JSON::parse (lines[1]);
-    EXPECT_EQ (file["path"].toString(), "/tmp/a \"b\".bin");
-    EXPECT_EQ (file["error_id"].toString(), "0x0E05");
-    const auto plan = juce::JSON::parse (lines[2]);
-    ASSERT_EQ (plan["regions"].size(), 2);
-    EXPECT_EQ ((juce::int64) plan["regions"][1]["address"], 0x1D0000);
-    EXPECT_EQ ((juce::int64) plan["total_bytes"], 0xA0000);
-    EXPECT_TRUE (juce::JSON::parse (lines[3])["left_s"].isVoid()) << "no guess at 0 %";
-    const auto confirmation = juce::JSON::parse (lines[lines.size() - 2]);
-    EXPECT_EQ (confirmation["outcome"].toString(), "mismatch");
-    EXPECT_EQ (confirmation["stamp"].toString(), "20240101");
-    const auto result = juce::JSON::parse (lines[lines.size() - 1]);
-    EXPECT_TRUE (result["error_id"].isVoid());
-    EXPECT_EQ ((int) result["exit_status"], 7);
-    EXPECT_EQ (result["message"].toString(), "line\nwith a break");
+    const auto file = parsed (lines[1]);
+    EXPECT_EQ (file["path"], "/tmp/a \"b\".bin");
+    EXPECT_EQ (file["error_id"], "0x0E05");
+    const auto plan = parsed (lines[2]);
+    ASSERT_EQ (plan["regions"].size(), 2u);
+    EXPECT_EQ (plan["regions"][1]["address"], 0x1D0000);
+    EXPECT_EQ (plan["total_bytes"], 0xA0000);
+    EXPECT_TRUE (parsed (lines[3])["left_s"].is_null()) << "no guess at 0 %";
+    EXPECT_EQ (parsed (lines[4])["elapsed_s"], 0.4);
+    const auto confirmation = parsed (lines[lines.size() - 2]);
+    EXPECT_EQ (confirmation["outcome"], "mismatch");
+    EXPECT_EQ (confirmation["stamp"], "20240101");
+    const auto result = parsed (lines[lines.size() - 1]);
+    EXPECT_TRUE (result["error_id"].is_null());
+    EXPECT_EQ (result["exit_status"], 7);
+    EXPECT_EQ (result["message"], "line\nwith a break");
+
+    // The fields in the order scripts have always read them.
+    std::vector<std::string> names;
+    const auto inOrder = nlohmann::ordered_json::parse (lines[lines.size() - 1].toStdString());
+
+    for (const auto& field : inOrder.items())
+        names.push_back (field.key());
+
+    EXPECT_EQ (names, (std::vector<std::string> { "event", "result", "error_id", "exit_status", "message" }));
+}
+
+TEST (JsonEventWriter, AnyByteFromOutsideGivesALineAStrictParserReads)
+{
+    // Every single byte, and sequences that are no UTF-8: cut short, overlong,
+    // a surrogate, beyond U+10FFFF.
+    std::vector<std::string> samples;
+
+    for (int byte = 0; byte <= 0xff; ++byte)
+        samples.push_back (std::string ("a") + (char) byte + "z");
+
+    for (const auto* bad : { "\xc3\x28", "\xe2\x82", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xff\xfe", "\x80\xbf" })
+        samples.push_back (std::string ("a") + bad + "z");
+
+    for (const auto& sample : samples)
+    {
+        SCOPED_TRACE (::testing::PrintToString (sample));
+        // The bytes as they may reach the writer: a juce::String made from them unchecked,
+        // which may still hold a surrogate or a value beyond U+10FFFF.
+        const juce::String raw (juce::CharPointer_UTF8 (sample.data()), juce::CharPointer_UTF8 (sample.data() + sample.size()));
+        const auto expected = ExternalText::fromBytes (raw.toRawUTF8(), raw.getNumBytesAsUTF8()).toStdString();
+
+        juce::StringArray lines;
+        JsonEventWriter writer ([&lines] (const juce::String& line)
+                                { lines.add (line); });
+        writer.found (raw, 0x20240101, raw);
+        writer.file (raw, raw, 0x20240101, ST_INITIAL);
+        writer.holders ({ { 42, raw } });
+        writer.confirmation ({ WriteConfirmation::Outcome::mismatch, raw, 0x20240101 });
+        writer.result ("not taken", ST_INITIAL, 7, raw);
+
+        ASSERT_EQ (lines.size(), 5);
+        EXPECT_EQ (parsed (lines[0])["version"], expected);
+        EXPECT_EQ (parsed (lines[1])["path"], expected);
+        EXPECT_EQ (parsed (lines[2])["processes"][0]["name"], expected);
+        EXPECT_EQ (parsed (lines[3])["version"], expected);
+        EXPECT_EQ (parsed (lines[4])["message"], expected);
+    }
 }
 
 TEST (TerminalTexts, EveryErrorSaysWhatToDoAndTheWindowsTextsInTheCataloguesLanguage)
@@ -252,9 +344,10 @@ TEST (TerminalTexts, TheControllersWordAfterTheWriteAndWhatOutsideNamesCannotDo)
 
 TEST (TerminalTexts, OnlyYesStartsTheWrite)
 {
-    for (const auto* yes : { "y", "Y", "yes", " YES ", "y\r" })
+    // The whole line is the answer (the reader has taken its line end off).
+    for (const auto* yes : { "y", "Y", "yes", " YES ", "  yEs" })
         EXPECT_TRUE (TerminalTexts::isYes (yes)) << yes;
 
-    for (const auto* no : { "", "n", "no", "ye", "yess", "y y", "j" })
-        EXPECT_FALSE (TerminalTexts::isYes (no)) << no;
+    for (const auto* no : { "", "n", "no", "ye", "yess", "y y", "j", "y\r", "\ty", "y\x1b[A", "y\xef\xbf\xbdno", "yes\x7f" })
+        EXPECT_FALSE (TerminalTexts::isYes (juce::String::fromUTF8 (no))) << no;
 }

@@ -15,10 +15,11 @@ set -euo pipefail
 # Building the program and the demo, and what the demo shows: the framework
 # and GNU patch, which applies our changes to it (cmake/patches/), the X
 # libraries it loads, the USB library's headers (the build configures it
-# always) and the fonts of the languages beyond Latin and Cyrillic.
+# always), the JSON library of the terminal's events (header-only) and the
+# fonts of the languages beyond Latin and Cyrillic.
 demo_packages=(
     build-essential cmake pkg-config ccache patch
-    juce-modules-source
+    juce-modules-source nlohmann-json3-dev
     libx11-dev libxrandr-dev libxinerama-dev libxcursor-dev libxext-dev libxcomposite-dev
     libfreetype-dev libfontconfig-dev libpng-dev libjpeg-dev
     libhidapi-dev libudev-dev libsystemd-dev
@@ -33,11 +34,12 @@ package_packages=(
 # Cross-building for 64-bit Windows: the MinGW-w64 compilers (posix thread
 # model), patch for the framework's changes, zlib built for it, what builds
 # the other libraries from Debian's source packages (apt-get source needs
-# dpkg-dev), Wine to run the tests and the program, msitools for the
-# installer, and osslsigncode to sign the programs and the installer (openssl
-# makes the tests' throwaway certificate).
+# dpkg-dev), the JSON library's headers (the build machine's copy serves: they
+# hold no target code), Wine to run the tests and the program, msitools for
+# the installer, and osslsigncode to sign the programs and the installer
+# (openssl makes the tests' throwaway certificate).
 windows_packages=(
-    cmake pkg-config ccache patch juce-modules-source dpkg-dev
+    cmake pkg-config ccache patch juce-modules-source nlohmann-json3-dev dpkg-dev
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     libz-mingw-w64-dev googletest
     wine wine64 msitools wixl zip osslsigncode openssl

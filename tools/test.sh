@@ -6,6 +6,13 @@
 # run (default: "normal address thread windows"). Exits non-zero on any failure.
 set -euo pipefail
 
+# One locale for every build and test, whatever the caller's (a fresh container
+# or a bare root has no LANG at all): C.UTF-8, which every Debian system has.
+# Wine needs a UTF-8 locale to create files whose names are not ASCII (the
+# Windows tree's WindowsFiles tests make such files); the tests that are about
+# a language or locale set their own.
+export LC_ALL=C.UTF-8
+
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/tools/install-deps.sh"
 

@@ -1,27 +1,83 @@
 #include "ui/JsonEventWriter.h"
 
+#include "text/ExternalText.h"
 #include "ui/TerminalTexts.h"
 #include "update/Status.h"
+
+#include <nlohmann/json.hpp>
 
 #include <cmath>
 
 namespace
 {
+using Json = nlohmann::ordered_json; // keeps the fields in the order they are set: "event" first
+
 constexpr int kStampDigits = 8;
 constexpr int kPercent = 100;
 constexpr double kMsPerSecond = 1000.0;
 constexpr double kLeastFractionForEstimate = 0.01;
+constexpr int kOneLine = -1; // nlohmann's indent for "no line breaks"
 
-juce::String stampDigits (uint32_t stamp)
+std::string stampDigits (uint32_t stamp)
 {
-    return juce::String::toHexString ((juce::int64) stamp).paddedLeft ('0', kStampDigits);
+    return juce::String::toHexString ((juce::int64) stamp).paddedLeft ('0', kStampDigits).toStdString();
 }
 
-juce::DynamicObject::Ptr object()
+// Text for a JSON string: a folder name, a process's name or a version may hold
+// bytes that are not UTF-8, which no JSON string may carry; they become U+FFFD
+// as everywhere else in the program.
+std::string utf8 (const juce::String& text)
 {
-    return new juce::DynamicObject();
+    return ExternalText::fromBytes (text.toRawUTF8(), text.getNumBytesAsUTF8()).toStdString();
+}
+
+// One line with a blank after each ':' and ',' as the events have always been written;
+// the library writes the strings (every control character escaped, RFC 8259) and numbers.
+void writeLine (std::string& out, const Json& value)
+{
+    const auto writeSeparated = [&out] (const auto& items, auto&& writeItem)
+    {
+        bool first = true;
+
+        for (auto item = items.begin(); item != items.end(); ++item)
+        {
+            out += first ? "" : ", ";
+            first = false;
+            writeItem (item);
+        }
+    };
+
+    if (value.is_object())
+    {
+        out += '{';
+        writeSeparated (value, [&] (const auto& item)
+                        {
+                            out += Json (item.key()).dump (kOneLine, ' ', false, Json::error_handler_t::replace);
+                            out += ": ";
+                            writeLine (out, item.value()); });
+        out += '}';
+        return;
+    }
+
+    if (value.is_array())
+    {
+        out += '[';
+        writeSeparated (value, [&] (const auto& item)
+                        { writeLine (out, *item); });
+        out += ']';
+        return;
+    }
+
+    out += value.dump (kOneLine, ' ', false, Json::error_handler_t::replace);
 }
 } // namespace
+
+// An event's fields, in their order; kept out of the header so that the JSON
+// library stays a detail of this file.
+struct JsonEventWriter::Fields
+{
+    Json object = Json::object();
+};
 
 JsonEventWriter::JsonEventWriter (Sink newSink)
     : sink (std::move (newSink))
@@ -33,44 +89,47 @@ juce::String JsonEventWriter::errorId (int32_t status)
     return "0x" + formatErrorId (status);
 }
 
-void JsonEventWriter::write (const juce::String& event, juce::DynamicObject::Ptr fields)
+void JsonEventWriter::write (const juce::String& event, const Fields& fields)
 {
     // "event" first, for a reader that looks at the start of the line.
-    auto line = object();
-    line->setProperty ("event", event);
+    Json line = Json::object();
+    line["event"] = utf8 (event);
 
-    for (const auto& field : fields->getProperties())
-        line->setProperty (field.name, field.value);
+    for (const auto& field : fields.object.items())
+        line[field.key()] = field.value();
+
+    std::string text;
+    writeLine (text, line);
 
     if (sink != nullptr)
-        sink (juce::JSON::toString (juce::var (line.get()), true));
+        sink (juce::String::fromUTF8 (text.data(), (int) text.size()));
 }
 
 void JsonEventWriter::found (const juce::String& version, uint32_t stamp, const juce::String& node)
 {
-    auto fields = object();
-    fields->setProperty ("version", version);
-    fields->setProperty ("stamp", stampDigits (stamp));
-    fields->setProperty ("node", node);
+    Fields fields;
+    fields.object["version"] = utf8 (version);
+    fields.object["stamp"] = stampDigits (stamp);
+    fields.object["node"] = utf8 (node);
     write ("found", fields);
 }
 
 void JsonEventWriter::file (const juce::String& path, const juce::String& version, uint32_t stamp, int32_t error)
 {
-    auto fields = object();
-    fields->setProperty ("path", path);
-    fields->setProperty ("version", version);
-    fields->setProperty ("stamp", stampDigits (stamp));
+    Fields fields;
+    fields.object["path"] = utf8 (path);
+    fields.object["version"] = utf8 (version);
+    fields.object["stamp"] = stampDigits (stamp);
 
     if (isErrorStatus (error))
-        fields->setProperty ("error_id", errorId (error));
+        fields.object["error_id"] = errorId (error).toStdString();
 
     write ("file", fields);
 }
 
 void JsonEventWriter::plan (const std::array<UpdateRegion, kRegionCount>& regions)
 {
-    juce::Array<juce::var> toWrite;
+    Json toWrite = Json::array();
     int64_t total = 0;
 
     for (int i = 0; i < kRegionCount; ++i)
@@ -80,40 +139,40 @@ void JsonEventWriter::plan (const std::array<UpdateRegion, kRegionCount>& region
         if (region.state != REGION_WRITE)
             continue;
 
-        auto entry = object();
-        entry->setProperty ("name", TerminalTexts::regionName (i));
-        entry->setProperty ("address", (juce::int64) region.deviceAddress);
-        entry->setProperty ("length", (juce::int64) region.length);
-        toWrite.add (juce::var (entry.get()));
+        Json entry = Json::object();
+        entry["name"] = utf8 (TerminalTexts::regionName (i));
+        entry["address"] = (int64_t) region.deviceAddress;
+        entry["length"] = (int64_t) region.length;
+        toWrite.push_back (std::move (entry));
         total += region.length;
     }
 
-    auto fields = object();
-    fields->setProperty ("regions", toWrite);
-    fields->setProperty ("total_bytes", (juce::int64) total);
+    Fields fields;
+    fields.object["regions"] = std::move (toWrite);
+    fields.object["total_bytes"] = total;
     write ("plan", fields);
 }
 
 void JsonEventWriter::holders (const std::vector<std::pair<int, juce::String>>& processes)
 {
-    juce::Array<juce::var> list;
+    Json list = Json::array();
 
     for (const auto& [pid, name] : processes)
     {
-        auto entry = object();
-        entry->setProperty ("pid", pid);
-        entry->setProperty ("name", name);
-        list.add (juce::var (entry.get()));
+        Json entry = Json::object();
+        entry["pid"] = pid;
+        entry["name"] = utf8 (name);
+        list.push_back (std::move (entry));
     }
 
-    auto fields = object();
-    fields->setProperty ("processes", list);
+    Fields fields;
+    fields.object["processes"] = std::move (list);
     write ("holders", fields);
 }
 
 void JsonEventWriter::started()
 {
-    write ("started", object());
+    write ("started", {});
 }
 
 void JsonEventWriter::progress (double fraction, int64_t totalBytes, double elapsedMs)
@@ -125,24 +184,24 @@ void JsonEventWriter::progress (double fraction, int64_t totalBytes, double elap
         return;
 
     lastPercent = percent;
-    auto fields = object();
-    fields->setProperty ("percent", percent);
-    fields->setProperty ("bytes", (juce::int64) std::llround (fraction * (double) totalBytes));
-    fields->setProperty ("total_bytes", (juce::int64) totalBytes);
-    fields->setProperty ("elapsed_s", std::round (elapsedMs / kMsPerSecond * 10.0) / 10.0);
-    fields->setProperty ("left_s", fraction >= kLeastFractionForEstimate
-                                       ? juce::var (std::round (elapsedMs * (1.0 - fraction) / fraction / kMsPerSecond * 10.0) / 10.0)
-                                       : juce::var());
+    Fields fields;
+    fields.object["percent"] = percent;
+    fields.object["bytes"] = (int64_t) std::llround (fraction * (double) totalBytes);
+    fields.object["total_bytes"] = totalBytes;
+    fields.object["elapsed_s"] = std::round (elapsedMs / kMsPerSecond * 10.0) / 10.0;
+    fields.object["left_s"] = fraction >= kLeastFractionForEstimate
+                                  ? Json (std::round (elapsedMs * (1.0 - fraction) / fraction / kMsPerSecond * 10.0) / 10.0)
+                                  : Json();
     write ("progress", fields);
 }
 
 void JsonEventWriter::result (const juce::String& resultName, int32_t error, int exitStatus, const juce::String& message)
 {
-    auto fields = object();
-    fields->setProperty ("result", resultName);
-    fields->setProperty ("error_id", isErrorStatus (error) ? juce::var (errorId (error)) : juce::var());
-    fields->setProperty ("exit_status", exitStatus);
-    fields->setProperty ("message", message);
+    Fields fields;
+    fields.object["result"] = utf8 (resultName);
+    fields.object["error_id"] = isErrorStatus (error) ? Json (errorId (error).toStdString()) : Json();
+    fields.object["exit_status"] = exitStatus;
+    fields.object["message"] = utf8 (message);
     write ("result", fields);
 }
 
@@ -150,12 +209,12 @@ void JsonEventWriter::confirmation (const WriteConfirmation& answer)
 {
     const auto answered = answer.outcome == WriteConfirmation::Outcome::confirmed
                           || answer.outcome == WriteConfirmation::Outcome::mismatch;
-    auto fields = object();
-    fields->setProperty ("outcome", answer.outcome == WriteConfirmation::Outcome::confirmed  ? "confirmed"
-                                    : answer.outcome == WriteConfirmation::Outcome::mismatch ? "mismatch"
-                                    : answer.outcome == WriteConfirmation::Outcome::refused  ? "refused"
-                                                                                             : "no answer");
-    fields->setProperty ("version", answered ? juce::var (answer.deviceVersion) : juce::var());
-    fields->setProperty ("stamp", answered ? juce::var (stampDigits (answer.deviceStamp)) : juce::var());
+    Fields fields;
+    fields.object["outcome"] = answer.outcome == WriteConfirmation::Outcome::confirmed  ? "confirmed"
+                               : answer.outcome == WriteConfirmation::Outcome::mismatch ? "mismatch"
+                               : answer.outcome == WriteConfirmation::Outcome::refused  ? "refused"
+                                                                                        : "no answer";
+    fields.object["version"] = answered ? Json (utf8 (answer.deviceVersion)) : Json();
+    fields.object["stamp"] = answered ? Json (stampDigits (answer.deviceStamp)) : Json();
     write ("confirmation", fields);
 }

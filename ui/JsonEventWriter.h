@@ -21,6 +21,11 @@
         result        result ("complete", "not taken", "error", "left", "interrupted"), error_id
                       (or null), exit_status, message: the last line of every run that got this far
 
+    Every line is JSON that any parser reads (RFC 8259): each control character
+    in a string is escaped, and text that is not UTF-8 (a folder's name, a
+    process's name, the version a controller reports) has its stray bytes
+    replaced by U+FFFD, as ExternalText does.
+
     Message thread; writing goes through the sink, which must not block.
 */
 class JsonEventWriter final
@@ -47,7 +52,8 @@ public:
     static juce::String errorId (int32_t status);
 
 private:
-    void write (const juce::String& event, juce::DynamicObject::Ptr fields);
+    struct Fields;
+    void write (const juce::String& event, const Fields& fields);
 
     Sink sink;
     int lastPercent = -1;

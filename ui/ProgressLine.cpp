@@ -1,6 +1,7 @@
 #include "ui/ProgressLine.h"
 
 #include <cmath>
+#include <limits>
 
 namespace
 {
@@ -19,10 +20,16 @@ juce::String minutesAndSeconds (double ms)
 }
 } // namespace
 
-ProgressLine::ProgressLine (Mode lineMode, int64_t total, int terminalColumns)
+ProgressLine::ProgressLine (Mode lineMode, int64_t total, Columns terminalColumns)
     : mode (lineMode)
     , totalBytes (std::max<int64_t> (0, total))
-    , columns (std::max (0, terminalColumns))
+    , columns (std::move (terminalColumns))
+{
+}
+
+ProgressLine::ProgressLine (Mode lineMode, int64_t total, int terminalColumns)
+    : ProgressLine (lineMode, total, [terminalColumns]
+                    { return terminalColumns; })
 {
 }
 
@@ -77,10 +84,15 @@ juce::String ProgressLine::finish()
 juce::String ProgressLine::redraw (const juce::String& text)
 {
     // A line that reached the last column would wrap, and the carriage return
-    // would then redraw only its second half.
-    const auto shown = columns > 1 ? text.substring (0, columns - 1) : text;
+    // would then redraw only its second half. The width is asked each time: the
+    // terminal may have been resized since the last drawing.
+    const auto width = columns != nullptr ? columns() : 0;
+    const auto room = width > 0 ? width - 1 : std::numeric_limits<int>::max();
+    const auto shown = text.substring (0, room);
     const auto length = shown.length();
-    const auto blanks = juce::String::repeatedString (" ", std::max (0, drawnLength - length));
+    // Blanks over what the last drawing left, as far as the line has room: what
+    // lay beyond it went when the terminal was narrowed.
+    const auto blanks = juce::String::repeatedString (" ", std::max (0, std::min (drawnLength, room) - length));
 
     drawn = true;
     drawnLength = length;

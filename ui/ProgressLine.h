@@ -3,6 +3,7 @@
 #include <juce_core/juce_core.h>
 
 #include <cstdint>
+#include <functional>
 
 /**
     The write's progress as text for a terminal: the percentage, the bytes sent, the
@@ -23,8 +24,16 @@ public:
         steps // anything else: one line per tenth
     };
 
-    /** A line for a write of totalBytes; columns is the terminal's width (0: unknown),
-        which a redrawn line never reaches, so that it does not wrap. */
+    /** Tells the terminal's width in characters now (0: unknown). */
+    using Columns = std::function<int()>;
+
+    /** A line for a write of totalBytes on a terminal whose width columns tells; it is
+        asked at every drawing, so that a terminal resized during the write (narrowed to
+        a single column, even) still gets drawings that never reach its last column and
+        so never wrap. */
+    ProgressLine (Mode mode, int64_t totalBytes, Columns columns);
+
+    /** A line for a terminal of a width that does not change (0: unknown, not cut). */
     ProgressLine (Mode mode, int64_t totalBytes, int columns = 0);
 
     /** What to write now that fraction (0.0 to 1.0) of the bytes are sent, elapsedMs
@@ -46,7 +55,7 @@ private:
 
     const Mode mode;
     const int64_t totalBytes;
-    const int columns;
+    const Columns columns;
     double lastDrawMs = 0.0;
     bool drawn = false;
     int lastStep = 0;

@@ -227,26 +227,27 @@ void TerminalFrontEnd::ask()
     }
 
     plain.write (TerminalTexts::question());
-    input = std::make_unique<TerminalInput> ([this] (std::optional<juce::String> line)
-                                             { answered (std::move (line)); });
+    input = std::make_unique<TerminalInput> ([this] (TerminalInput::Answer answer)
+                                             { answered (answer); });
 }
 
-void TerminalFrontEnd::answered (std::optional<juce::String> line)
+void TerminalFrontEnd::answered (const TerminalInput::Answer& answer)
 {
     input = nullptr;
 
     if (finished)
         return;
 
-    if (! line.has_value())
+    // Text that Enter never ended is no answer (a "y" then Ctrl+D); the answer's line
+    // was never ended, so this one starts on a line of its own.
+    if (answer.ending != TerminalInput::Answer::Ending::line)
     {
-        // The answer's line was never ended: this one starts on a line of its own.
         say ("\n" + TerminalTexts::noAnswerPossible (true));
         session.settle (Outcomes::forEnd (RunEnd::left));
         return;
     }
 
-    if (! TerminalTexts::isYes (*line))
+    if (! TerminalTexts::isYes (answer.text))
     {
         session.settle (Outcomes::forEnd (RunEnd::left));
         return;
@@ -267,7 +268,8 @@ void TerminalFrontEnd::writeStarted()
     json.started();
     progressLine = std::make_unique<ProgressLine> (plain.isTerminal() ? ProgressLine::Mode::redrawn : ProgressLine::Mode::steps,
                                                    procedure.getTotalBytes(),
-                                                   plain.getColumns());
+                                                   [this]
+                                                   { return plain.getColumns(); });
 }
 
 void TerminalFrontEnd::progressChanged (double progress)

@@ -85,7 +85,7 @@ private:
     void updateEnded (int32_t result) override;
 
     void ask();
-    void answered (std::optional<juce::String> line);
+    void answered (const TerminalInput::Answer& answer);
     void endProgress();
     void say (const juce::String& line);
     void tellFile();

@@ -1,7 +1,5 @@
 #include "ui/TerminalInput.h"
 
-#include "text/ExternalText.h"
-
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -26,7 +24,7 @@ public:
         , answered (std::move (answeredCall))
     {
         if (::pipe2 (wake.data(), O_CLOEXEC | O_NONBLOCK) != 0 || ! startThread())
-            tell (std::nullopt);
+            tell ({});
     }
 
     ~Reader() override
@@ -49,6 +47,7 @@ private:
     void run() override
     {
         std::string line;
+        bool cut = false;
         std::array<pollfd, 2> watched { pollfd { STDIN_FILENO, POLLIN, 0 }, pollfd { wake[0], POLLIN, 0 } };
 
         for (;;)
@@ -58,7 +57,7 @@ private:
                 if (errno == EINTR)
                     continue;
 
-                tell (std::nullopt);
+                tell ({});
                 return;
             }
 
@@ -72,29 +71,33 @@ private:
             if (got < 0 && (errno == EINTR || errno == EAGAIN))
                 continue;
 
+            // The end of the input (or a terminal that went away) after text: no line was
+            // ended, so the text is not an answer (it may be a "y" the user never confirmed).
             if (got <= 0)
             {
-                tell (line.empty() ? std::nullopt : std::optional<juce::String> (ExternalText::fromBytes (line)));
+                tell (answerOf (std::move (line), false, cut));
                 return;
             }
 
             if (byte == '\n')
             {
-                tell (ExternalText::fromBytes (line));
+                tell (answerOf (std::move (line), true, cut));
                 return;
             }
 
             if (line.size() < kLongestAnswer)
                 line += byte;
+            else
+                cut = true;
         }
     }
 
-    void tell (std::optional<juce::String> line)
+    void tell (Answer answer)
     {
-        juce::MessageManager::callAsync ([flag = alive, call = answered, line]
+        juce::MessageManager::callAsync ([flag = alive, call = answered, answer]
                                          {
                                              if (*flag)
-                                                 call (line); });
+                                                 call (answer); });
     }
 
     Answered answered;

@@ -1,7 +1,5 @@
 #include "ui/TerminalInput.h"
 
-#include "text/ExternalText.h"
-
 #include <windows.h>
 
 #include <atomic>
@@ -21,7 +19,7 @@ public:
         , answered (std::move (answeredCall))
     {
         if (! startThread())
-            tell (std::nullopt);
+            tell ({});
     }
 
     ~Reader() override
@@ -51,6 +49,7 @@ private:
     void run() override
     {
         std::string line;
+        bool cut = false;
         const auto input = ::GetStdHandle (STD_INPUT_HANDLE);
         readerThread = ::OpenThread (THREAD_TERMINATE, FALSE, ::GetCurrentThreadId());
 
@@ -62,34 +61,35 @@ private:
             if (stopping)
                 return;
 
+            // The end of the input (Ctrl+Z, a closed stdin) after text: no line was ended,
+            // so the text is not an answer.
             if (input == nullptr || input == INVALID_HANDLE_VALUE || ::ReadFile (input, &received, 1, &got, nullptr) == 0 || got == 0)
             {
                 if (! stopping)
-                    tell (line.empty() ? std::nullopt : std::optional<juce::String> (ExternalText::fromBytes (line)));
+                    tell (answerOf (std::move (line), false, cut));
 
                 return;
             }
 
             if (received == '\n')
             {
-                if (! line.empty() && line.back() == '\r')
-                    line.pop_back();
-
-                tell (ExternalText::fromBytes (line));
+                tell (answerOf (std::move (line), true, cut));
                 return;
             }
 
             if (line.size() < kLongestAnswer)
                 line += received;
+            else
+                cut = true;
         }
     }
 
-    void tell (std::optional<juce::String> line)
+    void tell (Answer answer)
     {
-        juce::MessageManager::callAsync ([flag = alive, call = answered, line]
+        juce::MessageManager::callAsync ([flag = alive, call = answered, answer]
                                          {
                                              if (*flag)
-                                                 call (line); });
+                                                 call (answer); });
     }
 
     Answered answered;

@@ -99,7 +99,10 @@ juce::String question()
 
 bool isYes (const juce::String& answer)
 {
-    const auto word = answer.trim();
+    // The whole line is the answer: only blanks may surround the word. Any other
+    // character, a control character (a tab, an escape sequence, a NUL read as
+    // U+FFFD) included, leaves it no "yes".
+    const auto word = answer.trimCharactersAtStart (" ").trimCharactersAtEnd (" ");
     return word.equalsIgnoreCase ("y") || word.equalsIgnoreCase ("yes");
 }
 

@@ -36,7 +36,8 @@ juce::String holdersLine (const std::vector<DeviceHolder>& holders);
 /** The question before the write, without a line end: the answer follows on the same line. */
 juce::String question();
 
-/** True when answer accepts the question ("y", "yes", in any letter case, blanks around). */
+/** True when the answer's whole line accepts the question: "y" or "yes" in any letter
+    case, with spaces around it and nothing else. */
 bool isYes (const juce::String& answer);
 
 /** Why nothing was written when no answer can be read (stdin closed or not a terminal). */

@@ -41,7 +41,10 @@ public:
     /** True when the stream is a terminal (a progress line may then be redrawn in place). Any thread. */
     bool isTerminal() const noexcept { return terminal; }
 
-    /** The terminal's width in characters, or 0 when it is not a terminal or does not say. Any thread. */
+    /** The terminal's width in characters, or 0 when it is not a terminal or does not say.
+        Asked of the system at each call (a cheap query), so that it follows a terminal
+        resized meanwhile (SIGWINCH on Linux, a resized console on Windows) without a
+        signal handler. Any thread. */
     int getColumns() const noexcept;
 
     /** The longest the destructor waits for the last text. */

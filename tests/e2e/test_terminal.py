@@ -52,7 +52,8 @@ class Terminal:
 
     def __init__(self, test, *args, scenario=QUICK, file_args=None, language=ENGLISH, stdin="pty",
                  stdout="pty", display=None, runtime_dir=None):
-        """stdin/stdout: "pty", "devnull", "closed" or "pipe"; display: the DISPLAY to
+        """scenario: the simulated controller's (text or bytes);
+        stdin/stdout: "pty", "devnull", "closed" or "pipe"; display: the DISPLAY to
         give (none by default); runtime_dir: where the per-user lock lies."""
         self.test = test
         self.folder = tempfile.mkdtemp(prefix="trb-terminal-")
@@ -62,8 +63,8 @@ class Terminal:
         self.update_file = self.path(FILE_NAME)
         subprocess.run([MAKE_UPDATE_FILE] + (file_args or [FILE_VERSION, FILE_STAMP, FILE_CONTENT]) + [self.update_file],
                        check=True, capture_output=True)
-        with open(self.path("scenario.txt"), "w") as f:
-            f.write(scenario)
+        with open(self.path("scenario.txt"), "wb") as f:
+            f.write(scenario if isinstance(scenario, bytes) else scenario.encode())
         env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY", "XAUTHORITY")}
         env.update(language, TRB_SIM_SCENARIO=self.path("scenario.txt"), TRB_SIM_FLASH_DUMP=self.path("flash.bin"),
                    TRB_SIM_REQUEST_LOG=self.path("requests.log"),
@@ -450,6 +451,81 @@ class TerminalEndToEnd(unittest.TestCase):
                 self.assertEqual(events[-1]["error_id"], error_id)
                 if named:
                     self.assertIn(f"Update file: {path} (does not exist)", run.errors())
+
+    def test_only_a_whole_line_of_y_or_yes_starts_the_write_and_the_answers_line_is_ended(self):
+        # What is typed at the question, and whether it starts the write. A NUL
+        # (Ctrl+Space) ends a line of the terminal but is no answer; Ctrl+D after
+        # text hands the text over unended, a second one ends the input.
+        cases = [
+            (" Yes \n", True),
+            ("y\x00no\n", False),
+            ("y\x04\x04", False),
+            ("\x04", False),
+            ("\ty\n", False),
+            ("\x1b[Ay\n", False),
+            ("yes please\n", False),
+        ]
+        for keys, writes in cases:
+            with self.subTest(keys=keys):
+                run = Terminal(self)
+                run.wait_for(QUESTION)
+                run.type(keys)
+                status, output = self.end_status(run)
+                self.assertEqual(status, EXIT_UPDATED if writes else EXIT_LEFT_BEFORE_WRITE, output)
+                self.assertEqual(run.writing_requests() != [], writes, output)
+                # The answer's line is ended before the program's next words.
+                after = run.text().split(QUESTION, 1)[1]
+                self.assertRegex(after, r"^[^\n]*\n(Updating|Nothing was written|No answer)", output)
+
+    def test_a_terminal_narrowed_during_the_write_gets_redraws_that_fit_it(self):
+        narrow = 30
+        run = Terminal(self, "--yes", scenario=SLOW)
+        run.wait_for(" KiB ")
+
+        def drawings():
+            text = run.text()
+            return text[text.index("Please wait"):].split("Stopped during")[0].split("\r")[1:]
+
+        def lengths():
+            return [len(d.rstrip("\n")) for d in drawings()]
+
+        before = len(lengths())
+        fcntl.ioctl(run.master, termios.TIOCSWINSZ, struct.pack("HHHH", 24, narrow, 0, 0))
+        trb_x11.wait_until(lambda: len(lengths()) >= before + 8, trb_x11.PATIENCE, 0.05, "eight more drawings")
+        run.process.send_signal(signal.SIGTERM)  # Ctrl+C would be echoed after the drawing
+        status, output = self.end_status(run)
+        self.assertEqual(status, EXIT_WRITE_INTERRUPTED, output)
+        # A drawing made before the width changed may still come after it; from the
+        # first one that fits, every one does.
+        after = lengths()[before:]
+        first_narrow = next((i for i, length in enumerate(after) if length < narrow), len(after))
+        self.assertLess(first_narrow, 5, after)
+        self.assertTrue(all(length < narrow for length in after[first_narrow:]), after)
+        self.assertEqual(sum(d.count("\n") for d in drawings()), 1, "the progress stays one line")
+
+    def test_json_lines_are_json_whatever_bytes_come_from_outside(self):
+        # Every byte a folder's name may hold (all but NUL and "/"), many of them no
+        # UTF-8. (The controller's version and a holder's name are written through
+        # the same strings: JsonEventWriter's tests give them every byte.)
+        home = tempfile.mkdtemp(prefix="trb-terminal-json-")
+        self.addCleanup(shutil.rmtree, home, True)
+        folder = os.path.join(os.fsencode(home), bytes(b for b in range(1, 256) if b != ord("/")))
+        os.mkdir(folder)
+        update_file = os.path.join(folder, FILE_NAME.encode())
+        subprocess.run([MAKE_UPDATE_FILE, FILE_VERSION, FILE_STAMP, FILE_CONTENT, update_file], check=True,
+                       capture_output=True)
+        run = Terminal(self, "--yes", "--json", update_file, stdout="pipe")
+        status, output = self.end_status(run)
+        with run.lock:
+            raw = run.pipe_output
+        self.assertEqual(status, EXIT_UPDATED, output + repr(raw))
+        # Strictly: UTF-8 throughout, no raw control character in a string.
+        events = [json.loads(line.decode("utf-8"), strict=True) for line in raw.splitlines()]
+        self.assertEqual([e["event"] for e in events[:2]], ["found", "file"])
+        # Each byte that begins no UTF-8 character is one U+FFFD; in this name no lead
+        # byte is followed by a byte that could continue it, so Python's decoder agrees.
+        self.assertEqual(events[1]["path"], update_file.decode("utf-8", "replace"))
+        self.assertEqual(events[-1]["event"], "result")
 
     def test_the_lines_speak_the_language_asked_for_or_the_users(self):
         for args, language, says in ((["--language", "ja"], ENGLISH, "現在のバージョン"),
