@@ -1,7 +1,7 @@
 #pragma once
 
 /*
-    The device library's interface: ten plain C functions and three notices.
+    The device library's interface: eleven plain C functions and three notices.
 
     A program links exactly one implementation: the USB HID library on Linux
     (device/linux/), the simulated controller (device/simulated/), or the maker's
@@ -17,16 +17,17 @@
 #include <stdint.h>
 
 #ifdef __cplusplus
-extern "C" {
+extern "C"
+{
 #endif
 
-/** Notice numbers, as the library is told them by HID_SetCallback. */
-enum
-{
-    WM_HID_REMOVED = 1025, /**< wParam: the removed device's number. */
-    WM_HID_ARRIVED = 1026, /**< parameters not read: some HID device arrived. */
-    WM_HID_INPUT = 1027    /**< wParam: the device whose input report is ready for HID_Input. */
-};
+    /** Notice numbers, as the library is told them by HID_SetCallback. */
+    enum
+    {
+        WM_HID_REMOVED = 1025, /**< wParam: the removed device's number. */
+        WM_HID_ARRIVED = 1026, /**< parameters not read: some HID device arrived. */
+        WM_HID_INPUT = 1027 /**< wParam: the device whose input report is ready for HID_Input. */
+    };
 
 /** Size of the device-number array that HID_EnumHIDno fills. */
 #define HID_MAX_DEVICES 128
@@ -37,38 +38,49 @@ enum
 /** Type code of the TRB-Kelo7. */
 #define HID_TYPE_TRBKELO7 0x1A0
 
-/** Starts using the library; instance is the program's module handle. The result is ignored. */
-int32_t HID_Initialize (void* instance);
+/** A buffer of this many bytes always holds what HID_GetDeviceIdentity places in it. */
+#define HID_IDENTITY_SIZE 256
 
-/** Names the window that receives the notices and their numbers (input, arrived, removed);
-    all zero/null at shutdown. The result is ignored. */
-int32_t HID_SetCallback (void* window, uint32_t inputMessage, uint32_t arrivedMessage, uint32_t removedMessage);
+    /** Starts using the library; instance is the program's module handle. The result is ignored. */
+    int32_t HID_Initialize (void* instance);
 
-/** Starts watching devices. The result is ignored. */
-int32_t HID_Start (void);
+    /** Names the window that receives the notices and their numbers (input, arrived, removed);
+        all zero/null at shutdown. The result is ignored. */
+    int32_t HID_SetCallback (void* window, uint32_t inputMessage, uint32_t arrivedMessage, uint32_t removedMessage);
 
-/** Fills deviceNumbers with the numbers of the present HID devices; returns how many (0 or less: none). */
-int32_t HID_EnumHIDno (int32_t deviceNumbers[HID_MAX_DEVICES]);
+    /** Starts watching devices. The result is ignored. */
+    int32_t HID_Start (void);
 
-/** The type code of one device (0x1A0 for the TRB-Kelo7). */
-int32_t HID_GetDeviceType (int32_t deviceNumber);
+    /** Fills deviceNumbers with the numbers of the present HID devices; returns how many (0 or less: none). */
+    int32_t HID_EnumHIDno (int32_t deviceNumbers[HID_MAX_DEVICES]);
 
-/** Reads the firmware version of the device of this type code into words[0]; words[1] and
-    count are the library's own. The result is ignored. */
-int32_t HID_GetFirmwareVersion (int32_t typeCode, uint32_t words[2], int32_t count);
+    /** The type code of one device (0x1A0 for the TRB-Kelo7). */
+    int32_t HID_GetDeviceType (int32_t deviceNumber);
 
-/** Takes the oldest pending input report of the device into buffer (64 bytes); *length holds 64
-    on entry and the bytes placed on return, 0 when none. The result is ignored. */
-int32_t HID_Input (int32_t deviceNumber, uint8_t* buffer, int32_t* length);
+    /** Reads the firmware version of the device of this type code into words[0]; words[1] and
+        count are the library's own. The result is ignored. */
+    int32_t HID_GetFirmwareVersion (int32_t typeCode, uint32_t words[2], int32_t count);
 
-/** Writes one report of length bytes (64) to the device; non-zero when written. Worker thread. */
-int32_t HID_Write (int32_t deviceNumber, const uint8_t* report, int32_t length);
+    /** Takes the oldest pending input report of the device into buffer (64 bytes); *length holds 64
+        on entry and the bytes placed on return, 0 when none. The result is ignored. */
+    int32_t HID_Input (int32_t deviceNumber, uint8_t* buffer, int32_t* length);
 
-/** Stops watching devices; no notice is posted after it returns. The result is ignored. */
-int32_t HID_Stop (void);
+    /** Writes one report of length bytes (64) to the device; non-zero when written. Worker thread. */
+    int32_t HID_Write (int32_t deviceNumber, const uint8_t* report, int32_t length);
 
-/** Ends the use of the library. The result is ignored. */
-int32_t HID_Finalize (void);
+    /** What tells one present device from another of its type: its USB serial string (empty when
+        it has none) into serial, and its port into location ("1-3.2" from sysfs on Linux, the
+        location SetupAPI gives on Windows, "sim-1" for a simulated controller; empty when not
+        known). Both are null-terminated bytes as the system gave them (meant to be UTF-8, not
+        checked), cut to fit serialSize and locationSize. Non-zero when the device is present;
+        for no such device both are left empty and 0 is returned. Message thread. */
+    int32_t HID_GetDeviceIdentity (int32_t deviceNumber, char* serial, int32_t serialSize, char* location, int32_t locationSize);
+
+    /** Stops watching devices; no notice is posted after it returns. The result is ignored. */
+    int32_t HID_Stop (void);
+
+    /** Ends the use of the library. The result is ignored. */
+    int32_t HID_Finalize (void);
 
 #ifdef __cplusplus
 }
