@@ -18,7 +18,7 @@
 
 /*
     The simulated device library: a bus of HID devices, one or more of them
-    simulated TRB-Kelo7 controllers (ControllerModel), behind the ten HID_*
+    simulated TRB-Kelo7 controllers (ControllerModel), behind the eleven HID_*
     functions (SimulatedDeviceLibrary.cpp forwards every call here).
 
     It behaves like hardware, not like a stub:

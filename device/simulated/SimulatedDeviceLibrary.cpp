@@ -42,7 +42,7 @@ int32_t HID_Stop (void) { return SimulatedController::instance().stop(); }
 int32_t HID_Finalize (void) { return SimulatedController::instance().finalize(); }
 
 // What the support log reads: a simulated device has no node of its own. The
-// simulator is not asked, so that its call counts stay those of the ten functions.
+// simulator is not asked, so that its call counts stay those of the HID_* functions.
 std::string trbDeviceNode (int32_t deviceNumber)
 {
     return deviceNumber >= 0 ? "simulated" : "";

@@ -15,7 +15,7 @@
 #include <vector>
 
 /**
-    The USB device library: the state behind the ten HID_* functions, on
+    The USB device library: the state behind the HID_* functions, on
     hidapi and the platform's hot-plug events (see HotplugMonitor).
 
     Every HID node present gets a device number when it is first seen; the
@@ -34,7 +34,7 @@
     thread of its own, which tries again for a while, so that other devices'
     events are not held up meanwhile.
 
-    Thread use is that of the ten functions: write() on the update worker,
+    Thread use is that of the HID_* functions: write() on the update worker,
     everything else on the message thread; the reader, opener, monitor and
     scan threads are this class's own and are all joined by stop().
 */
