@@ -69,6 +69,11 @@ bool HidCtrl::isClaimedElsewhere() const noexcept
     return util != nullptr && util->deviceNo.load() < 0 && util->claimRefused();
 }
 
+bool HidCtrl::isHeldUnclaimed() const noexcept
+{
+    return util != nullptr && util->deviceNo.load() >= 0 && util->heldUnclaimed();
+}
+
 ClaimHolder HidCtrl::claimRefusal() const
 {
     return util != nullptr && util->claimRefused() ? util->claimHolder() : ClaimHolder();

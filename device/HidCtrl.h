@@ -124,6 +124,11 @@ public:
         Message thread. */
     ClaimHolder claimRefusal() const;
 
+    /** True when the held controller is held without a claim because the system gave none
+        (no lock could be taken on its node, no named object made), not because another
+        process holds it: worth a line in the support log. Message thread. */
+    bool isHeldUnclaimed() const noexcept;
+
     /** Told by the util when a TRB-Kelo7 other than the followed one arrives (true) or goes
         (false); forwarded to otherControllerObserver only. Message thread. */
     void otherControllerChanged (bool arrived, const DeviceIdentity& other);
