@@ -37,7 +37,9 @@ struct LinkOpenResult final
     forwards each device event to its listener (the update procedure), which
     reaches the link itself through ControllerLink.
 
-    States: Closed (no util), Waiting (util started, no controller), Connected.
+    States: Closed (no util), Waiting (util started, no controller), Claimed
+    elsewhere (util started, the controller's claim held by another process),
+    Connected.
     Every method runs on the message thread except write and isConnected, which
     the update worker calls; connected is atomic for that reason. close must not
     overlap a write (the worker has ended before the link is closed).
