@@ -12,6 +12,14 @@ struct DeviceHolder final
     juce::String name; // the process's short name (comm), as text
 };
 
+/** A process as far as this user may see it. */
+struct ProcessDescription final
+{
+    int pid = 0;
+    juce::String name; // its short name (comm; the program's file name on Windows)
+    juce::String user; // the user it runs as; empty where it may not be seen
+};
+
 /**
     The other processes that have the file nodePath names open, as far as this user
     may look at them, ordered by process ID: so the support log can name a program
@@ -34,3 +42,8 @@ std::vector<DeviceHolder> findOtherProcessesHolding (const std::string& nodePath
     open (Windows): findOtherProcessesHolding then finds nobody, which says nothing
     about the device, and the support log says that it is not known. Any thread. */
 bool otherDeviceHoldersCanBeFound() noexcept;
+
+/** The name and user of the process pid, as far as this user may see them (the name alone, or
+    nothing, for a process this user may not look at; pid is kept either way). Used to name the
+    holder of a claim that the device library could only give a process ID for. Any thread. */
+ProcessDescription describeProcess (int pid);

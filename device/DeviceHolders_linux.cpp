@@ -7,10 +7,12 @@
 #include <array>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +21,10 @@ namespace
 constexpr const char* kProcFolder = "/proc";
 // comm holds at most 15 bytes and a line end; room to spare.
 constexpr size_t kCommReadSize = 64;
+// The Uid line comes within the first few hundred bytes of status.
+constexpr size_t kStatusReadSize = 2048;
+constexpr const char* kUidField = "\nUid:";
+constexpr size_t kPasswdBufferSize = 4096;
 
 struct DirCloser final
 {
@@ -76,6 +82,43 @@ bool holds (const std::string& processFolder, const struct stat& node)
     }
 
     return false;
+}
+
+juce::String processUser (const std::string& processFolder)
+{
+    // /proc/PID/status is readable for every process; its Uid line gives the real user first.
+    const ScopedDescriptor file (::open ((processFolder + "/status").c_str(), O_RDONLY | O_CLOEXEC));
+
+    if (file.fd < 0)
+        return {};
+
+    std::array<char, kStatusReadSize> bytes {};
+    const auto length = ::read (file.fd, bytes.data(), bytes.size() - 1);
+
+    if (length <= 0)
+        return {};
+
+    const std::string status (bytes.data(), (size_t) length);
+    const auto line = status.find (kUidField);
+
+    if (line == std::string::npos)
+        return {};
+
+    errno = 0;
+    char* end = nullptr;
+    const auto uid = std::strtoul (status.c_str() + line + std::strlen (kUidField), &end, 10);
+
+    if (errno != 0 || end == status.c_str() + line + std::strlen (kUidField))
+        return {};
+
+    passwd entry {};
+    passwd* found = nullptr;
+    std::array<char, kPasswdBufferSize> buffer {};
+
+    if (::getpwuid_r ((uid_t) uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr)
+        return ExternalText::fromBytes (found->pw_name);
+
+    return juce::String ((juce::uint64) uid);
 }
 
 juce::String processName (const std::string& processFolder)
@@ -136,6 +179,15 @@ std::vector<DeviceHolder> findOtherProcessesHolding (const std::string& nodePath
     std::sort (holders.begin(), holders.end(), [] (const DeviceHolder& a, const DeviceHolder& b)
                { return a.pid < b.pid; });
     return holders;
+}
+
+ProcessDescription describeProcess (int pid)
+{
+    if (pid <= 0)
+        return {};
+
+    const auto processFolder = std::string (kProcFolder) + "/" + std::to_string (pid);
+    return { pid, processName (processFolder), processUser (processFolder) };
 }
 
 bool otherDeviceHoldersCanBeFound() noexcept

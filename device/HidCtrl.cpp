@@ -9,8 +9,10 @@ HidCtrl::~HidCtrl()
     close();
 }
 
-bool HidCtrl::open (HidHandler* newListener)
+LinkOpenResult HidCtrl::open (HidHandler* newListener)
 {
+    using State = LinkOpenResult::State;
+
     listener = newListener;
     util = new HidUtil();
     connected.store (0);
@@ -23,16 +25,64 @@ bool HidCtrl::open (HidHandler* newListener)
         delete util;
         util = nullptr;
         connected.store (0);
+        return { State::failed };
+    }
+
+    const bool found = pendingChoice.isNotEmpty() ? util->chooseSerial (pendingChoice) : util->findDevice();
+    connected.store (found ? 1 : 0);
+
+    if (! found)
+        return { util->claimRefused() ? State::claimedElsewhere : State::waiting };
+
+    firmwareVersion = util->readFirmwareVersion();
+    return { State::connected };
+}
+
+bool HidCtrl::chooseController (const juce::String& serial)
+{
+    if (util == nullptr)
+    {
+        pendingChoice = serial;
         return false;
     }
 
-    connected.store (util->findDevice() ? 1 : 0);
+    const bool held = util->chooseSerial (serial);
+    connected.store (held ? 1 : 0);
+    firmwareVersion = held ? util->readFirmwareVersion() : 0;
+    std::memset (inputReport, 0, sizeof (inputReport));
+    inputLength = 0;
+    return held;
+}
 
-    if (connected.load() == 0)
-        return false;
+DeviceIdentity HidCtrl::identity() const
+{
+    return util != nullptr ? util->followedIdentity() : DeviceIdentity();
+}
 
-    firmwareVersion = util->readFirmwareVersion();
-    return true;
+std::vector<ConnectedController> HidCtrl::connectedControllers() const
+{
+    return util != nullptr ? util->listControllers() : std::vector<ConnectedController>();
+}
+
+bool HidCtrl::isClaimedElsewhere() const noexcept
+{
+    return util != nullptr && util->deviceNo.load() < 0 && util->claimRefused();
+}
+
+bool HidCtrl::isHeldUnclaimed() const noexcept
+{
+    return util != nullptr && util->deviceNo.load() >= 0 && util->heldUnclaimed();
+}
+
+ClaimHolder HidCtrl::claimRefusal() const
+{
+    return util != nullptr && util->claimRefused() ? util->claimHolder() : ClaimHolder();
+}
+
+void HidCtrl::otherControllerChanged (bool arrived, const DeviceIdentity& other)
+{
+    if (otherControllerObserver != nullptr)
+        otherControllerObserver (arrived, other);
 }
 
 void HidCtrl::close()

@@ -2,9 +2,14 @@
 
 #include "log/StandardErrorWriter.h"
 
+#include "device/DeviceHolders.h"
+#include "device/DeviceNodes.h"
 #include "device/HidCtrl.h"
 #include "device/NoticeReceiver.h"
+#include "text/ExternalText.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 
 HidUtil* activeHidUtil = nullptr;
@@ -14,7 +19,31 @@ namespace
 // What the platform does with a notice after us; a Windows window would call
 // DefWindowProcA here. Nothing on this platform acts on them.
 intptr_t defaultNoticeProc (void*, uint32_t, uintptr_t, intptr_t) { return 0; }
+
+DeviceIdentity identityOf (int32_t number)
+{
+    std::array<char, HID_IDENTITY_SIZE> serial {}, location {};
+    DeviceIdentity identity;
+
+    if (HID_GetDeviceIdentity (number, serial.data(), (int32_t) serial.size(), location.data(), (int32_t) location.size()) != 0)
+    {
+        // A library that fills a buffer to its last byte still leaves a string here.
+        serial.back() = '\0';
+        location.back() = '\0';
+        identity.serial = ExternalText::fromBytes (serial.data());
+        identity.location = ExternalText::fromBytes (location.data());
+    }
+
+    identity.node = ExternalText::fromBytes (trbDeviceNode (number));
+    return identity;
 }
+
+bool listed (const std::vector<ConnectedController>& controllers, int32_t number)
+{
+    return std::any_of (controllers.begin(), controllers.end(), [number] (const ConnectedController& c)
+                        { return c.deviceNumber == number; });
+}
+} // namespace
 
 HidUtil::~HidUtil()
 {
@@ -62,8 +91,7 @@ bool HidUtil::start (HidCtrl* newOwner)
 
 void HidUtil::stop()
 {
-    if (deviceNo.load() >= 0)
-        deviceNo.store (-1);
+    releaseDevice();
 
     // Only our own registration is withdrawn: a util whose start was refused because
     // another one runs must not silence that one's notices.
@@ -83,32 +111,210 @@ void HidUtil::stop()
     }
 }
 
+std::vector<ConnectedController> HidUtil::listControllers()
+{
+    std::vector<ConnectedController> present;
+    int32_t numbers[HID_MAX_DEVICES] = {};
+    const auto count = juce::jlimit ((int32_t) 0, (int32_t) HID_MAX_DEVICES, HID_EnumHIDno (numbers));
+
+    for (int32_t i = 0; i < count; ++i)
+        if (HID_GetDeviceType (numbers[i]) == deviceTypeTable[kDeviceKindTrbKelo7])
+            present.push_back ({ numbers[i], identityOf (numbers[i]) });
+
+    return present;
+}
+
+bool HidUtil::isFollowed (const ConnectedController& candidate) const
+{
+    const auto& other = candidate.identity;
+
+    if (followed.serial.isNotEmpty() && ! serialShared)
+        return other.serial == followed.serial;
+
+    // Without a serial of its own, or with one another controller shows too, only the
+    // port tells the followed controller apart.
+    if (followed.location.isNotEmpty())
+        return other.serial == followed.serial && other.location == followed.location;
+
+    // A library that tells neither: the node is all there is.
+    return other.serial.isEmpty() && other.location.isEmpty() && other.node == followed.node;
+}
+
+bool HidUtil::tryToHold (const ConnectedController& candidate)
+{
+    following = true;
+    followed = candidate.identity;
+
+    TrbClaimHolder found;
+    const auto claim = trbClaimDevice (candidate.deviceNumber, found);
+
+    if (claim == TrbClaimResult::heldElsewhere)
+    {
+        refused = true;
+        holder = {};
+        holder.controller = candidate.identity;
+        holder.pid = found.pid;
+        holder.processName = ExternalText::fromBytes (found.processName);
+        holder.user = ExternalText::fromBytes (found.user);
+
+        // What the library could not say, the system's process table may.
+        auto pid = found.pid;
+
+        if (pid <= 0)
+        {
+            const auto holders = findOtherProcessesHolding (trbDeviceNode (candidate.deviceNumber));
+
+            if (! holders.empty())
+                pid = holders.front().pid;
+        }
+
+        const auto described = describeProcess (pid);
+
+        if (holder.pid <= 0)
+            holder.pid = described.pid;
+
+        if (holder.processName.isEmpty())
+            holder.processName = described.name;
+
+        if (holder.user.isEmpty())
+            holder.user = described.user;
+
+        return false;
+    }
+
+    refused = false;
+    holder = {};
+    unclaimed = claim == TrbClaimResult::unavailable;
+    deviceNo.store (candidate.deviceNumber);
+    return true;
+}
+
+void HidUtil::noteSharedSerial (const std::vector<ConnectedController>& present)
+{
+    const auto held = deviceNo.load();
+
+    if (held < 0 || followed.serial.isEmpty())
+        return;
+
+    for (const auto& controller : present)
+        if (controller.deviceNumber != held && controller.identity.serial == followed.serial)
+            serialShared = true;
+}
+
+void HidUtil::tellOthers (const std::vector<ConnectedController>& present)
+{
+    for (const auto& controller : present)
+    {
+        const bool isTheFollowedOne = controller.deviceNumber == deviceNo.load() || (following && isFollowed (controller));
+
+        if (! isTheFollowedOne && ! listed (lastSeen, controller.deviceNumber) && owner != nullptr)
+            owner->otherControllerChanged (true, controller.identity);
+    }
+
+    lastSeen = present;
+}
+
 bool HidUtil::findDevice()
 {
     if (deviceNo.load() >= 0)
         return true;
 
-    int32_t numbers[HID_MAX_DEVICES] = {};
-    const auto count = juce::jmin ((int32_t) HID_MAX_DEVICES, HID_EnumHIDno (numbers));
+    const auto present = listControllers();
+    bool held = false;
 
-    for (int32_t i = 0; i < count; ++i)
+    // The first candidate decides: a followed controller whose claim is refused is not
+    // replaced by the next one in the list.
+    for (const auto& controller : present)
     {
-        if (HID_GetDeviceType (numbers[i]) == deviceTypeTable[deviceKind])
+        if (! following || isFollowed (controller))
         {
-            deviceNo.store (numbers[i]);
-            return true;
+            held = tryToHold (controller);
+            break;
         }
     }
+
+    noteSharedSerial (present);
+    lastSeen = present;
+    return held;
+}
+
+bool HidUtil::noteArrival()
+{
+    const auto present = listControllers();
+    bool takenUp = false;
+
+    if (deviceNo.load() < 0)
+    {
+        for (const auto& controller : present)
+        {
+            if (! following || isFollowed (controller))
+            {
+                takenUp = tryToHold (controller);
+                break;
+            }
+        }
+    }
+
+    noteSharedSerial (present);
+    tellOthers (present);
+    return takenUp;
+}
+
+bool HidUtil::noteRemoval (int32_t deviceNumber)
+{
+    const auto seen = std::find_if (lastSeen.begin(), lastSeen.end(), [deviceNumber] (const ConnectedController& c)
+                                    { return c.deviceNumber == deviceNumber; });
+    ConnectedController gone;
+
+    if (seen != lastSeen.end())
+    {
+        gone = *seen;
+        lastSeen.erase (seen);
+    }
+
+    if (deviceNo.load() >= 0 && deviceNumber == deviceNo.load())
+    {
+        releaseDevice();
+        return true;
+    }
+
+    if (gone.deviceNumber >= 0 && ! (following && isFollowed (gone)) && owner != nullptr)
+        owner->otherControllerChanged (false, gone.identity);
 
     return false;
 }
 
+bool HidUtil::chooseSerial (const juce::String& serial)
+{
+    if (serial.isEmpty())
+        return false;
+
+    if (deviceNo.load() >= 0 && followed.serial == serial)
+        return true;
+
+    releaseDevice();
+    following = true;
+    followed = {};
+    followed.serial = serial;
+    serialShared = false;
+    refused = false;
+    holder = {};
+
+    if (window == nullptr)
+        return false;
+
+    return findDevice();
+}
+
 bool HidUtil::releaseDevice()
 {
-    if (deviceNo.load() < 0)
+    const auto held = deviceNo.load();
+
+    if (held < 0)
         return false;
 
     deviceNo.store (-1);
+    trbReleaseDeviceClaim (held);
     return true;
 }
 
@@ -152,27 +358,20 @@ intptr_t hidWindowProc (void* window, uint32_t message, uintptr_t wParam, intptr
 {
     if (auto* util = activeHidUtil)
     {
-        const auto device = util->deviceNo.load();
-
         switch (message)
         {
             case WM_HID_REMOVED:
-                if (device >= 0 && (intptr_t) wParam == device)
-                {
-                    util->releaseDevice();
-
-                    if (util->owner != nullptr)
-                        util->owner->hidDeviceRemoved();
-                }
+                if (util->noteRemoval ((int32_t) wParam) && util->owner != nullptr)
+                    util->owner->hidDeviceRemoved();
                 break;
 
             case WM_HID_ARRIVED:
-                if (device < 0 && util->findDevice() && util->owner != nullptr)
+                if (util->noteArrival() && util->owner != nullptr)
                     util->owner->hidDeviceArrived();
                 break;
 
             case WM_HID_INPUT:
-                if ((intptr_t) wParam == device && util->owner != nullptr)
+                if ((intptr_t) wParam == util->deviceNo.load() && util->deviceNo.load() >= 0 && util->owner != nullptr)
                     util->owner->hidInputReceived ((int) lParam);
                 break;
 

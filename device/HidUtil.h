@@ -1,11 +1,13 @@
 #pragma once
 
+#include "device/DeviceIdentity.h"
 #include "device/TrbKelo7Hid.h"
 
 #include <juce_core/juce_core.h>
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 class HidCtrl;
 
@@ -18,7 +20,15 @@ inline constexpr int32_t kDeviceKindTrbKelo7 = 1;
 /**
     The raw side of the device link: starts and stops the device library, owns the
     receiver of its notices (the "hidden window"), finds the controller among the
-    HID devices, and reads and writes reports.
+    HID devices, claims it, and reads and writes reports.
+
+    The link follows one controller by its identity: the first TRB-Kelo7 found,
+    or the one chosen by serial. Once one is followed, only a TRB-Kelo7 with its
+    serial is taken again after a removal (without a serial, or when another
+    controller shows the same serial: only one with its port too); every other
+    device's arrival and removal changes nothing and is only told to the owner.
+    A controller is held only under its claim (see trbClaimDevice): a claim held
+    by another process leaves it unheld, with the holder kept for claimRefusal.
 
     At most one HidUtil is started at a time in a process (activeHidUtil). Every
     method runs on the message thread, except writeReport, which the update
@@ -43,13 +53,49 @@ public:
         another util's activeHidUtil alone). Message thread. */
     void stop();
 
-    /** Looks for the first TRB-Kelo7 in the library's device order and keeps its number. True
-        at once, without asking the library, while one is held; false when none is present.
-        Message thread. */
+    /** Looks for the followed controller (before one is followed: the first TRB-Kelo7 in the
+        library's device order, which is then followed), claims it and keeps its number. True at
+        once, without asking the library, while one is held; false when it is not present or its
+        claim is held by another process (claimRefused() then tells who). Message thread. */
     bool findDevice();
 
-    /** Forgets the held device. False when none was held. Message thread. */
+    /** Forgets the held device and gives up its claim; it stays followed. False when none was
+        held. Message thread. */
     bool releaseDevice();
+
+    /** Follows the controller with this serial from now on: a held controller of another serial
+        is let go (its claim given up, nothing told to the owner), and the chosen one is looked for
+        at once once started. True when it is held afterwards. Message thread; not while an
+        update writes. */
+    bool chooseSerial (const juce::String& serial);
+
+    /** The TRB-Kelo7s present now, in the library's device order, with their identities; asks
+        the library, sends nothing to them. Message thread. */
+    std::vector<ConnectedController> listControllers();
+
+    /** The followed controller's identity (its node the one it had when last held); empty
+        while none is followed. Message thread. */
+    DeviceIdentity followedIdentity() const { return followed; }
+
+    /** True when the last attempt to hold the followed controller found its claim held by
+        another process; claimHolder() then says who. Cleared when it is held. Message thread. */
+    bool claimRefused() const noexcept { return refused; }
+
+    /** Who holds the claim that was refused (pid 0 when not known). Message thread. */
+    const ClaimHolder& claimHolder() const noexcept { return holder; }
+
+    /** True when the held controller is held without a claim because the system gave none (not
+        because another process holds it): said once in the log. Message thread. */
+    bool heldUnclaimed() const noexcept { return unclaimed; }
+
+    /** Looks at the bus after a device arrival: takes up the followed controller when none is
+        held (true: the owner is to hear of the arrival), and tells the owner of any other
+        TRB-Kelo7 that came. Message thread. */
+    bool noteArrival();
+
+    /** Looks at a removal notice for deviceNumber: true when it was the held controller (now let
+        go); another TRB-Kelo7's removal is told to the owner. Message thread. */
+    bool noteRemoval (int32_t deviceNumber);
 
     /** The controller's firmware version word (asked by type code); 0 when no device is held.
         Message thread. */
@@ -70,6 +116,19 @@ public:
     std::atomic<int32_t> deviceNo { -1 };
 
 private:
+    bool isFollowed (const ConnectedController& candidate) const;
+    bool tryToHold (const ConnectedController& candidate);
+    void noteSharedSerial (const std::vector<ConnectedController>& present);
+    void tellOthers (const std::vector<ConnectedController>& present);
+
+    DeviceIdentity followed;
+    bool following = false;
+    bool serialShared = false; // another controller showed the followed serial: the port decides too
+    bool refused = false;
+    bool unclaimed = false;
+    ClaimHolder holder;
+    std::vector<ConnectedController> lastSeen; // the TRB-Kelo7s present at the last look
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (HidUtil)
 };
 

@@ -1,7 +1,7 @@
 #pragma once
 
 /*
-    The device library's interface: ten plain C functions and three notices.
+    The device library's interface: eleven plain C functions and three notices.
 
     A program links exactly one implementation: the USB HID library over hidapi
     (device/usb/, with device/linux/ or device/windows/ adding the platform's
@@ -38,6 +38,9 @@ enum
 /** Type code of the TRB-Kelo7. */
 #define HID_TYPE_TRBKELO7 0x1A0
 
+/** A buffer of this many bytes always holds what HID_GetDeviceIdentity places in it. */
+#define HID_IDENTITY_SIZE 256
+
 /** Starts using the library; instance is the program's module handle. The result is ignored. */
 int32_t HID_Initialize (void* instance);
 
@@ -64,6 +67,14 @@ int32_t HID_Input (int32_t deviceNumber, uint8_t* buffer, int32_t* length);
 
 /** Writes one report of length bytes (64) to the device; non-zero when written. Worker thread. */
 int32_t HID_Write (int32_t deviceNumber, const uint8_t* report, int32_t length);
+
+/** What tells one present device from another of its type: its USB serial string (empty when
+    it has none) into serial, and its port into location ("1-3.2" from sysfs on Linux, the
+    location SetupAPI gives on Windows, "sim-1" for a simulated controller; empty when not
+    known). Both are null-terminated bytes as the system gave them (meant to be UTF-8, not
+    checked), cut to fit serialSize and locationSize. Non-zero when the device is present;
+    for no such device both are left empty and 0 is returned. Message thread. */
+int32_t HID_GetDeviceIdentity (int32_t deviceNumber, char* serial, int32_t serialSize, char* location, int32_t locationSize);
 
 /** Stops watching devices; no notice is posted after it returns. The result is ignored. */
 int32_t HID_Stop (void);

@@ -179,3 +179,18 @@ TEST (DeviceHolders, APathNobodyHoldsThatIsMissingOrRelativeGivesNoHolders)
     EXPECT_TRUE (findOtherProcessesHolding (folder.path + "/missing").empty());
     EXPECT_TRUE (findOtherProcessesHolding ("").empty());
 }
+
+TEST (DeviceHolders, DescribesAProcessByItsNameAndUserAndNothingForNoProcess)
+{
+    const HoldingChild child ("/dev/null");
+    ASSERT_TRUE (child.holding);
+
+    const auto described = describeProcess ((int) child.pid);
+    EXPECT_EQ (described.pid, (int) child.pid);
+    EXPECT_EQ (described.name, kHolderName);
+    EXPECT_FALSE (described.user.isEmpty());
+    EXPECT_EQ (describeProcess ((int) ::getpid()).user, described.user) << "the child runs as this user";
+
+    EXPECT_TRUE (describeProcess (0).name.isEmpty());
+    EXPECT_TRUE (describeProcess (-1).user.isEmpty());
+}

@@ -181,21 +181,192 @@ TEST_F (DeviceLink, DevicesOfOtherTypesAreNeverTaken)
     EXPECT_EQ (ctrl.firmwareVersion, 0u);
 }
 
-TEST_F (DeviceLink, ASecondArrivalWhileConnectedIsIgnoredWithoutEnumerating)
+TEST_F (DeviceLink, AnotherControllersArrivalAndRemovalAreToldApartAndChangeNothing)
+{
+    HidCtrl ctrl;
+    RecordingListener listener (ctrl);
+    std::vector<juce::String> others;
+    ctrl.otherControllerObserver = [&others] (bool arrived, const DeviceIdentity& other)
+    { others.push_back ((arrived ? "+" : "-") + other.serial + "@" + other.location); };
+    ASSERT_TRUE (ctrl.open (&listener));
+    const auto first = ctrl.util->deviceNo.load();
+
+    const auto second = sim.addController();
+    sim.addDevice (0x1B2);
+    settle();
+    sim.remove (second);
+    settle();
+
+    EXPECT_TRUE (listener.events.empty());
+    EXPECT_EQ (others, (std::vector<juce::String> { "+KELO7-SIM-0002@sim-2", "-KELO7-SIM-0002@sim-2" }));
+    EXPECT_EQ (ctrl.util->deviceNo.load(), first);
+    EXPECT_EQ (ctrl.connected.load(), 1);
+}
+
+TEST_F (DeviceLink, TellsTheHeldControllersIdentityAndListsEveryControllerPresent)
+{
+    SimulatedScenario scenario;
+    scenario.controllers = 2;
+    scenario.otherDevices = { { 0x1B2, 0 } };
+    start (scenario);
+
+    HidCtrl ctrl;
+    RecordingListener listener (ctrl);
+    ASSERT_TRUE (ctrl.open (&listener));
+
+    EXPECT_EQ (ctrl.identity(), (DeviceIdentity { "KELO7-SIM-0001", "sim-2", "simulated" }));
+    const auto present = ctrl.connectedControllers();
+    ASSERT_EQ (present.size(), 2u);
+    EXPECT_EQ (present[0].identity, ctrl.identity());
+    EXPECT_EQ (present[1].identity, (DeviceIdentity { "KELO7-SIM-0002", "sim-3", "simulated" }));
+    EXPECT_TRUE (sim.writeCalls().empty());
+}
+
+namespace
+{
+// Which controller comes back as the held one after the held one's removal: the
+// identities of the held one and of another, and what each shows when it returns.
+struct FollowCase
+{
+    const char* name;
+    const char* heldSerial;
+    const char* otherSerial;
+    const char* heldReturnsAt; // the port the held one shows when it comes back
+    bool heldIsTakenBack;
+};
+
+const FollowCase kFollowCases[] = {
+    { "BySerialEvenOnAnotherPort", "KELO7-A", "KELO7-B", "sim-9", true },
+    { "ByPortWithoutASerial", "", "", "sim-1", true },
+    { "NotOnAnotherPortWithoutASerial", "", "", "sim-9", false },
+    { "ByPortWhenTheSerialIsShared", "KELO7-A", "KELO7-A", "sim-1", true },
+    { "NotOnAnotherPortWhenTheSerialIsShared", "KELO7-A", "KELO7-A", "sim-9", false },
+};
+
+class FollowedController : public ::testing::TestWithParam<FollowCase>
+{
+};
+} // namespace
+
+TEST_P (FollowedController, IsTheOnlyOneTakenBackAfterItsRemoval)
+{
+    const auto& param = GetParam();
+    auto& sim = SimulatedController::instance();
+    sim.reset ({});
+    const auto held = sim.firstController();
+    sim.setIdentity (held, param.heldSerial, "sim-1");
+    const auto other = sim.addController();
+    sim.setIdentity (other, param.otherSerial, "sim-2");
+
+    HidCtrl ctrl;
+    RecordingListener listener (ctrl);
+    ASSERT_TRUE (ctrl.open (&listener));
+    ASSERT_EQ (ctrl.deviceNumber(), held);
+
+    // The other one is removed and plugged in again while the held one is away: its
+    // arrival must not be taken for the held one's return.
+    sim.remove (held);
+    sim.remove (other);
+    settle();
+    sim.plugIn (other);
+    settle();
+    EXPECT_EQ (ctrl.connected.load(), 0);
+
+    sim.setIdentity (held, param.heldSerial, param.heldReturnsAt);
+    sim.plugIn (held);
+    settle();
+
+    EXPECT_EQ (ctrl.connected.load(), param.heldIsTakenBack ? 1 : 0);
+    EXPECT_EQ (ctrl.deviceNumber(), param.heldIsTakenBack ? held : -1);
+    EXPECT_EQ (listener.count (RecordingListener::Event::arrived), param.heldIsTakenBack ? 1u : 0u);
+    EXPECT_FALSE (sim.isClaimed (other));
+}
+
+INSTANTIATE_TEST_SUITE_P (DeviceLink,
+                          FollowedController,
+                          ::testing::ValuesIn (kFollowCases),
+                          [] (const ::testing::TestParamInfo<FollowCase>& caseInfo)
+                          { return std::string (caseInfo.param.name); });
+
+TEST_F (DeviceLink, AControllerChosenBySerialIsTheOneHeldBeforeAndAfterOpening)
+{
+    SimulatedScenario scenario;
+    scenario.controllers = 3;
+    start (scenario);
+
+    HidCtrl ctrl;
+    RecordingListener listener (ctrl);
+    ctrl.chooseController ("KELO7-SIM-0002");
+    ASSERT_TRUE (ctrl.open (&listener));
+    EXPECT_EQ (ctrl.identity().serial, "KELO7-SIM-0002");
+    EXPECT_TRUE (sim.isClaimed (1));
+
+    EXPECT_TRUE (ctrl.chooseController ("KELO7-SIM-0003"));
+    EXPECT_EQ (ctrl.deviceNumber(), 2);
+    EXPECT_FALSE (sim.isClaimed (1)) << "the controller let go of keeps no claim";
+    EXPECT_TRUE (sim.isClaimed (2));
+
+    EXPECT_FALSE (ctrl.chooseController ("KELO7-NONE"));
+    EXPECT_EQ (ctrl.connected.load(), 0);
+    EXPECT_TRUE (listener.events.empty());
+    EXPECT_TRUE (sim.writeCalls().empty());
+}
+
+TEST_F (DeviceLink, TheClaimIsHeldWhileConnectedAndTakenAgainWhenTheControllerComesBack)
 {
     HidCtrl ctrl;
     RecordingListener listener (ctrl);
     ASSERT_TRUE (ctrl.open (&listener));
-    const auto first = ctrl.util->deviceNo.load();
-    ASSERT_EQ (sim.callCount (Function::enumerate), 1);
+    const auto device = ctrl.deviceNumber();
+    EXPECT_TRUE (sim.isClaimed (device));
 
-    sim.addController();
+    sim.remove (device);
+    settle();
+    EXPECT_FALSE (sim.isClaimed (device));
+    sim.plugIn (device);
+    settle();
+    EXPECT_TRUE (sim.isClaimed (device));
+    EXPECT_EQ (sim.claimsTaken(), 2);
+
+    ctrl.close();
+    EXPECT_FALSE (sim.isClaimed (device));
+}
+
+TEST_F (DeviceLink, AClaimHeldElsewhereLeavesTheControllerUnheldAndSendsNothing)
+{
+    SimulatedScenario scenario;
+    scenario.controllers = 2;
+    ASSERT_TRUE (scenario.apply ("claimed_by=4242 djprogram").empty());
+    start (scenario);
+
+    HidCtrl ctrl;
+    RecordingListener listener (ctrl);
+    const auto opened = ctrl.open (&listener);
+    EXPECT_EQ (opened.state, LinkOpenResult::State::claimedElsewhere);
+    EXPECT_FALSE (opened);
+    EXPECT_TRUE (ctrl.isClaimedElsewhere());
+    const auto holder = ctrl.claimRefusal();
+    EXPECT_EQ (holder.pid, 4242);
+    EXPECT_EQ (holder.processName, "djprogram");
+    EXPECT_EQ (holder.controller.serial, "KELO7-SIM-0001");
+
+    // The second controller is not taken instead, not even after an arrival.
     sim.addDevice (0x1B2);
     settle();
+    EXPECT_EQ (ctrl.connected.load(), 0);
+    const auto report = numberedReport (1);
+    EXPECT_FALSE (ctrl.write (report.data()));
+    EXPECT_TRUE (sim.writeCalls().empty());
+    EXPECT_FALSE (sim.isClaimed (1));
 
-    EXPECT_EQ (sim.callCount (Function::enumerate), 1);
-    EXPECT_TRUE (listener.events.empty());
-    EXPECT_EQ (ctrl.util->deviceNo.load(), first);
+    // Once the other holder lets go, the controller's next arrival takes it up.
+    sim.setClaimedBy (0, 0);
+    sim.remove (0);
+    sim.plugIn (0);
+    settle();
+    EXPECT_EQ (ctrl.connected.load(), 1);
+    EXPECT_FALSE (ctrl.isClaimedElsewhere());
+    EXPECT_TRUE (sim.isClaimed (0));
 }
 
 TEST_F (DeviceLink, NoticesForAnotherDeviceNumberAreIgnored)

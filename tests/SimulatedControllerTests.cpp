@@ -498,6 +498,37 @@ TEST_F (SimulatedLibrary, ListsDevicesInPlugOrderAndAnswersVersionsByTypeCode)
     EXPECT_EQ (numbers[2], controller);
 }
 
+TEST_F (SimulatedLibrary, GivesEachDeviceItsOwnSerialAndPortCutToTheRoomGiven)
+{
+    const auto first = sim.firstController();
+    const auto other = sim.addDevice (0x1B2);
+    const auto second = sim.addController();
+    char serial[HID_IDENTITY_SIZE] = {}, location[HID_IDENTITY_SIZE] = {};
+
+    struct Expected
+    {
+        int32_t device;
+        const char* serial;
+        const char* location;
+    };
+
+    for (const auto& expected : { Expected { first, "KELO7-SIM-0001", "sim-1" }, Expected { other, "", "sim-2" }, Expected { second, "KELO7-SIM-0002", "sim-3" } })
+    {
+        EXPECT_NE (HID_GetDeviceIdentity (expected.device, serial, sizeof (serial), location, sizeof (location)), 0);
+        EXPECT_STREQ (serial, expected.serial);
+        EXPECT_STREQ (location, expected.location);
+    }
+
+    EXPECT_NE (HID_GetDeviceIdentity (first, serial, 6, location, 4), 0);
+    EXPECT_STREQ (serial, "KELO7");
+    EXPECT_STREQ (location, "sim");
+
+    sim.remove (second);
+    EXPECT_EQ (HID_GetDeviceIdentity (second, serial, sizeof (serial), location, sizeof (location)), 0);
+    EXPECT_STREQ (serial, "");
+    EXPECT_EQ (HID_GetDeviceIdentity (first, nullptr, 0, nullptr, 0), 1) << "null buffers are left alone";
+}
+
 TEST_F (SimulatedLibrary, PlacesAtMostTheRoomGivenAndNothingWhenNoReportIsPending)
 {
     const auto device = sim.firstController();
@@ -718,7 +749,11 @@ TEST (SimulatedScenario, ReadsItsKeysAndReportsLinesItDoesNotUnderstand)
                                           "fault=data 0 no_reply\n"
                                           "fault=poll 1 late\n"
                                           "colour=blue\n"
-                                          "latency_ms=fast\n");
+                                          "latency_ms=fast\n"
+                                          "serials=KELO7-A -\n"
+                                          "lookalike=1\n"
+                                          "claimed_by=4242 djprogram\n"
+                                          "claimed_by=0\n");
 
     EXPECT_EQ (scenario.version, "1.05");
     EXPECT_EQ (scenario.stamp, 0x20231231u);
@@ -745,7 +780,12 @@ TEST (SimulatedScenario, ReadsItsKeysAndReportsLinesItDoesNotUnderstand)
     EXPECT_TRUE (scenario.goneAfterFinish);
     EXPECT_TRUE (scenario.unchangedAfterFinish);
 
-    ASSERT_EQ (problems.size(), 6u);
+    EXPECT_EQ (scenario.serials, (std::vector<std::string> { "KELO7-A", "-" }));
+    EXPECT_EQ (scenario.lookalikes, 1);
+    EXPECT_EQ (scenario.claimedByPid, 4242);
+    EXPECT_EQ (scenario.claimedByName, "djprogram");
+
+    ASSERT_EQ (problems.size(), 7u);
     EXPECT_NE (problems[0].find ("line 15"), std::string::npos);
 }
 

@@ -15,7 +15,7 @@
     No threads, no transport, no clock, no locks: one request of 64 bytes goes in
     through handleRequest(), at most one reply of 64 bytes comes out, together with
     what the transport should do about it (answer late, drop off the bus). The
-    simulated device library wraps it with a device thread and the ten HID_*
+    simulated device library wraps it with a device thread and the HID_*
     functions; the USB library's tests wrap the same class behind an emulated
     hidraw node. The caller serialises all calls (one lock per controller).
 

@@ -14,6 +14,24 @@ namespace
 {
 constexpr const char* kFlashDumpVariable = "TRB_SIM_FLASH_DUMP";
 constexpr const char* kRequestLogVariable = "TRB_SIM_REQUEST_LOG";
+constexpr const char* kNoSerial = "-";
+
+void copyCut (const std::string& text, char* buffer, int32_t size)
+{
+    if (buffer == nullptr || size <= 0)
+        return;
+
+    const auto count = std::min (text.size(), (size_t) size - 1);
+    std::memcpy (buffer, text.data(), count);
+    buffer[count] = '\0';
+}
+
+std::string numbered (const char* prefix, int n)
+{
+    char text[64];
+    std::snprintf (text, sizeof (text), "%s%04d", prefix, n);
+    return text;
+}
 
 std::string environment (const char* name)
 {
@@ -58,6 +76,8 @@ void SimulatedController::reset (const SimulatedScenario& newScenario)
     calls.fill (0);
     nextPlugOrder = 0;
     pendingArrival = -1;
+    controllersAdded = 0;
+    claimCount = 0;
 
     for (const auto& other : scenario.otherDevices)
         addLocked (other.typeCode, other.firmwareWord, true);
@@ -65,12 +85,20 @@ void SimulatedController::reset (const SimulatedScenario& newScenario)
     for (int i = 0; i < scenario.controllers; ++i)
         addLocked (HID_TYPE_TRBKELO7, 0, true);
 
+    for (int i = 0; i < scenario.lookalikes; ++i)
+        devices[(size_t) addLocked (HID_TYPE_TRBKELO7, 0, true, false)]->serial = numbered ("LOOKALIKE-", i + 1);
+
     if (scenario.arriveAfterMs >= 0)
         pendingArrival = addLocked (HID_TYPE_TRBKELO7, 0, false);
 
     if (auto* first = controller (-1))
+    {
         for (const auto& fault : scenario.faults)
             first->model->addFault (fault);
+
+        first->claimedByPid = scenario.claimedByPid;
+        first->claimedByName = scenario.claimedByName;
+    }
 
     idle.notify_all();
 }
@@ -87,15 +115,23 @@ int32_t SimulatedController::addDevice (int32_t typeCode, uint32_t firmwareWord,
     return addLocked (typeCode, firmwareWord, plugged);
 }
 
-int32_t SimulatedController::addLocked (int32_t typeCode, uint32_t firmwareWord, bool plugged)
+int32_t SimulatedController::addLocked (int32_t typeCode, uint32_t firmwareWord, bool plugged, bool answers)
 {
     auto device = std::make_unique<Device>();
     device->number = (int32_t) devices.size();
     device->typeCode = typeCode;
     device->firmwareWord = firmwareWord;
+    device->location = "sim-" + std::to_string (device->number + 1);
 
-    if (typeCode == HID_TYPE_TRBKELO7)
+    if (typeCode == HID_TYPE_TRBKELO7 && answers)
     {
+        const auto index = (size_t) controllersAdded++;
+        const bool given = index < scenario.serials.size();
+        device->serial = given ? scenario.serials[index] : numbered ("KELO7-SIM-", (int) index + 1);
+
+        if (device->serial == kNoSerial)
+            device->serial.clear();
+
         device->model = std::make_unique<ControllerModel>();
         device->model->installFirmware (scenario.version, scenario.stamp);
         device->model->setBusyCount (scenario.busyCount);
@@ -165,6 +201,7 @@ void SimulatedController::removeLocked (Device& device)
         return;
 
     device.present = false;
+    device.claimed = false;
     ++device.generation;
     device.pendingInput.clear();
 
@@ -185,6 +222,80 @@ void SimulatedController::post (uint32_t message, uintptr_t wParam)
     // Posting under the lock: HID_Stop takes it too, so nothing is posted after it.
     if (started && window != nullptr && message != 0)
         trbPostNotice (window, message, wParam, 0);
+}
+
+void SimulatedController::setIdentity (int32_t deviceNumber, const std::string& serial, const std::string& location)
+{
+    std::lock_guard<std::mutex> guard (lock);
+
+    if (auto* device = find (deviceNumber))
+    {
+        device->serial = serial;
+        device->location = location;
+    }
+}
+
+void SimulatedController::setClaimedBy (int32_t deviceNumber, int32_t pid, const std::string& name)
+{
+    std::lock_guard<std::mutex> guard (lock);
+
+    if (auto* device = find (deviceNumber))
+    {
+        device->claimedByPid = pid;
+        device->claimedByName = name;
+    }
+}
+
+bool SimulatedController::isClaimed (int32_t deviceNumber) const
+{
+    std::lock_guard<std::mutex> guard (lock);
+    const auto* device = find (deviceNumber);
+    return device != nullptr && device->claimed;
+}
+
+int SimulatedController::claimsTaken() const
+{
+    std::lock_guard<std::mutex> guard (lock);
+    return claimCount;
+}
+
+TrbClaimResult SimulatedController::claim (int32_t deviceNumber, TrbClaimHolder& holder)
+{
+    std::lock_guard<std::mutex> guard (lock);
+    auto* device = find (deviceNumber);
+
+    if (device == nullptr || ! device->present)
+        return TrbClaimResult::unavailable;
+
+    if (device->claimedByPid != 0)
+    {
+        holder.pid = device->claimedByPid;
+        holder.processName = device->claimedByName;
+        return TrbClaimResult::heldElsewhere;
+    }
+
+    device->claimed = true;
+    ++claimCount;
+    return TrbClaimResult::taken;
+}
+
+void SimulatedController::releaseClaim (int32_t deviceNumber)
+{
+    std::lock_guard<std::mutex> guard (lock);
+
+    if (auto* device = find (deviceNumber))
+        device->claimed = false;
+}
+
+int32_t SimulatedController::identity (int32_t deviceNumber, char* serial, int32_t serialSize, char* location, int32_t locationSize)
+{
+    std::lock_guard<std::mutex> guard (lock);
+    countCall (Function::getDeviceIdentity);
+    const auto* device = find (deviceNumber);
+    const bool present = device != nullptr && device->present;
+    copyCut (present ? device->serial : std::string(), serial, serialSize);
+    copyCut (present ? device->location : std::string(), location, locationSize);
+    return present ? 1 : 0;
 }
 
 int32_t SimulatedController::firstController() const
@@ -624,6 +735,11 @@ int32_t SimulatedController::stop()
     std::unique_lock<std::mutex> guard (lock);
     countCall (Function::stop);
     stopDeviceThread (guard);
+
+    // The claims go with the library, as a closed node's lock does.
+    for (auto& device : devices)
+        device->claimed = false;
+
     return 1;
 }
 

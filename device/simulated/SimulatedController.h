@@ -1,5 +1,6 @@
 #pragma once
 
+#include "device/DeviceNodes.h"
 #include "device/simulated/ControllerModel.h"
 #include "device/simulated/SimulatedScenario.h"
 
@@ -17,7 +18,7 @@
 
 /*
     The simulated device library: a bus of HID devices, one or more of them
-    simulated TRB-Kelo7 controllers (ControllerModel), behind the ten HID_*
+    simulated TRB-Kelo7 controllers (ControllerModel), behind the eleven HID_*
     functions (SimulatedDeviceLibrary.cpp forwards every call here).
 
     It behaves like hardware, not like a stub:
@@ -35,6 +36,11 @@
       alone. Nothing present of that type: words[0] is left alone, result 0.
     - HID_Input places the oldest pending report of that device (at most *length
       bytes) and sets *length to the count, 0 when none is pending.
+    - Every device has a port (sim-<number + 1>) and every controller its own
+      USB serial (KELO7-SIM-0001, ... in the order they were added) unless the
+      scenario gives others; a look-alike has the controller's type code but no
+      model and never answers. Claims (DeviceNodes.h) are this process's alone,
+      unless the scenario or setClaimedBy says another process holds one.
     - A controller that carried out a finish request restarts, as the real one
       does: it drops off the bus (a removal notice) and is plugged in again
       after the scenario's restartMs with what it now holds; the scenario may
@@ -93,7 +99,7 @@ public:
         Report bytes {};
     };
 
-    /** The ten library functions, for counting calls. */
+    /** The library functions, for counting calls. */
     enum class Function
     {
         initialize,
@@ -105,7 +111,8 @@ public:
         input,
         write,
         stop,
-        finalize
+        finalize,
+        getDeviceIdentity
     };
 
     /** The one simulator of the process (set up from TRB_SIM_SCENARIO on first use). */
@@ -138,6 +145,22 @@ public:
     /** Makes a device send an input report nobody asked for (length 1..64 bytes), from the
         device thread after the usual latency. */
     void sendInput (int32_t deviceNumber, const uint8_t* bytes, int32_t length);
+
+    /** Gives a device its USB serial and port, as HID_GetDeviceIdentity tells them. */
+    void setIdentity (int32_t deviceNumber, const std::string& serial, const std::string& location);
+
+    /** Another process (pid, name) holds the device's claim from now on; pid 0 lets it go. */
+    void setClaimedBy (int32_t deviceNumber, int32_t pid, const std::string& name = {});
+
+    /** True while this process holds the device's claim (trbClaimDevice). */
+    bool isClaimed (int32_t deviceNumber) const;
+
+    /** How often a claim was taken since reset (a claim taken again counts once more). */
+    int claimsTaken() const;
+
+    /** The claim functions of DeviceNodes.h, served here. */
+    TrbClaimResult claim (int32_t deviceNumber, TrbClaimHolder& holder);
+    void releaseClaim (int32_t deviceNumber);
 
     /** The number of the first controller added, -1 when there is none. */
     int32_t firstController() const;
@@ -182,7 +205,7 @@ public:
         A request log path turns the record of requests on. */
     void setDumpPaths (const std::string& flashPath, const std::string& requestLogPath);
 
-    // The ten library functions; see device/TrbKelo7Hid.h.
+    // The library functions; see device/TrbKelo7Hid.h.
     int32_t initialize (void* instance);
     int32_t setCallback (void* window, uint32_t inputMessage, uint32_t arrivedMessage, uint32_t removedMessage);
     int32_t start();
@@ -193,6 +216,7 @@ public:
     int32_t write (int32_t deviceNumber, const uint8_t* report, int32_t length);
     int32_t stop();
     int32_t finalize();
+    int32_t identity (int32_t deviceNumber, char* serial, int32_t serialSize, char* location, int32_t locationSize);
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -207,6 +231,11 @@ private:
         uint64_t generation = 0; // changes at every removal, so late replies are dropped
         std::unique_ptr<ControllerModel> model;
         std::deque<std::vector<uint8_t>> pendingInput;
+        std::string serial;
+        std::string location;
+        bool claimed = false; // by this process; given up at its removal
+        int32_t claimedByPid = 0; // another process's claim
+        std::string claimedByName;
     };
 
     struct Event
@@ -230,7 +259,7 @@ private:
     const Device* find (int32_t deviceNumber) const;
     Device* controller (int32_t deviceNumber);
     const Device* controller (int32_t deviceNumber) const;
-    int32_t addLocked (int32_t typeCode, uint32_t firmwareWord, bool plugged);
+    int32_t addLocked (int32_t typeCode, uint32_t firmwareWord, bool plugged, bool answers = true);
     void plugInLocked (Device& device);
     void removeLocked (Device& device);
     void deliverInputLocked (Device& device, std::vector<uint8_t> bytes);
@@ -266,7 +295,9 @@ private:
     bool recording = true; // whether received, writes and the models' logs grow
     std::vector<ReceivedRequest> received;
     std::vector<WriteCall> writes;
-    std::array<int, 10> calls {};
+    std::array<int, 11> calls {};
+    int controllersAdded = 0;
+    int claimCount = 0;
 
     std::string flashDumpPath;
     std::string requestLogPath;

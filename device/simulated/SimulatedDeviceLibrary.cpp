@@ -2,7 +2,7 @@
 #include "device/TrbKelo7Hid.h"
 #include "device/simulated/SimulatedController.h"
 
-// The device library's ten functions, served by the simulated bus.
+// The device library's functions, served by the simulated bus.
 
 int32_t HID_Initialize (void* instance) { return SimulatedController::instance().initialize (instance); }
 
@@ -32,12 +32,17 @@ int32_t HID_Write (int32_t deviceNumber, const uint8_t* report, int32_t length)
     return SimulatedController::instance().write (deviceNumber, report, length);
 }
 
+int32_t HID_GetDeviceIdentity (int32_t deviceNumber, char* serial, int32_t serialSize, char* location, int32_t locationSize)
+{
+    return SimulatedController::instance().identity (deviceNumber, serial, serialSize, location, locationSize);
+}
+
 int32_t HID_Stop (void) { return SimulatedController::instance().stop(); }
 
 int32_t HID_Finalize (void) { return SimulatedController::instance().finalize(); }
 
 // What the support log reads: a simulated device has no node of its own. The
-// simulator is not asked, so that its call counts stay those of the ten functions.
+// simulator is not asked, so that its call counts stay those of the HID_* functions.
 std::string trbDeviceNode (int32_t deviceNumber)
 {
     return deviceNumber >= 0 ? "simulated" : "";
@@ -46,4 +51,14 @@ std::string trbDeviceNode (int32_t deviceNumber)
 std::vector<std::string> trbControllersWithoutAccess()
 {
     return {};
+}
+
+TrbClaimResult trbClaimDevice (int32_t deviceNumber, TrbClaimHolder& holder)
+{
+    return SimulatedController::instance().claim (deviceNumber, holder);
+}
+
+void trbReleaseDeviceClaim (int32_t deviceNumber)
+{
+    SimulatedController::instance().releaseClaim (deviceNumber);
 }

@@ -173,6 +173,31 @@ std::vector<std::string> SimulatedScenario::apply (const std::string& text)
             if (understood)
                 otherDevices.push_back (device);
         }
+        else if (key == "serials")
+        {
+            std::istringstream words (value);
+            std::vector<std::string> given;
+
+            for (std::string word; words >> word;)
+                given.push_back (word);
+
+            understood = ! given.empty();
+
+            if (understood)
+                serials = given;
+        }
+        else if (key == "lookalike")
+            understood = parseInto (value, lookalikes, 0, 16);
+        else if (key == "claimed_by")
+        {
+            std::istringstream words (value);
+            std::string pid, name, extra;
+            words >> pid >> name >> extra;
+            understood = parseInto (pid, claimedByPid, 1, 0x7FFFFFFF) && extra.empty();
+
+            if (understood)
+                claimedByName = name;
+        }
         else if (key == "fault")
         {
             ControllerModel::ScriptedFault fault;

@@ -24,6 +24,17 @@
         other_device=0x1B2 0x5  a HID device of another type (type code, firmware
                                 word), present at start and listed before the
                                 controllers; repeatable
+        serials=KELO7-A KELO7-A -
+                                the USB serials of the TRB-Kelo7s in the order
+                                they are added (those at start, then the one
+                                arriving), "-" for none; by default each has its
+                                own (KELO7-SIM-0001, ...); every device's port is
+                                sim-<its number + 1>
+        lookalike=1             devices of the TRB-Kelo7's type code that never
+                                answer (serial LOOKALIKE-<n>), present at start
+                                and listed after the controllers
+        claimed_by=4242 name    another process (ID, optional name) holds the
+                                claim on the first controller
         restart_ms=1000         time off the bus after the finish request (the
                                 controller restarts); -1: it stays connected
         gone_after_finish=1     the controller does not come back after the finish
@@ -61,6 +72,10 @@ struct SimulatedScenario
     bool goneAfterFinish = false; // it does not come back after the finish request
     bool unchangedAfterFinish = false; // it comes back reporting its old firmware
     std::vector<OtherDevice> otherDevices;
+    std::vector<std::string> serials; // "-": none; missing ones get KELO7-SIM-<n>
+    int lookalikes = 0;
+    int32_t claimedByPid = 0; // 0: nobody else holds the first controller's claim
+    std::string claimedByName;
     std::vector<ControllerModel::ScriptedFault> faults;
 
     /** The scenario without a file: as the default, with an answer latency of about one USB

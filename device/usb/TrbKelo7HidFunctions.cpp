@@ -1,9 +1,12 @@
-// The ten device-library functions over hidapi and the platform's hot-plug events.
+// The device-library functions over hidapi and the platform's hot-plug events.
 // Each forwards to the one UsbHidLibrary; see there for the threads and notices.
 
 #include "device/DeviceNodes.h"
 #include "device/TrbKelo7Hid.h"
 #include "device/usb/UsbHidLibrary.h"
+
+#include <algorithm>
+#include <cstring>
 
 namespace
 {
@@ -11,6 +14,16 @@ constexpr int32_t kDone = 1;
 constexpr int32_t kFailed = 0;
 
 int32_t result (bool ok) { return ok ? kDone : kFailed; }
+
+void copyCut (const std::string& text, char* buffer, int32_t size)
+{
+    if (buffer == nullptr || size <= 0)
+        return;
+
+    const auto count = std::min (text.size(), (size_t) size - 1);
+    std::memcpy (buffer, text.data(), count);
+    buffer[count] = '\0';
+}
 }
 
 extern "C"
@@ -68,6 +81,15 @@ extern "C"
         return result (UsbHidLibrary::instance().write (deviceNumber, report, length));
     }
 
+    int32_t HID_GetDeviceIdentity (int32_t deviceNumber, char* serial, int32_t serialSize, char* location, int32_t locationSize)
+    {
+        std::string serialBytes, locationBytes;
+        const bool present = UsbHidLibrary::instance().identity (deviceNumber, serialBytes, locationBytes);
+        copyCut (serialBytes, serial, serialSize);
+        copyCut (locationBytes, location, locationSize);
+        return result (present);
+    }
+
     int32_t HID_Stop (void)
     {
         UsbHidLibrary::instance().stop();
@@ -89,4 +111,14 @@ std::string trbDeviceNode (int32_t deviceNumber)
 std::vector<std::string> trbControllersWithoutAccess()
 {
     return UsbHidLibrary::instance().controllersWithoutAccess();
+}
+
+TrbClaimResult trbClaimDevice (int32_t deviceNumber, TrbClaimHolder& holder)
+{
+    return UsbHidLibrary::instance().claim (deviceNumber, holder);
+}
+
+void trbReleaseDeviceClaim (int32_t deviceNumber)
+{
+    UsbHidLibrary::instance().releaseClaim (deviceNumber);
 }

@@ -20,6 +20,43 @@ constexpr int kHotplugOpenRetryMs = 100;
 
 // Without the system's device events, how often the nodes are scanned for arrivals and removals.
 constexpr int kScanIntervalMs = 1000;
+
+// hidapi's strings are wide: UTF-32 on Linux, UTF-16 on Windows. Both become UTF-8 here;
+// a lone surrogate becomes U+FFFD.
+std::string utf8Of (const wchar_t* text)
+{
+    std::string bytes;
+
+    if (text == nullptr)
+        return bytes;
+
+    const auto put = [&bytes] (uint32_t c)
+    {
+        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+            c = 0xFFFD;
+
+        if (c < 0x80)
+            bytes += (char) c;
+        else if (c < 0x800)
+            bytes += { (char) (0xC0 | (c >> 6)), (char) (0x80 | (c & 0x3F)) };
+        else if (c < 0x10000)
+            bytes += { (char) (0xE0 | (c >> 12)), (char) (0x80 | ((c >> 6) & 0x3F)), (char) (0x80 | (c & 0x3F)) };
+        else
+            bytes += { (char) (0xF0 | (c >> 18)), (char) (0x80 | ((c >> 12) & 0x3F)), (char) (0x80 | ((c >> 6) & 0x3F)), (char) (0x80 | (c & 0x3F)) };
+    };
+
+    for (auto* p = text; *p != 0; ++p)
+    {
+        auto c = (uint32_t) *p;
+
+        if (sizeof (wchar_t) == 2 && c >= 0xD800 && c <= 0xDBFF && (uint32_t) p[1] >= 0xDC00 && (uint32_t) p[1] <= 0xDFFF)
+            c = 0x10000 + ((c - 0xD800) << 10) + ((uint32_t) * ++p - 0xDC00);
+
+        put (c);
+    }
+
+    return bytes;
+}
 }
 
 UsbHidLibrary& UsbHidLibrary::instance()
@@ -234,6 +271,85 @@ std::string UsbHidLibrary::nodePath (int32_t number)
     return entry != nullptr ? entry->path : std::string();
 }
 
+bool UsbHidLibrary::identity (int32_t number, std::string& serial, std::string& location)
+{
+    std::string path;
+
+    {
+        const std::lock_guard<std::mutex> state (lock);
+        const auto* entry = findLocked (number);
+
+        if (entry == nullptr)
+            return false;
+
+        serial = entry->serial;
+        location = entry->location;
+
+        if (entry->locationKnown)
+            return true;
+
+        path = entry->path;
+    }
+
+    // The port is looked up once per device, when first asked, outside the lock: the
+    // system's device database is not quick.
+    location = usbNodePort (path);
+    const std::lock_guard<std::mutex> state (lock);
+
+    if (auto* entry = findLocked (number); entry != nullptr && entry->path == path)
+    {
+        entry->location = location;
+        entry->locationKnown = true;
+    }
+
+    return true;
+}
+
+TrbClaimResult UsbHidLibrary::claim (int32_t number, TrbClaimHolder& holder)
+{
+    std::string path, serial, location;
+
+    {
+        const std::lock_guard<std::mutex> state (lock);
+        const auto* entry = findLocked (number);
+
+        if (entry == nullptr || entry->typeCode == HID_TYPE_OTHER || entry->connection == nullptr)
+            return TrbClaimResult::unavailable;
+
+        if (entry->claim != nullptr)
+            return TrbClaimResult::taken;
+
+        path = entry->path;
+        serial = entry->serial;
+        location = entry->location;
+    }
+
+    std::unique_ptr<UsbDeviceClaim> taken;
+    const auto result = UsbDeviceClaim::take (path, serial, location, taken, holder);
+
+    if (result != TrbClaimResult::taken)
+        return result;
+
+    const std::lock_guard<std::mutex> state (lock);
+    auto* entry = findLocked (number);
+
+    // Gone meanwhile: the claim goes with it.
+    if (entry == nullptr || entry->path != path)
+        return TrbClaimResult::unavailable;
+
+    entry->claim = std::move (taken);
+    return TrbClaimResult::taken;
+}
+
+void UsbHidLibrary::releaseClaim (int32_t number)
+{
+    std::unique_ptr<UsbDeviceClaim> released;
+    const std::lock_guard<std::mutex> state (lock);
+
+    if (auto* entry = findLocked (number))
+        released = std::move (entry->claim);
+}
+
 std::vector<std::string> UsbHidLibrary::controllersWithoutAccess()
 {
     std::vector<std::string> unopened;
@@ -271,7 +387,7 @@ std::vector<UsbHidLibrary::PresentNode> UsbHidLibrary::listPresentNodes()
                          { return node.path == path; }))
             continue;
 
-        nodes.push_back ({ HotplugMonitor::nodeKeyOf (path), path, identifyUsbHidDevice (info->vendor_id, info->product_id, info->product_string), info->release_number });
+        nodes.push_back ({ HotplugMonitor::nodeKeyOf (path), path, identifyUsbHidDevice (info->vendor_id, info->product_id, info->product_string), info->release_number, utf8Of (info->serial_number) });
     }
 
     hid_free_enumeration (all);
@@ -296,7 +412,7 @@ bool UsbHidLibrary::admit (const PresentNode& node, int openAttempts)
         // The node shows another device than before: the old one went while its
         // removal went unheard (the kernel gives a freed node to the next device).
         // It is told removed, and the new one is taken up as the stranger it is.
-        if (known != entries.end() && (known->typeCode != node.typeCode || known->releaseNumber != node.releaseNumber))
+        if (known != entries.end() && (known->typeCode != node.typeCode || known->releaseNumber != node.releaseNumber || known->serial != node.serial))
         {
             replacedNumber = known->number;
             replaced = std::move (known->connection);
@@ -312,6 +428,7 @@ bool UsbHidLibrary::admit (const PresentNode& node, int openAttempts)
             entry.path = node.path;
             entry.typeCode = node.typeCode;
             entry.releaseNumber = node.releaseNumber;
+            entry.serial = node.serial;
             entries.push_back (std::move (entry));
             known = entries.end() - 1;
             listed = true;

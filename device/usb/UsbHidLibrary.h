@@ -1,6 +1,8 @@
 #pragma once
 
+#include "device/DeviceNodes.h"
 #include "device/usb/HotplugMonitor.h"
+#include "device/usb/UsbDeviceClaim.h"
 #include "device/usb/UsbHidConnection.h"
 
 #include <atomic>
@@ -13,13 +15,14 @@
 #include <vector>
 
 /**
-    The USB device library: the state behind the ten HID_* functions, on
+    The USB device library: the state behind the HID_* functions, on
     hidapi and the platform's hot-plug events (see HotplugMonitor).
 
     Every HID node present gets a device number when it is first seen; the
     number stays while the node stays and is never given out again in this
-    process. A node that shows another USB identity than before (its device
-    was replaced while a removal went unheard) counts as a new device: the old
+    process. A node that shows another USB identity (model, release or serial)
+    than before (its device was replaced while a removal went unheard) counts
+    as a new device: the old
     one is told removed and the new one gets a new number. Nodes whose USB
     identity matches a known controller are opened (one reader thread each);
     all others are only listed. The system's add and remove events become the
@@ -31,7 +34,7 @@
     thread of its own, which tries again for a while, so that other devices'
     events are not held up meanwhile.
 
-    Thread use is that of the ten functions: write() on the update worker,
+    Thread use is that of the HID_* functions: write() on the update worker,
     everything else on the message thread; the reader, opener, monitor and
     scan threads are this class's own and are all joined by stop().
 */
@@ -89,6 +92,18 @@ public:
     /** The node path of a present device as hidapi lists it ("/dev/hidraw3"), or empty. Any thread. */
     std::string nodePath (int32_t number);
 
+    /** The USB serial string (UTF-8; empty for none) and port (see usbNodePort) of a present
+        device; false for no such device. Any thread. */
+    bool identity (int32_t number, std::string& serial, std::string& location);
+
+    /** Claims an open controller for this process (see UsbDeviceClaim) until releaseClaim,
+        its removal or stop(). Taken at once when it holds the claim already; unavailable for
+        any other device. Message thread. */
+    TrbClaimResult claim (int32_t number, TrbClaimHolder& holder);
+
+    /** Gives up this process's claim on a device, if it holds one. Any thread. */
+    void releaseClaim (int32_t number);
+
     /** The node paths of present controllers that are not open because opening their node is
         refused (see usbNodeRefusesOpening); each is tried once more to tell that from a node
         that is missing or failing. Message thread. */
@@ -102,7 +117,11 @@ private:
         std::string path;
         int32_t typeCode = 0;
         uint16_t releaseNumber = 0;
+        std::string serial;
+        std::string location;
+        bool locationKnown = false;
         std::shared_ptr<UsbHidConnection> connection;
+        std::unique_ptr<UsbDeviceClaim> claim; // given up with the entry
     };
 
     struct PresentNode
@@ -111,6 +130,7 @@ private:
         std::string path;
         int32_t typeCode = 0;
         uint16_t releaseNumber = 0;
+        std::string serial;
     };
 
     enum class Notice

@@ -234,7 +234,7 @@ EmulatedHidDevice& EmulatedHidBus::plugIn (const EmulatedUsbIdentity& identity, 
     std::unique_ptr<EmulatedHidDevice> device (new EmulatedHidDevice());
     device->node = "hidraw" + std::to_string (index);
 
-    const std::string port = "1-" + std::to_string (index + 1);
+    const std::string port = identity.port.empty() ? "1-" + std::to_string (index + 1) : identity.port;
     const std::string hidName = "0003:" + hex4 (identity.vendorId) + ":" + hex4 (identity.productId) + "." + hex4 ((unsigned) index + 1);
     device->usbPath = "/devices/pci0000:00/0000:00:14.0/usb1/" + port;
     const std::string interfacePath = device->usbPath + "/" + port + ":1.0";
@@ -257,6 +257,7 @@ EmulatedHidDevice& EmulatedHidBus::plugIn (const EmulatedUsbIdentity& identity, 
                                       "A: product="
         + identity.product + "\n"
         + (identity.manufacturer.empty() ? std::string() : "A: manufacturer=" + identity.manufacturer + "\n")
+        + (identity.serial.empty() ? std::string() : "A: serial=" + identity.serial + "\n")
         + "A: bcdDevice="
         + hex4 (identity.release) + "\n\n"
                                     "P: "
@@ -268,8 +269,8 @@ EmulatedHidDevice& EmulatedHidBus::plugIn (const EmulatedUsbIdentity& identity, 
                     "E: HID_ID=0003:0000"
         + hex4 (identity.vendorId) + ":0000" + hex4 (identity.productId) + "\n"
                                                                            "E: HID_NAME="
-        + (identity.manufacturer.empty() ? identity.product : identity.manufacturer + " " + identity.product) + "\nE: HID_UNIQ=\n\n"
-                                                                                                                "P: "
+        + (identity.manufacturer.empty() ? identity.product : identity.manufacturer + " " + identity.product) + "\nE: HID_UNIQ=" + identity.serial + "\n\n"
+                                                                                                                                                     "P: "
         + rawPath + "\n"
                     "N: "
         + device->node + "\n"

@@ -24,6 +24,10 @@ struct EmulatedUsbIdentity
         Wine's HID driver gives as the product string) is the product alone. */
     std::string manufacturer = "TRB";
     uint16_t release = 0x0123;
+    /** The USB serial string; empty: none. */
+    std::string serial;
+    /** The USB port ("1-4"); empty: one of its own, never used before in this bus. */
+    std::string port;
 };
 
 /**
