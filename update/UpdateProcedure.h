@@ -2,7 +2,7 @@
 
 #include "device/ControllerLink.h"
 #include "device/HidHandler.h"
-#include "update/Protocol.h"
+#include "protocol/Reports.h"
 #include "update/Status.h"
 #include "update/UpdateFileSearch.h"
 #include "update/UpdateListener.h"
@@ -217,9 +217,8 @@ private:
     void finishUpdate();
     void confirmWrite();
     bool askForConfirmation (int waitMs, WriteConfirmation& result);
-    void clearRequest (uint8_t command, uint8_t subCommand) noexcept;
-    uint8_t replyCode() const noexcept { return reply[kOffsetSubCommand]; }
-    uint8_t replyReason() const noexcept { return reply[kOffsetReason]; }
+    uint8_t replyCode() const noexcept { return readReply (reply.data()).code; }
+    uint8_t replyReason() const noexcept { return readReply (reply.data()).reason; }
     int64_t currentBlockLength() const noexcept;
     void publishProgress (double value) noexcept;
     const uint8_t* checkedBlock (const UpdateRegion& region, int length) const noexcept;
@@ -246,7 +245,7 @@ private:
     double busySinceMs = -1.0; // the current block's first busy reply, or none yet; worker only
     std::atomic<double> workerProgress { 0.0 };
 
-    std::array<uint8_t, kReportSize> outReport {};
+    WireReport outReport {};
     juce::CriticalSection replyLock; // guards inReport and awaitingReply
     std::array<uint8_t, kReportSize> inReport {}; // last reply, written on the message thread
     bool awaitingReply = false; // a request is waiting for its reply

@@ -4,7 +4,7 @@
 #include "tests/usb/UpdateDriver.h"
 #include "tests/usb/WorkerLoop.h"
 #include "ui/StandardErrorWriter.h"
-#include "update/Protocol.h"
+#include "protocol/Protocol.h"
 
 #include <gtest/gtest.h>
 
