@@ -130,6 +130,11 @@ public:
         default is kConfirmWaitMs. Before the worker starts. */
     void setConfirmWaitMs (int milliseconds) noexcept { confirmWaitMs = milliseconds; }
 
+    /** Shortens the wait before each poll (tests that are about what the procedure does
+        with the answers, not about its pace); the default is kPollIntervalMs. Before the
+        worker starts. */
+    void setPollIntervalMs (int milliseconds) noexcept { pollIntervalMs = milliseconds; }
+
     /** Shortens the overall time a block may be polled while the controller answers busy
         (tests); the default is kBusyPollLimitMs. Before the worker starts. */
     void setBusyPollLimitMs (int milliseconds) noexcept { busyPollLimitMs = milliseconds; }
@@ -196,7 +201,9 @@ public:
     void hidDeviceArrived() override;
 
     /** Hands the report in the link's buffer to the request that waits for it; a report
-        that no request waits for is dropped. Message thread. */
+        that no request waits for is dropped. Message thread, or the worker thread from
+        inside link.write() for a link that answers at once: the request is marked as
+        waiting before it is written and the worker holds no lock while it writes. */
     void hidInputReceived (int unused) override;
 
 private:
@@ -272,6 +279,7 @@ private:
 
     int replyTimeoutMs = kReplyTimeoutMs;
     int busyPollLimitMs = kBusyPollLimitMs;
+    int pollIntervalMs = kPollIntervalMs;
     int confirmWaitMs = kConfirmWaitMs;
     ReplyTimeoutRule replyTimeoutRule;
     std::vector<UpdateFilePlace> updateFilePlaces = updateFilePlacesForThisProcess ({});

@@ -104,7 +104,7 @@ void UpdateProcedure::run()
                 if (mayGoOn())
                     sendChecksum();
                 if (status.get() == ST_BLOCK_WAIT)
-                    interval = kPollIntervalMs;
+                    interval = pollIntervalMs;
                 break;
 
             case ST_BLOCK_WAIT:
