@@ -3,6 +3,7 @@
 #include "protocol/Protocol.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 // The update file: one 2 MiB image, laid out as the controller's flash. It
@@ -52,7 +53,7 @@ inline constexpr std::array<RegionLayout, kRegionCount> kRegions { {
 constexpr int regionOfCommand (uint8_t command) noexcept
 {
     for (int i = 0; i < kRegionCount; ++i)
-        if (kRegions[(size_t) i].command == command)
+        if (kRegions[(std::size_t) i].command == command)
             return i;
 
     return -1;
