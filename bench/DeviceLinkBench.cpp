@@ -1,6 +1,6 @@
 #include "device/HidCtrl.h"
 #include "device/simulated/SimulatedController.h"
-#include "update/Protocol.h"
+#include "protocol/Reports.h"
 
 #include <benchmark/benchmark.h>
 #include <juce_events/juce_events.h>
@@ -45,9 +45,7 @@ void exchangeThroughTheLink (benchmark::State& state)
         return;
     }
 
-    std::array<uint8_t, kReportSize> status {};
-    status[kOffsetCommand] = CMD_CONTROL;
-    status[kOffsetSubCommand] = SUB_STATUS;
+    const auto status = statusQuery();
 
     for (auto _ : state)
     {

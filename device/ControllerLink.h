@@ -7,7 +7,9 @@
     one request out, the report that came in. The device events themselves reach
     the procedure through HidHandler.
 
-    Implemented by HidCtrl; the procedure knows nothing else of the link.
+    Implemented by HidCtrl, and in the tests by ModelLink (device/simulated/), which
+    answers from the controller model inside write(); the procedure knows nothing
+    else of the link.
 */
 class ControllerLink
 {

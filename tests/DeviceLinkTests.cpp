@@ -3,7 +3,7 @@
 #include "device/NoticeReceiver.h"
 #include "device/simulated/SimulatedController.h"
 #include "tests/SimulatedDeviceTestSupport.h"
-#include "update/Protocol.h"
+#include "protocol/Protocol.h"
 
 #include <gtest/gtest.h>
 #include <juce_events/juce_events.h>

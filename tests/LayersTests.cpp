@@ -17,6 +17,7 @@ TEST (LayersHeadless, NoRoomIncludesARoomAboveIt)
         { "log", { "app/", "ui/", "session/" } },
         { "update", { "app/", "ui/", "session/", "log/" } },
         { "text", { "app/", "ui/", "session/", "log/", "device/", "update/" } },
+        { "protocol", { "app/", "ui/", "session/", "log/", "device/", "update/", "text/", "resources/" } },
     };
 
     for (const auto& rule : rules)

@@ -3,8 +3,8 @@
 #include "device/simulated/ControllerModel.h"
 #include "device/simulated/SimulatedController.h"
 #include "tests/SimulatedDeviceTestSupport.h"
-#include "update/ByteLayout.h"
-#include "update/Protocol.h"
+#include "protocol/ByteLayout.h"
+#include "protocol/Protocol.h"
 
 #include <gtest/gtest.h>
 #include <juce_events/juce_events.h>

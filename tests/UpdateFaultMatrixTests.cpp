@@ -164,17 +164,17 @@ class UpdateFault : public ::testing::TestWithParam<FaultCase>
 };
 
 // After the worker ended: the request the fault hit is the last the host wrote.
-void expectNothingSentAfter (Kind kind, int occurrence)
+void expectNothingSentAfter (ModelRun& run, Kind kind, int occurrence)
 {
-    const auto requests = UpdateRun::sim().receivedRequests();
-    const auto writes = UpdateRun::sim().writeCalls();
+    const auto model = run.model();
+    const auto& requests = model.requests();
 
     ASSERT_FALSE (requests.empty());
     EXPECT_EQ (requests.back().kind, kind) << "the controller received "
                                            << ControllerModel::kindName (requests.back().kind) << " last";
-    EXPECT_EQ ((int) requestsOfKind (requests, kind).size(), occurrence);
-    EXPECT_EQ (writes.size(), requests.size()) << "requests were written after the controller was gone";
-    EXPECT_TRUE (requestsOfKind (requests, Kind::finish).empty());
+    EXPECT_EQ (model.requestCount (kind), occurrence);
+    EXPECT_EQ (run.link.writeCount(), (int64_t) requests.size()) << "requests were written after the controller was gone";
+    EXPECT_EQ (model.requestCount (Kind::finish), 0);
 }
 } // namespace
 
@@ -183,19 +183,19 @@ TEST_P (UpdateFault, EndsInItsStatusAndSendsNothingAfterTheFailedRequest)
     const auto& fault = GetParam();
     auto scenario = quickScenario();
     scenario.faults.push_back ({ fault.kind, fault.occurrence, fault.action, fault.code, fault.reason, fault.delayMs });
-    UpdateRun run (scenario, makeUpdateImage ("1.05", kFileStamp));
+    ModelRun run (scenario, makeUpdateImage ("1.05", kFileStamp));
 
     // Where the row ends in a time-out, the failed request waits a short while;
     // elsewhere its reply or the removal must end the wait.
     if (fault.expected == ERR_TIMEOUT)
-        run.timeOutQuickly (fault.kind, fault.occurrence, kShortReplyTimeoutMs);
+        run.procedure->setReplyTimeoutRule (shortTimeoutFor (fault.kind, fault.occurrence, kShortReplyTimeoutMs));
 
     ASSERT_TRUE (run.runToTheEnd());
     EXPECT_EQ (run.status(), fault.expected);
 
     // A late reply, a replug or a display refresh still to come changes nothing.
-    UpdateRun::deliverEverythingPending();
-    expectNothingSentAfter (fault.kind, fault.occurrence);
+    run.deliverEverythingPending();
+    expectNothingSentAfter (run, fault.kind, fault.occurrence);
     EXPECT_EQ (run.status(), fault.expected);
 }
 
@@ -238,11 +238,11 @@ TEST_P (ControllerInfoHeadless, OutOfBoundsEndsTheCheckInDeviceInfo)
     auto scenario = quickScenario();
     scenario.version = GetParam().version;
     scenario.stamp = GetParam().stamp;
-    UpdateRun run (scenario, makeUpdateImage ("1.05", kFileStamp));
+    ModelRun run (scenario, makeUpdateImage ("1.05", kFileStamp));
 
     ASSERT_TRUE (run.runToTheEnd());
     EXPECT_EQ (run.status(), ERR_DEVICE_INFO);
-    expectNothingSentAfter (Kind::infoQuery, 1);
+    expectNothingSentAfter (run, Kind::infoQuery, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P (Table, ControllerInfoHeadless, ::testing::ValuesIn (kDeviceInfoCases), [] (const auto& testInfo)

@@ -36,18 +36,9 @@ bool flashHoldsTheThreeRegions (const std::vector<uint8_t>& flash, const std::ve
     return true;
 }
 
-// Gives the count-th request of one kind a short reply time-out.
 UpdateProcedure::ReplyTimeoutRule shortTimeoutFor (Kind kind, int count)
 {
-    auto seen = std::make_shared<int> (0); // the worker thread is its only user
-
-    return [kind, count, seen] (const uint8_t* request)
-    {
-        if (ControllerModel::kindOf (request) == kind && ++*seen == count)
-            return kShortReplyTimeoutMs;
-
-        return kReplyTimeoutMs;
-    };
+    return update_test::shortTimeoutFor (kind, count, kShortReplyTimeoutMs);
 }
 
 //==============================================================================
@@ -171,18 +162,17 @@ TEST_P (UpdateInterruption, LeavesAControllerThatTheNextRunUpdatesCompletely)
     ControllerModel leftBehind;
 
     {
-        UpdateRun first (scenario, fileImage(), kReplyTimeoutMs);
+        ModelRun first (scenario, fileImage(), kReplyTimeoutMs);
 
         if (param.cut == Cut::noReply)
             first.procedure->setReplyTimeoutRule (shortTimeoutFor (fault.kind, fault.occurrence));
 
         ASSERT_TRUE (first.runToTheEnd());
         ASSERT_EQ (first.status(), expected);
-        ASSERT_EQ (UpdateRun::received (fault.kind), fault.occurrence) << "the cut fell elsewhere";
+        ASSERT_EQ (first.received (fault.kind), fault.occurrence) << "the cut fell elsewhere";
 
-        UpdateRun::sim().waitUntilIdle (1000);
-        UpdateRun::sim().withModel ([&leftBehind] (ControllerModel& model)
-                                    { leftBehind = model; });
+        first.deliverEverythingPending();
+        leftBehind = first.model();
     }
 
     // Cut off, the controller must not claim the new firmware.
@@ -191,23 +181,18 @@ TEST_P (UpdateInterruption, LeavesAControllerThatTheNextRunUpdatesCompletely)
     EXPECT_NE (leftBehind.installedStamp(), kFileStamp);
 
     // The same controller, plugged in again with its flash as the cut left it.
-    UpdateRun second (quickScenario(), fileImage(), kReplyTimeoutMs);
-    UpdateRun::sim().withModel ([&leftBehind] (ControllerModel& model)
-                                {
-                                    model = leftBehind;
-                                    model.resetScript();
-                                    model.powerCycle(); });
+    leftBehind.resetScript();
+    leftBehind.powerCycle();
+    ModelRun second (leftBehind, fileImage(), kReplyTimeoutMs);
 
     ASSERT_TRUE (second.runToTheEnd());
     EXPECT_EQ (second.status(), ST_COMPLETE);
     EXPECT_TRUE (second.procedure->isFullUpdate());
-    UpdateRun::sim().waitUntilIdle (1000);
 
-    UpdateRun::sim().withModel ([] (ControllerModel& model)
-                                {
-                                    EXPECT_TRUE (flashHoldsTheThreeRegions (model.flash(), fileImage()));
-                                    EXPECT_EQ (model.installedVersion(), "1.05");
-                                    EXPECT_EQ (model.installedStamp(), kFileStamp); });
+    const auto model = second.model();
+    EXPECT_TRUE (flashHoldsTheThreeRegions (model.flash(), fileImage()));
+    EXPECT_EQ (model.installedVersion(), "1.05");
+    EXPECT_EQ (model.installedStamp(), kFileStamp);
 }
 
 INSTANTIATE_TEST_SUITE_P (Table, UpdateInterruption, ::testing::ValuesIn (interruptions()), [] (const auto& testInfo)

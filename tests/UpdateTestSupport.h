@@ -1,11 +1,12 @@
 #pragma once
 
 #include "device/HidCtrl.h"
+#include "device/simulated/ModelLink.h"
 #include "device/simulated/SimulatedController.h"
+#include "protocol/ByteLayout.h"
 #include "tests/MessageLoop.h"
 #include "tests/SimulatedDeviceTestSupport.h"
 #include "tools/UpdateImageBuilder.h"
-#include "update/ByteLayout.h"
 #include "update/UpdateProcedure.h"
 
 #include <functional>
@@ -27,6 +28,9 @@ constexpr int kHangMs = 60000;
 
 // How long the simulated controller of a quick run stays off the bus after the finish.
 constexpr int kQuickRestartMs = 50;
+
+// The wait before each poll in a run on the controller model.
+constexpr int kQuickPollIntervalMs = 1;
 
 // The stamp of every test file; the simulated controller's default differs.
 constexpr uint32_t kFileStamp = 0x20261209;
@@ -204,6 +208,129 @@ struct UpdateRun
     std::unique_ptr<HidCtrl> link;
     std::unique_ptr<UpdateProcedure> procedure;
 };
+
+/**
+    One update procedure on a ModelLink: the controller model answers each request
+    inside the worker's write, with no device thread and no notices. For the long
+    tables, whose rows are about what the procedure does with each answer; the tests
+    about threads and notices run on the simulated bus (UpdateRun).
+*/
+struct ModelRun
+{
+    /** A run over a controller as scenario describes it (version, stamp, busy count,
+        faults), or over model itself when one is given. */
+    ModelRun (const SimulatedScenario& scenario, const std::vector<uint8_t>& fileImage, int timeoutMs = kReplyTimeoutMs)
+        : ModelRun (modelFor (scenario), fileImage, timeoutMs)
+    {
+    }
+
+    ModelRun (const ControllerModel& model, const std::vector<uint8_t>& fileImage, int timeoutMs = kReplyTimeoutMs)
+        : folder (fileImage)
+        , link (model)
+        , replyTimeoutMs (timeoutMs)
+    {
+        procedure = std::make_unique<UpdateProcedure> (link);
+        procedure->setReplyTimeoutMs (replyTimeoutMs);
+        // The rows are about the answers, not the pace: a block's polls follow at once.
+        procedure->setPollIntervalMs (kQuickPollIntervalMs);
+        procedure->addListener (&told);
+        link.open (procedure.get());
+    }
+
+    ~ModelRun()
+    {
+        procedure->stop();
+        link.close();
+    }
+
+    static ControllerModel modelFor (const SimulatedScenario& scenario)
+    {
+        ControllerModel model;
+        model.installFirmware (scenario.version, scenario.stamp);
+        model.setBusyCount (scenario.busyCount);
+
+        for (const auto& fault : scenario.faults)
+            model.addFault (fault);
+
+        return model;
+    }
+
+    int32_t status() const { return procedure->getStatus(); }
+    bool workerRunning() const { return procedure->isWorkerRunning(); }
+
+    /** Runs the message loop until condition holds, for as long as the model hears requests. */
+    bool runWhileWritten (const std::function<bool()>& condition)
+    {
+        return testing_support::runWhileProgressing (
+            condition, [this]
+            { return link.writeCount(); },
+            kHangMs, testing_support::kLongestWaitMs);
+    }
+
+    /** The check and, when it passed, the update, to the worker's end. */
+    bool runToTheEnd()
+    {
+        procedure->startCheck (folder.folder);
+
+        if (! runWhileWritten ([this]
+                               { return ! workerRunning() || status() != ST_INITIAL; }))
+            return false;
+
+        if (status() == ST_READY)
+            procedure->startUpdate();
+
+        return runWhileWritten ([this]
+                                { return ! workerRunning(); });
+    }
+
+    /** Lets every event the link posted (removals, returns, replies held back) happen. */
+    void deliverEverythingPending()
+    {
+        runWhileWritten ([this]
+                         { return link.pendingEvents() == 0; });
+        procedure->tellListenersNow();
+    }
+
+    /** The model as the run left it. */
+    ControllerModel model()
+    {
+        ControllerModel copy;
+        link.withModel ([&copy] (ControllerModel& m)
+                        { copy = m; });
+        return copy;
+    }
+
+    /** How many requests of a kind the model has received. */
+    int received (Kind kind)
+    {
+        int count = 0;
+        link.withModel ([&count, kind] (ControllerModel& m)
+                        { count = m.requestCount (kind); });
+        return count;
+    }
+
+    UpdateFolder folder;
+    ModelLink link;
+    int replyTimeoutMs;
+    ToldEvents told;
+    std::unique_ptr<UpdateProcedure> procedure;
+};
+
+/** A reply time-out rule that gives the count-th request of one kind timeoutMs and
+    every other request the program's full time-out, so that a slow machine cannot
+    make another one time out. */
+inline UpdateProcedure::ReplyTimeoutRule shortTimeoutFor (Kind kind, int count, int timeoutMs)
+{
+    auto seen = std::make_shared<int> (0); // the worker thread is its only user
+
+    return [kind, count, timeoutMs, seen] (const uint8_t* request)
+    {
+        if (ControllerModel::kindOf (request) == kind && ++*seen == count)
+            return timeoutMs;
+
+        return kReplyTimeoutMs;
+    };
+}
 
 /** The requests of one kind, in order. */
 inline std::vector<SimulatedController::ReceivedRequest> requestsOfKind (const std::vector<SimulatedController::ReceivedRequest>& all,

@@ -3,7 +3,7 @@
 // Builds update-file images in memory: used by make-update-file, the tests,
 // the benchmarks and the fuzz target. Not part of the updater itself.
 
-#include "update/ByteLayout.h"
+#include "protocol/ByteLayout.h"
 #include "update/UpdateFile.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include "update/UpdateFile.h"
 
-#include "update/ByteLayout.h"
+#include "protocol/ByteLayout.h"
 
 #include "update/RegularFileRead.h"
 

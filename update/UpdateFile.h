@@ -1,8 +1,7 @@
 #pragma once
 
-#include "update/Crc16.h"
-#include "update/ImageLayout.h"
-#include "update/Protocol.h"
+#include "protocol/Crc16.h"
+#include "protocol/ImageLayout.h"
 #include "update/Status.h"
 
 #include <juce_core/juce_core.h>
@@ -21,32 +20,10 @@ inline constexpr int32_t FILE_READY = 8;
 // The result of a file that passed every check (the other results are ERR_FILE_*).
 inline constexpr int32_t kFileCheckPassed = 1;
 
-// Indices of the three regions in the region table, in the order they are written.
-inline constexpr int REGION_MAIN = 0;
-inline constexpr int REGION_EXTRA = 1;
-inline constexpr int REGION_INFO = 2;
-inline constexpr int kRegionCount = 3;
-
 // Region states: loaded by the file check, then chosen for writing or skipped by the worker.
 inline constexpr int32_t REGION_LOADED = 1;
 inline constexpr int32_t REGION_WRITE = 2;
 inline constexpr int32_t REGION_SKIP = 3;
-
-/** Where a region lies in the file and in the controller, and which command byte names it. */
-struct RegionLayout
-{
-    int64_t length;
-    int64_t fileOffset;
-    int64_t deviceAddress;
-    uint8_t command;
-};
-
-/** The three regions, indexed by REGION_MAIN, REGION_EXTRA and REGION_INFO; their command bytes are in Protocol.h. */
-inline constexpr std::array<RegionLayout, kRegionCount> kRegions { {
-    { 0x90000, 0x000000, 0x000000, CMD_MAIN },
-    { 0x80000, 0x090000, 0x090000, CMD_EXTRA },
-    { 0x10000, 0x1D0000, 0x1D0000, CMD_INFO },
-} };
 
 /**
     One region of the update file to be written into the controller. The file

@@ -2,7 +2,7 @@
 
 #include "device/ControllerLink.h"
 #include "device/HidHandler.h"
-#include "update/Protocol.h"
+#include "protocol/Reports.h"
 #include "update/Status.h"
 #include "update/UpdateFileSearch.h"
 #include "update/UpdateListener.h"
@@ -130,6 +130,11 @@ public:
         default is kConfirmWaitMs. Before the worker starts. */
     void setConfirmWaitMs (int milliseconds) noexcept { confirmWaitMs = milliseconds; }
 
+    /** Shortens the wait before each poll (tests that are about what the procedure does
+        with the answers, not about its pace); the default is kPollIntervalMs. Before the
+        worker starts. */
+    void setPollIntervalMs (int milliseconds) noexcept { pollIntervalMs = milliseconds; }
+
     /** Shortens the overall time a block may be polled while the controller answers busy
         (tests); the default is kBusyPollLimitMs. Before the worker starts. */
     void setBusyPollLimitMs (int milliseconds) noexcept { busyPollLimitMs = milliseconds; }
@@ -196,7 +201,9 @@ public:
     void hidDeviceArrived() override;
 
     /** Hands the report in the link's buffer to the request that waits for it; a report
-        that no request waits for is dropped. Message thread. */
+        that no request waits for is dropped. Message thread, or the worker thread from
+        inside link.write() for a link that answers at once: the request is marked as
+        waiting before it is written and the worker holds no lock while it writes. */
     void hidInputReceived (int unused) override;
 
 private:
@@ -217,9 +224,8 @@ private:
     void finishUpdate();
     void confirmWrite();
     bool askForConfirmation (int waitMs, WriteConfirmation& result);
-    void clearRequest (uint8_t command, uint8_t subCommand) noexcept;
-    uint8_t replyCode() const noexcept { return reply[kOffsetSubCommand]; }
-    uint8_t replyReason() const noexcept { return reply[kOffsetReason]; }
+    uint8_t replyCode() const noexcept { return readReply (reply.data()).code; }
+    uint8_t replyReason() const noexcept { return readReply (reply.data()).reason; }
     int64_t currentBlockLength() const noexcept;
     void publishProgress (double value) noexcept;
     const uint8_t* checkedBlock (const UpdateRegion& region, int length) const noexcept;
@@ -246,7 +252,7 @@ private:
     double busySinceMs = -1.0; // the current block's first busy reply, or none yet; worker only
     std::atomic<double> workerProgress { 0.0 };
 
-    std::array<uint8_t, kReportSize> outReport {};
+    WireReport outReport {};
     juce::CriticalSection replyLock; // guards inReport and awaitingReply
     std::array<uint8_t, kReportSize> inReport {}; // last reply, written on the message thread
     bool awaitingReply = false; // a request is waiting for its reply
@@ -273,6 +279,7 @@ private:
 
     int replyTimeoutMs = kReplyTimeoutMs;
     int busyPollLimitMs = kBusyPollLimitMs;
+    int pollIntervalMs = kPollIntervalMs;
     int confirmWaitMs = kConfirmWaitMs;
     ReplyTimeoutRule replyTimeoutRule;
     std::vector<UpdateFilePlace> updateFilePlaces = updateFilePlacesForThisProcess ({});

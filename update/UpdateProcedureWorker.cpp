@@ -3,7 +3,7 @@
 // a byte sum and polls until the controller reports it written. Every block comes
 // from the image that passed the file checks; the file is not read again.
 
-#include "update/ByteLayout.h"
+#include "protocol/Reports.h"
 #include "update/UpdateProcedure.h"
 
 #include <cmath>
@@ -22,35 +22,17 @@ int32_t refusalStatus (uint8_t reason, std::initializer_list<uint8_t> allowedRea
     return ERR_PROTOCOL;
 }
 
-// With equal date stamps only the head of the info region is rewritten.
-constexpr int64_t kInfoPartialLength = 0x1000;
-
 // The date stamp of a controller whose info region is erased, as an update that
 // was cut off after its prepare request leaves it. It is no date at all.
 constexpr uint32_t kErasedStamp = 0xFFFFFFFF;
 
-// The prepare request names the part of the info region this update rewrites.
-struct PrepareTarget
-{
-    int64_t address = 0, length = 0;
-};
-
-constexpr PrepareTarget kPrepareTargets[kRegionCount] = {
-    { kRegions[REGION_INFO].deviceAddress, kRegions[REGION_INFO].length }, // everything is rewritten
-    { kRegions[REGION_INFO].deviceAddress, kInfoPartialLength }, // equal stamps: the info's head
-    { 0, 0 },
-};
-} // namespace
-
-namespace
-{
 // The version text of an info reply; an erased one (all 0xFF) reads as "0.00".
-juce::String infoVersionText (const uint8_t* infoReply)
+juce::String infoVersionText (const InfoReply& info)
 {
-    const auto* versionBytes = infoReply + kOffsetInfoVersion;
-    const bool erased = std::all_of (versionBytes, versionBytes + kVersionLength, [] (uint8_t b)
+    const auto& bytes = info.versionBytes;
+    const bool erased = std::all_of (bytes.begin(), bytes.end(), [] (uint8_t b)
                                      { return b == 0xff; });
-    return erased ? juce::String ("0.00") : versionTextFromBytes (versionBytes);
+    return erased ? juce::String ("0.00") : versionTextFromBytes (bytes.data());
 }
 
 constexpr int kWaitUntilWoken = -1;
@@ -122,7 +104,7 @@ void UpdateProcedure::run()
                 if (mayGoOn())
                     sendChecksum();
                 if (status.get() == ST_BLOCK_WAIT)
-                    interval = kPollIntervalMs;
+                    interval = pollIntervalMs;
                 break;
 
             case ST_BLOCK_WAIT:
@@ -165,13 +147,6 @@ bool UpdateProcedure::mayGoOn() const
     return ! threadShouldExit() && ! isErrorStatus (status.get());
 }
 
-void UpdateProcedure::clearRequest (uint8_t command, uint8_t subCommand) noexcept
-{
-    outReport.fill (0);
-    outReport[kOffsetCommand] = command;
-    outReport[kOffsetSubCommand] = subCommand;
-}
-
 bool UpdateProcedure::sendAndWait()
 {
     // Whatever signalled the event before this request must not pass for its
@@ -208,8 +183,9 @@ bool UpdateProcedure::sendAndWait()
     if (! mayGoOn())
         return true;
 
-    if (reply[kOffsetCommand] != outReport[kOffsetCommand]
-        || (reply[kOffsetSubCommand] == REPLY_REFUSED && reply[kOffsetReason] == REASON_PROTOCOL))
+    const auto head = readReply (reply.data());
+
+    if (head.command != outReport[kOffsetCommand] || head.isProtocolRefusal())
         status.set (ERR_PROTOCOL);
 
     return true;
@@ -228,7 +204,7 @@ bool UpdateProcedure::exchange()
 
 bool UpdateProcedure::queryStatus()
 {
-    clearRequest (CMD_CONTROL, SUB_STATUS);
+    outReport = statusQuery();
 
     if (! exchange())
         return false;
@@ -250,7 +226,7 @@ bool UpdateProcedure::queryStatus()
 
 bool UpdateProcedure::queryInfo()
 {
-    clearRequest (CMD_CONTROL, SUB_INFO);
+    outReport = infoQuery();
 
     if (! exchange())
         return false;
@@ -261,7 +237,8 @@ bool UpdateProcedure::queryInfo()
         return false;
     }
 
-    deviceStamp = readBigEndian32 (reply.data() + kOffsetInfoStamp);
+    const auto info = readInfoReply (reply.data());
+    deviceStamp = info.stamp;
 
     // An erased stamp is what an interrupted update leaves behind: the controller
     // has no date, so it gets everything (it can never equal a valid file stamp).
@@ -286,7 +263,7 @@ bool UpdateProcedure::queryInfo()
         mainRegion.state = REGION_WRITE;
     }
 
-    deviceVersion = infoVersionText (reply.data());
+    deviceVersion = infoVersionText (info);
 
     // A controller whose version text is not a version cannot be checked: say so
     // rather than carry on as if the check had passed.
@@ -329,15 +306,10 @@ void UpdateProcedure::sendPrepare()
 
     currentRegion = regionIndex;
 
-    const auto target = kPrepareTargets[regionIndex];
-
     if (regionIndex == REGION_MAIN)
         fullUpdate = true;
 
-    clearRequest (file.regions[(size_t) regionIndex].command, SUB_PREPARE);
-    writeLittleEndian32 (outReport.data() + kOffsetAddress, (uint32_t) target.address);
-    outReport[kOffsetMarker] = kAddressMarker;
-    writeLittleEndian32 (outReport.data() + kOffsetLength, (uint32_t) target.length);
+    outReport = prepareRequest (regionIndex);
 
     if (! exchange())
         return;
@@ -368,10 +340,7 @@ void UpdateProcedure::sendBlockHeader()
         return;
     }
 
-    clearRequest (region.command, SUB_BLOCK);
-    writeLittleEndian32 (outReport.data() + kOffsetAddress, (uint32_t) (region.deviceAddress + regionDone));
-    outReport[kOffsetMarker] = kAddressMarker;
-    writeLittleEndian32 (outReport.data() + kOffsetLength, (uint32_t) currentBlockLength());
+    outReport = headerRequest (region.command, (uint32_t) (region.deviceAddress + regionDone), (uint32_t) currentBlockLength());
 
     if (! exchange())
         return;
@@ -399,11 +368,10 @@ void UpdateProcedure::transferBlock()
     for (int offset = 0; offset < blockLength; offset += kPieceSize)
     {
         publishProgress ((double) (before + offset) / total);
-        clearRequest (region.command, SUB_DATA);
 
         if (offset + kPieceSize < blockLength)
         {
-            std::memcpy (outReport.data() + kOffsetData, block + offset, (size_t) kPieceSize);
+            outReport = dataPieceRequest (region.command, block + offset, kPieceSize);
             regionDone += kPieceSize;
         }
         else
@@ -411,8 +379,7 @@ void UpdateProcedure::transferBlock()
             const auto count = blockLength - offset;
             regionDone += count;
 
-            outReport[kOffsetSubCommand] = SUB_LAST;
-            outReport[kOffsetReason] = (uint8_t) count;
+            outReport = lastPieceAnnouncement (region.command, count);
 
             if (! exchange())
                 return;
@@ -423,8 +390,7 @@ void UpdateProcedure::transferBlock()
                 return;
             }
 
-            outReport[kOffsetSubCommand] = SUB_DATA;
-            std::memcpy (outReport.data() + kOffsetData, block + offset, (size_t) count);
+            outReport = dataPieceRequest (region.command, block + offset, count);
         }
 
         if (! exchange())
@@ -456,8 +422,7 @@ const uint8_t* UpdateProcedure::checkedBlock (const UpdateRegion& region, int le
 
 void UpdateProcedure::sendChecksum()
 {
-    clearRequest (file.regions[(size_t) regionIndex].command, SUB_CHECKSUM);
-    writeLittleEndian32 (outReport.data() + kOffsetAddress, blockSum);
+    outReport = checksumRequest (file.regions[(size_t) regionIndex].command, blockSum);
 
     if (! exchange())
         return;
@@ -476,7 +441,7 @@ void UpdateProcedure::sendChecksum()
 void UpdateProcedure::pollBlock (int& interval)
 {
     const auto& region = file.regions[(size_t) regionIndex];
-    clearRequest (region.command, SUB_POLL);
+    outReport = pollRequest (region.command);
 
     if (! exchange())
         return;
@@ -529,7 +494,7 @@ void UpdateProcedure::pollBlock (int& interval)
 void UpdateProcedure::finishUpdate()
 {
     publishProgress (1.0);
-    clearRequest (CMD_CONTROL, SUB_FINISH);
+    outReport = finishRequest();
     link.write (outReport.data());
     triggerAsyncUpdate();
     completed = 1;
@@ -577,7 +542,7 @@ bool UpdateProcedure::askForConfirmation (int waitMs, WriteConfirmation& result)
 {
     removedDuringConfirm = false;
     replyEvent.reset();
-    clearRequest (CMD_CONTROL, SUB_INFO);
+    outReport = infoQuery();
 
     {
         const juce::ScopedLock sl (replyLock);
@@ -608,7 +573,7 @@ bool UpdateProcedure::askForConfirmation (int waitMs, WriteConfirmation& result)
     // Any other answer (a refusal, a controller still starting) is asked again a little
     // later, and so is a query the link let go of; a controller that answers to the end
     // without its information refused the question.
-    if (! sent || reply[kOffsetCommand] != CMD_CONTROL || replyCode() != REPLY_INFO)
+    if (! sent || readReply (reply.data()).command != CMD_CONTROL || replyCode() != REPLY_INFO)
     {
         if (sent)
             result.outcome = WriteConfirmation::Outcome::refused;
@@ -617,8 +582,9 @@ bool UpdateProcedure::askForConfirmation (int waitMs, WriteConfirmation& result)
         return false;
     }
 
-    result.deviceStamp = readBigEndian32 (reply.data() + kOffsetInfoStamp);
-    result.deviceVersion = infoVersionText (reply.data());
+    const auto info = readInfoReply (reply.data());
+    result.deviceStamp = info.stamp;
+    result.deviceVersion = infoVersionText (info);
     result.outcome = result.deviceStamp == file.fileStamp && result.deviceVersion == file.fileVersion
                          ? WriteConfirmation::Outcome::confirmed
                          : WriteConfirmation::Outcome::mismatch;

@@ -1,7 +1,6 @@
 #include "device/simulated/ControllerModel.h"
 
-#include "update/ByteLayout.h"
-#include "update/Protocol.h"
+#include "protocol/Reports.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,47 +11,16 @@ constexpr uint8_t kErased = 0xFF;
 constexpr const char* kDefaultVersion = "1.00";
 constexpr uint32_t kDefaultStamp = 0x20240101;
 constexpr uint8_t kReasonChecksum = 2;
-constexpr uint8_t kInfoByte6 = 0x00;
 // A reply byte 0 that no request carries: flips the lowest bit of the command.
 constexpr uint8_t kWrongByte0Mask = 0x01;
-
-// Where each region command may write: the regions of the update file.
-struct RegionBounds
-{
-    uint8_t command;
-    uint32_t first;
-    uint32_t end;
-};
-
-constexpr RegionBounds kRegionBounds[] = {
-    { CMD_MAIN, 0x000000, 0x090000 },
-    { CMD_EXTRA, 0x090000, 0x110000 },
-    { CMD_INFO, 0x1D0000, 0x1E0000 },
-};
 
 constexpr const char* kKindNames[] = { "status", "info", "prepare", "header", "data", "last",
                                        "checksum", "poll", "finish", "unknown", "any" };
 
-const RegionBounds* boundsOf (uint8_t command) noexcept
-{
-    for (auto& bounds : kRegionBounds)
-        if (bounds.command == command)
-            return &bounds;
-
-    return nullptr;
-}
-
-bool isRegionCommand (uint8_t command) noexcept { return boundsOf (command) != nullptr; }
-
-ControllerModel::Report makeReply (uint8_t command, uint8_t code, uint8_t reason = 0) noexcept
-{
-    ControllerModel::Report reply {};
-    reply[kOffsetCommand] = command;
-    reply[kOffsetSubCommand] = code;
-    reply[kOffsetReason] = reason;
-    return reply;
-}
-}
+// The request kinds of the model are the protocol's, in the same order, and one more.
+static_assert ((int) ControllerModel::RequestKind::unknown == (int) WireRequest::unknown);
+static_assert ((int) ControllerModel::RequestKind::statusQuery == (int) WireRequest::statusQuery);
+} // namespace
 
 ControllerModel::ControllerModel()
 {
@@ -92,9 +60,9 @@ uint8_t ControllerModel::infoByte (size_t offset) const noexcept
 
 void ControllerModel::eraseInfoPart (uint32_t address, uint32_t length)
 {
-    const auto& info = *boundsOf (CMD_INFO);
-    const auto first = std::max (address, info.first);
-    const auto end = (uint32_t) std::min<uint64_t> ((uint64_t) address + length, info.end);
+    const auto& info = kRegions[REGION_INFO];
+    const auto first = std::max (address, (uint32_t) info.deviceAddress);
+    const auto end = (uint32_t) std::min<uint64_t> ((uint64_t) address + length, (uint64_t) info.deviceEnd());
 
     if (length == 0 || first >= end)
         return;
@@ -175,44 +143,7 @@ int ControllerModel::requestCount (RequestKind kind) const noexcept
 
 ControllerModel::RequestKind ControllerModel::kindOf (const uint8_t* request) noexcept
 {
-    const auto command = request[kOffsetCommand];
-    const auto sub = request[kOffsetSubCommand];
-
-    if (command == CMD_CONTROL)
-    {
-        switch (sub)
-        {
-            case SUB_STATUS:
-                return RequestKind::statusQuery;
-            case SUB_INFO:
-                return RequestKind::infoQuery;
-            case SUB_FINISH:
-                return RequestKind::finish;
-            default:
-                return RequestKind::unknown;
-        }
-    }
-
-    if (! isRegionCommand (command))
-        return RequestKind::unknown;
-
-    switch (sub)
-    {
-        case SUB_PREPARE:
-            return RequestKind::prepare;
-        case SUB_BLOCK:
-            return RequestKind::blockHeader;
-        case SUB_DATA:
-            return RequestKind::dataPiece;
-        case SUB_LAST:
-            return RequestKind::lastPiece;
-        case SUB_CHECKSUM:
-            return RequestKind::checksum;
-        case SUB_POLL:
-            return RequestKind::poll;
-        default:
-            return RequestKind::unknown;
-    }
+    return (RequestKind) requestKind (request);
 }
 
 const char* ControllerModel::kindName (RequestKind kind) noexcept
@@ -333,17 +264,15 @@ ControllerModel::Report ControllerModel::carryOut (RequestKind kind, const uint8
 
         case RequestKind::infoQuery:
         {
-            auto reply = makeReply (command, REPLY_INFO);
+            uint8_t stamp[kStampLength] {}, version[kVersionLength] {};
 
-            for (int i = 0; i < kStampLength; ++i)
-                reply[(size_t) (kOffsetInfoStamp + i)] = infoByte (kStampOffset + (size_t) i);
+            for (size_t i = 0; i < (size_t) kStampLength; ++i)
+                stamp[i] = infoByte (kStampOffset + i);
 
-            reply[kOffsetMarker] = kInfoByte6;
+            for (size_t i = 0; i < (size_t) kVersionLength; ++i)
+                version[i] = infoByte (kVersionOffset + i);
 
-            for (int i = 0; i < kVersionLength; ++i)
-                reply[(size_t) (kOffsetInfoVersion + i)] = infoByte (kVersionOffset + (size_t) i);
-
-            return reply;
+            return infoReply (command, stamp, version);
         }
 
         case RequestKind::prepare:
@@ -353,10 +282,13 @@ ControllerModel::Report ControllerModel::carryOut (RequestKind kind, const uint8
             powerCycle();
             currentSession.open = true;
             currentSession.command = command;
-            currentSession.address = readLittleEndian32 (request + kOffsetAddress);
-            currentSession.length = readLittleEndian32 (request + kOffsetLength);
-            eraseInfoPart (currentSession.address, currentSession.length);
-            return makeReply (command, REPLY_OK);
+            {
+                const auto range = readAddressedRequest (request);
+                currentSession.address = range.address;
+                currentSession.length = range.length;
+                eraseInfoPart (currentSession.address, currentSession.length);
+                return makeReply (command, REPLY_OK);
+            }
 
         case RequestKind::blockHeader:
             return answerBlockHeader (request);
@@ -366,7 +298,7 @@ ControllerModel::Report ControllerModel::carryOut (RequestKind kind, const uint8
 
         case RequestKind::lastPiece:
         {
-            const int count = request[kOffsetReason];
+            const int count = readLastPieceCount (request);
 
             if (blockState != BlockState::receiving || command != blockCommand || count < 1 || count > kPieceSize)
                 return makeReply (command, REPLY_REFUSED, REASON_PROTOCOL);
@@ -409,12 +341,14 @@ ControllerModel::Report ControllerModel::carryOut (RequestKind kind, const uint8
 ControllerModel::Report ControllerModel::answerBlockHeader (const uint8_t* request)
 {
     const auto command = request[kOffsetCommand];
-    const auto address = readLittleEndian32 (request + kOffsetAddress);
-    const auto length = readLittleEndian32 (request + kOffsetLength);
-    const auto* bounds = boundsOf (command);
+    const auto [address, length] = readAddressedRequest (request);
+    const auto region = regionOfCommand (command);
 
-    const bool fits = bounds != nullptr && length >= 1 && length <= (uint32_t) kBlockSize
-                      && address >= bounds->first && address < bounds->end && length <= bounds->end - address;
+    // Inside the region that the command byte names.
+    const auto first = region >= 0 ? (uint64_t) kRegions[(size_t) region].deviceAddress : 0;
+    const auto end = region >= 0 ? (uint64_t) kRegions[(size_t) region].deviceEnd() : 0;
+    const bool fits = region >= 0 && length >= 1 && length <= (uint32_t) kBlockSize
+                      && address >= first && (uint64_t) address + length <= end;
 
     if (! currentSession.open || blockState == BlockState::writing || ! fits)
         return makeReply (command, REPLY_REFUSED, REASON_PROTOCOL);
@@ -437,7 +371,8 @@ ControllerModel::Report ControllerModel::answerDataPiece (const uint8_t* request
     if (blockState != BlockState::receiving || command != blockCommand || blockData.size() + count > blockLength)
         return makeReply (command, REPLY_REFUSED, REASON_PROTOCOL);
 
-    blockData.insert (blockData.end(), request + kOffsetData, request + kOffsetData + count);
+    const auto* piece = dataPieceBytes (request);
+    blockData.insert (blockData.end(), piece, piece + count);
     announcedLast = 0;
     return makeReply (command, REPLY_OK);
 }
@@ -454,7 +389,7 @@ ControllerModel::Report ControllerModel::answerChecksum (const uint8_t* request)
     for (auto byte : blockData)
         sum += byte;
 
-    if (sum != readLittleEndian32 (request + kOffsetAddress))
+    if (sum != readChecksumRequest (request))
     {
         blockState = BlockState::none;
         blockData.clear();

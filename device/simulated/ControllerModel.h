@@ -1,6 +1,6 @@
 #pragma once
 
-#include "update/ImageLayout.h"
+#include "protocol/Reports.h"
 
 #include <array>
 #include <cstddef>
@@ -73,7 +73,7 @@
 class ControllerModel final
 {
 public:
-    using Report = std::array<uint8_t, 64>;
+    using Report = WireReport;
 
     /** Flash size and where the firmware's version text and date stamp live in it. */
     static constexpr size_t kFlashSize = (size_t) kImageSize;

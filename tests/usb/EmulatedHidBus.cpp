@@ -56,7 +56,6 @@ void answerIoctl (UMockdevIoctlClient* client, const guint8* bytes, size_t lengt
 }
 
 constexpr int kFrameIn = 65; // report ID + report, as the host writes it
-constexpr int kReportSize = 64;
 constexpr int kServePollMs = 20;
 
 std::string hex4 (unsigned value);

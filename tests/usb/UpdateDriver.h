@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/ImageLayout.h"
+
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -39,18 +41,9 @@ public:
     /** Requests answered so far. */
     int exchanges() const noexcept { return count; }
 
-    /** The three regions: command byte, controller address, length. */
-    struct Region
-    {
-        uint8_t command;
-        uint32_t address;
-        uint32_t length;
-    };
-    static const std::array<Region, 3> kRegions;
-
 private:
     bool accepted (const Report& request, uint8_t expectedCode);
-    bool writeBlock (const Region& region, uint32_t offset, uint32_t length, const uint8_t* bytes);
+    bool writeBlock (const RegionLayout& region, uint32_t offset, uint32_t length, const uint8_t* bytes);
 
     Exchange exchange;
     Send send;

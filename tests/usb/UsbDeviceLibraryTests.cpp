@@ -5,7 +5,7 @@
 #include "tests/usb/EmulatedHidBus.h"
 #include "tests/usb/UpdateDriver.h"
 #include "tests/usb/WorkerLoop.h"
-#include "update/Protocol.h"
+#include "protocol/Protocol.h"
 
 #include <gtest/gtest.h>
 #include <juce_events/juce_events.h>

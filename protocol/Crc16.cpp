@@ -1,4 +1,4 @@
-#include "update/Crc16.h"
+#include "protocol/Crc16.h"
 
 #include <array>
 
