@@ -27,6 +27,7 @@ struct UpdateFileState
     int32_t fileState = FILE_NONE;
     uint32_t fileStamp = 0;
     juce::String fileVersion;
+    juce::String fileSha256; // the checked file's SHA-256 (lower-case hex); empty when none was read
     std::array<UpdateRegion, kRegionCount> regions {};
     CheckedImage checkedImage;
 };
