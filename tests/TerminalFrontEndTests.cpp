@@ -90,8 +90,12 @@ TEST (TerminalCommandLine, TakesTheTerminalsOptionsAndRefusesThemWithoutIt)
 
 TEST (TerminalCommandLine, TakesTheFilesSha256InEitherCaseWithOrWithoutTheTerminal)
 {
-    const juce::String digest = "0123456789abcdef0123456789ABCDEF0123456789abcdef0123456789ABCDEF";
-    const auto lower = digest.toLowerCase();
+    const std::string digest = "0123456789abcdef0123456789ABCDEF0123456789abcdef0123456789ABCDEF";
+    const auto lower = juce::String (digest).toLowerCase();
+    const auto inlineDigest = "--sha256=" + digest;
+    const auto tooShort = digest.substr (1), tooLong = digest + "0";
+    auto notHex = digest;
+    notHex[5] = 'g';
 
     struct Case
     {
@@ -100,12 +104,12 @@ TEST (TerminalCommandLine, TakesTheFilesSha256InEitherCaseWithOrWithoutTheTermin
     };
 
     const Case cases[] = {
-        { args ({ "--sha256", digest, "x.bin" }), "" },
-        { args ({ "--terminal", "--sha256=" + digest }), "" },
+        { args ({ "--sha256", digest.c_str(), "x.bin" }), "" },
+        { args ({ "--terminal", inlineDigest.c_str() }), "" },
         { args ({ "--sha256" }), "needs the update file's SHA-256" },
-        { args ({ "--sha256", digest.dropLastCharacters (1) }), "is not a SHA-256" },
-        { args ({ "--sha256", digest + "0" }), "is not a SHA-256" },
-        { args ({ "--sha256", digest.replace ("f", "g") }), "is not a SHA-256" },
+        { args ({ "--sha256", tooShort.c_str() }), "is not a SHA-256" },
+        { args ({ "--sha256", tooLong.c_str() }), "is not a SHA-256" },
+        { args ({ "--sha256", notHex.c_str() }), "is not a SHA-256" },
         { args ({ "--sha256=" }), "is not a SHA-256" },
     };
 
@@ -118,7 +122,9 @@ TEST (TerminalCommandLine, TakesTheFilesSha256InEitherCaseWithOrWithoutTheTermin
         EXPECT_TRUE (parsed.problem.contains (c.problem)) << parsed.problem;
 
         if (understood)
+        {
             EXPECT_EQ (parsed.sha256, lower);
+        }
     }
 }
 
