@@ -112,6 +112,7 @@ void Application::initialise (const juce::String&)
         session->getSupportLog().note (problem);
 
     session->getProcedure().setUpdateFilePlaces (std::move (places));
+    session->getProcedure().setExpectedSha256 (parsed.sha256);
 }
 
 bool Application::becomeTheInstance()

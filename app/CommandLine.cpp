@@ -14,6 +14,8 @@
 
 namespace
 {
+constexpr int kSha256Digits = 64;
+
 // The arguments main() received, kept before the framework starts: its own
 // copy of them is text, in which a name that is not UTF-8 is lost.
 std::vector<std::string> rememberedArguments;
@@ -77,6 +79,20 @@ CommandLine parseArguments (const juce::StringArray& arguments, int& pathIndex)
             if (result.language < 0)
                 return fail ("unknown language code '" + code + "' (one of " + languageCodeList() + ")");
         }
+        else if (! optionsEnded && (argument == "--sha256" || argument.startsWith ("--sha256=")))
+        {
+            const auto digestIsInline = argument.startsWith ("--sha256=");
+
+            if (! digestIsInline && index + 1 >= arguments.size())
+                return fail ("'--sha256' needs the update file's SHA-256 (64 hex digits)");
+
+            const auto digest = digestIsInline ? argument.fromFirstOccurrenceOf ("=", false, false) : arguments[++index];
+
+            if (digest.length() != kSha256Digits || ! digest.containsOnly ("0123456789abcdefABCDEF"))
+                return fail ("'" + digest + "' is not a SHA-256 (64 hex digits)");
+
+            result.sha256 = digest.toLowerCase();
+        }
         else if (! optionsEnded && argument.startsWith ("-") && argument != "-")
         {
             return fail ("unknown option '" + argument + "'");
@@ -137,8 +153,9 @@ const std::vector<std::string>& CommandLine::processArguments()
 juce::String CommandLine::helpText (const juce::String& programName)
 {
     juce::String text;
-    text << "Usage: " << programName << " [--help | --version] [FILE-OR-FOLDER]\n"
-         << "       " << programName << " --terminal [--yes] [--json] [--language CODE] [FILE-OR-FOLDER]\n"
+    text << "Usage: " << programName << " [--help | --version] [--sha256 HEX] [FILE-OR-FOLDER]\n"
+         << "       " << programName << " --terminal [--yes] [--json] [--language CODE]\n"
+         << "           [--sha256 HEX] [FILE-OR-FOLDER]\n"
          << "Writes a firmware update into a TRB-Kelo7 USB DJ controller.\n"
          << "\n"
          << "The update file (trbkelo7__vNNN.bin) is FILE, or the newest one in FOLDER;\n"
@@ -154,6 +171,9 @@ juce::String CommandLine::helpText (const juce::String& programName)
          << "             the plain lines then go to stderr\n"
          << "  --language CODE  (with --terminal) the language of the lines:\n"
          << "             " << languageCodeList() << "\n"
+         << "  --sha256 HEX  the update file's SHA-256 as its maker publishes it\n"
+         << "             (64 hex digits); a file with another one is refused\n"
+         << "             (error 0x0E06) before anything is sent to the controller\n"
          << "\n"
          << "What the program does is logged on stderr, one line per event.\n"
          << "\n"

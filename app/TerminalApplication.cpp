@@ -129,6 +129,7 @@ void TerminalApplication::runFrontEnd (const CommandLine& commandLine, std::uniq
     options.yes = commandLine.yes;
     options.json = commandLine.json;
     options.places = updateFilePlacesForThisProcess (commandLine.updateFileBytes, &options.placeProblems);
+    options.expectedSha256 = commandLine.sha256;
 
     // On a terminal the support log's lines would interleave with the plain ones.
     const auto logToStandardError = TerminalFrontEnd::logsToStandardError();

@@ -15,6 +15,8 @@ add_library(trb_juce STATIC)
 target_link_libraries(trb_juce
     PRIVATE
         juce::juce_core
+        # SHA-256 of the update file, for the digest its maker publishes (--sha256).
+        juce::juce_cryptography
         juce::juce_data_structures
         juce::juce_events
         juce::juce_graphics

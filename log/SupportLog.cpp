@@ -61,6 +61,8 @@ juce::String fileProblem (int32_t error, const UpdateFileSearchReport& report, c
                                                   : "its date stamp " + stampText (state.fileStamp) + " is not a date";
         case ERR_FILE_CRC:
             return "its CRC does not match its content (damaged or incomplete download)";
+        case ERR_FILE_DIGEST:
+            return "its SHA-256 " + state.fileSha256 + " is not the one given with --sha256 (another file than the maker published)";
         case ERR_PROTOCOL:
             return "vanished before it could be read";
         default:

@@ -88,6 +88,46 @@ TEST (TerminalCommandLine, TakesTheTerminalsOptionsAndRefusesThemWithoutIt)
     }
 }
 
+TEST (TerminalCommandLine, TakesTheFilesSha256InEitherCaseWithOrWithoutTheTerminal)
+{
+    const std::string digest = "0123456789abcdef0123456789ABCDEF0123456789abcdef0123456789ABCDEF";
+    const auto lower = juce::String (digest).toLowerCase();
+    const auto inlineDigest = "--sha256=" + digest;
+    const auto tooShort = digest.substr (1), tooLong = digest + "0";
+    auto notHex = digest;
+    notHex[5] = 'g';
+
+    struct Case
+    {
+        juce::StringArray arguments;
+        const char* problem; // empty: understood, with lower as the digest
+    };
+
+    const Case cases[] = {
+        { args ({ "--sha256", digest.c_str(), "x.bin" }), "" },
+        { args ({ "--terminal", inlineDigest.c_str() }), "" },
+        { args ({ "--sha256" }), "needs the update file's SHA-256" },
+        { args ({ "--sha256", tooShort.c_str() }), "is not a SHA-256" },
+        { args ({ "--sha256", tooLong.c_str() }), "is not a SHA-256" },
+        { args ({ "--sha256", notHex.c_str() }), "is not a SHA-256" },
+        { args ({ "--sha256=" }), "is not a SHA-256" },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.arguments.joinIntoString (" "));
+        const auto parsed = CommandLine::parse (c.arguments);
+        const bool understood = juce::String (c.problem).isEmpty();
+        EXPECT_EQ (parsed.action, understood ? CommandLine::Action::run : CommandLine::Action::usageError);
+        EXPECT_TRUE (parsed.problem.contains (c.problem)) << parsed.problem;
+
+        if (understood)
+        {
+            EXPECT_EQ (parsed.sha256, lower);
+        }
+    }
+}
+
 TEST (TerminalCommandLine, EveryLanguageHasACodeThatNamesItAndOnlyIt)
 {
     auto codes = juce::StringArray::fromTokens (languageCodeList(), ", ", "");
@@ -222,7 +262,7 @@ TEST (JsonEventWriter, EachEventIsOneParsableLineWithItsNameFirst)
     regions[2] = { {}, 0x10000, 0x1D0000, 0x1D0000, REGION_WRITE, 0 };
 
     writer.found ("1.00", 0x20240101, "/dev/hidraw3");
-    writer.file ("/tmp/a \"b\".bin", "1.05", 0x20261209, ERR_FILE_CRC);
+    writer.file ("/tmp/a \"b\".bin", "1.05", 0x20261209, ERR_FILE_CRC, {});
     writer.plan (regions);
 
     for (int i = 0; i <= 400; ++i)
@@ -289,7 +329,7 @@ TEST (JsonEventWriter, AnyByteFromOutsideGivesALineAStrictParserReads)
         JsonEventWriter writer ([&lines] (const juce::String& line)
                                 { lines.add (line); });
         writer.found (raw, 0x20240101, raw);
-        writer.file (raw, raw, 0x20240101, ST_INITIAL);
+        writer.file (raw, raw, 0x20240101, ST_INITIAL, {});
         writer.holders ({ { 42, raw } });
         writer.confirmation ({ WriteConfirmation::Outcome::mismatch, raw, 0x20240101 });
         writer.result ("not taken", ST_INITIAL, 7, raw);

@@ -114,12 +114,15 @@ void JsonEventWriter::found (const juce::String& version, uint32_t stamp, const 
     write ("found", fields);
 }
 
-void JsonEventWriter::file (const juce::String& path, const juce::String& version, uint32_t stamp, int32_t error)
+void JsonEventWriter::file (const juce::String& path, const juce::String& version, uint32_t stamp, int32_t error, const juce::String& sha256)
 {
     Fields fields;
     fields.object["path"] = utf8 (path);
     fields.object["version"] = utf8 (version);
     fields.object["stamp"] = stampDigits (stamp);
+
+    if (sha256.isNotEmpty())
+        fields.object["sha256"] = sha256.toStdString();
 
     if (isErrorStatus (error))
         fields.object["error_id"] = errorId (error).toStdString();

@@ -37,7 +37,8 @@ public:
     explicit JsonEventWriter (Sink sink);
 
     void found (const juce::String& version, uint32_t stamp, const juce::String& node);
-    void file (const juce::String& path, const juce::String& version, uint32_t stamp, int32_t error);
+    /** sha256: the file's digest (lower-case hex) when it was read, else empty (then not told). */
+    void file (const juce::String& path, const juce::String& version, uint32_t stamp, int32_t error, const juce::String& sha256);
     void plan (const std::array<UpdateRegion, kRegionCount>& regions);
     void holders (const std::vector<std::pair<int, juce::String>>& processes);
     void started();

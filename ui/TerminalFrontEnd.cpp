@@ -30,6 +30,7 @@ TerminalFrontEnd::TerminalFrontEnd (UpdateSession& sessionToShow, TerminalOption
     session.setOnSettled ([this] (const Outcome& outcome)
                           { settled (outcome); });
     procedure.setUpdateFilePlaces (options.places);
+    procedure.setExpectedSha256 (options.expectedSha256);
 
     for (const auto& problem : options.placeProblems)
         session.getSupportLog().note (problem);
@@ -116,7 +117,8 @@ void TerminalFrontEnd::tellFile()
         return;
 
     fileTold = true;
-    json.file (filePath, validVersion (procedure.getFileVersion()), procedure.getFileStamp(), fileError.value_or (ST_INITIAL));
+    json.file (filePath, validVersion (procedure.getFileVersion()), procedure.getFileStamp(), fileError.value_or (ST_INITIAL),
+               procedure.getFileSha256());
 }
 
 void TerminalFrontEnd::settled (const Outcome& outcome)

@@ -19,6 +19,7 @@ struct TerminalOptions
     bool json = false; // JSON events on stdout, the plain lines on stderr
     std::vector<UpdateFilePlace> places; // where the update file is looked for
     juce::StringArray placeProblems; // what was wrong with the user's folder settings
+    juce::String expectedSha256; // the file's SHA-256 as its maker published it, or empty for any
 };
 
 /**

@@ -21,6 +21,8 @@ inline constexpr int32_t ERR_FILE_READ = 3586;
 inline constexpr int32_t ERR_FILE_SIZE = 3587;
 inline constexpr int32_t ERR_FILE_CONTENT = 3588;
 inline constexpr int32_t ERR_FILE_CRC = 3589;
+// The file is sound, but its SHA-256 is not the one the user was told to expect (--sha256).
+inline constexpr int32_t ERR_FILE_DIGEST = 3590;
 inline constexpr int32_t ERR_DEVICE_INFO = 3601;
 inline constexpr int32_t ERR_NOT_CONNECTED = 3617;
 inline constexpr int32_t ERR_REFUSED_1 = 3633;
@@ -39,7 +41,7 @@ inline constexpr int32_t ERR_PROTOCOL = 3649;
 inline constexpr int32_t ERR_FIRST = ERR_FILE_NOT_FOUND;
 inline constexpr int32_t ERR_LAST = ERR_PROTOCOL;
 inline constexpr int32_t ERR_FILE_FIRST = ERR_FILE_NOT_FOUND;
-inline constexpr int32_t ERR_FILE_LAST = ERR_FILE_CRC;
+inline constexpr int32_t ERR_FILE_LAST = ERR_FILE_DIGEST;
 
 /** True for any error identifier (the worker stops, the warning icon shows). */
 constexpr bool isErrorStatus (int32_t status) noexcept { return status >= ERR_FIRST && status <= ERR_LAST; }

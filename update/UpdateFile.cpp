@@ -4,6 +4,8 @@
 
 #include "update/RegularFileRead.h"
 
+#include <juce_cryptography/juce_cryptography.h>
+
 #include <vector>
 
 // Every region the worker writes lies inside the checked image.
@@ -93,9 +95,17 @@ UpdateFileCheck judgeImage (const uint8_t* data, size_t size)
 }
 } // namespace
 
+juce::String sha256Hex (const uint8_t* data, size_t size)
+{
+    return juce::SHA256 (data, size).toHexString();
+}
+
 UpdateFileCheck checkUpdateImage (const uint8_t* data, size_t size)
 {
     auto check = judgeImage (data, size);
+
+    if (data != nullptr)
+        check.sha256 = sha256Hex (data, size);
 
     if (check.passed())
         check.image = std::make_shared<const std::vector<uint8_t>> (data, data + size);
@@ -120,6 +130,8 @@ UpdateFileCheck checkUpdateFile (const std::string& nativePath)
         case RegularFileReadResult::read:
         {
             check = judgeImage (content.data(), content.size());
+            // Over the bytes just judged: the file is never read a second time.
+            check.sha256 = sha256Hex (content.data(), content.size());
 
             // The bytes just checked are the ones the update writes; they are moved, not copied.
             if (check.passed())

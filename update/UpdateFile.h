@@ -57,7 +57,9 @@ using CheckedImage = std::shared_ptr<const std::vector<uint8_t>>;
     stamp and version hold what was read before the failing check (they are
     empty when the check stopped before reading them; both are read together, so
     a valid version text is told even when the stamp is invalid). image holds the whole
-    checked content only when the file passed, and is null otherwise.
+    checked content only when the file passed, and is null otherwise. sha256 is
+    the digest of the content whenever it was read, passed or not, so that a
+    user can compare it with the one the maker published.
 */
 struct UpdateFileCheck
 {
@@ -65,6 +67,7 @@ struct UpdateFileCheck
     std::optional<uint32_t> stamp;
     std::optional<juce::String> version;
     CheckedImage image;
+    juce::String sha256; // the SHA-256 of the bytes read, lower-case hex; empty when none were
 
     bool passed() const noexcept { return result == kFileCheckPassed; }
 };
@@ -90,6 +93,9 @@ bool isValidVersionText (const juce::String& text);
     nothing (so the text is then too short to be valid). Any thread.
 */
 juce::String versionTextFromBytes (const uint8_t* bytes);
+
+/** The SHA-256 of size bytes at data as 64 lower-case hex digits. Any thread. */
+juce::String sha256Hex (const uint8_t* data, size_t size);
 
 /**
     Checks an image in memory, in the file's order: size, date stamp, version

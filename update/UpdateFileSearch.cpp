@@ -80,6 +80,8 @@ std::optional<int32_t> applyUpdateFileCheck (const juce::File& chosen, const Upd
     if (check.version.has_value())
         state.fileVersion = *check.version;
 
+    state.fileSha256 = check.sha256;
+
     for (auto& region : state.regions)
         region.state = check.result;
 

@@ -27,6 +27,7 @@ struct UpdateFileState
     int32_t fileState = FILE_NONE;
     uint32_t fileStamp = 0;
     juce::String fileVersion;
+    juce::String fileSha256; // the checked file's SHA-256 (lower-case hex); empty when none was read
     std::array<UpdateRegion, kRegionCount> regions {};
     CheckedImage checkedImage;
 };
@@ -51,7 +52,8 @@ juce::File chooseUpdateFile (const juce::Array<juce::File>& listed);
     Applies the check of the chosen file to state, as the search's last step:
     every region's state takes the check's result; a pass fills the region table
     from kRegions and makes fileState FILE_READY; the stamp and version that
-    were read are stored even when a later check failed.
+    were read, and the digest of what was read, are stored even when a later
+    check failed.
 
     Returns the error to set (through the status's sticky rule), or nothing on
     success. A file that vanished before it could be read gives ERR_PROTOCOL;

@@ -73,13 +73,28 @@ void UpdateProcedure::findUpdateFile (const std::vector<UpdateFilePlace>& places
     // Only an image that this search checked may be written.
     file.checkedImage = nullptr;
 
+    file.fileSha256 = {};
+
     UpdateFileSearchReport report;
-    const auto error = ::findUpdateFile (places, file, &report);
+    report.error = ::findUpdateFile (places, file, &report);
+
+    // A sound file that is not the one its maker published is refused like a damaged
+    // one: its image is dropped, so nothing of it can be sent.
+    if (! report.error.has_value() && expectedSha256.isNotEmpty() && file.fileSha256 != expectedSha256)
+    {
+        report.error = ERR_FILE_DIGEST;
+        file.checkedImage = nullptr;
+        file.fileState = FILE_NONE;
+
+        for (auto& region : file.regions)
+            region.state = ERR_FILE_DIGEST;
+    }
+
     tell ([&] (UpdateListener& l)
           { l.fileSearched (report, file); });
 
-    if (error.has_value())
-        status.set (*error);
+    if (report.error.has_value())
+        status.set (*report.error);
 }
 
 void UpdateProcedure::startUpdate()

@@ -72,6 +72,11 @@ public:
     /** Makes folder the only place startCheck() looks in (tests, tools). */
     void setUpdateFileFolder (const juce::File& folder) { updateFilePlaces = { { folder, false } }; }
 
+    /** The SHA-256 the update file must have (64 lower-case hex digits, as its maker
+        published it), or empty for any. A file whose digest differs ends the search in
+        ERR_FILE_DIGEST, before anything is sent. Message thread, before the check. */
+    void setExpectedSha256 (juce::String digest) { expectedSha256 = std::move (digest); }
+
     /** Searches and checks the update file and, with the controller connected, starts the
         worker's controller check. Does nothing while the worker already runs or once the
         status has left ST_INITIAL. Failures end in the status; the listeners are told
@@ -184,6 +189,7 @@ public:
     uint32_t getFileStamp() const noexcept { return file.fileStamp; }
     const juce::String& getDeviceVersion() const noexcept { return deviceVersion; }
     const juce::String& getFileVersion() const noexcept { return file.fileVersion; }
+    const juce::String& getFileSha256() const noexcept { return file.fileSha256; }
     int32_t getFileState() const noexcept { return file.fileState; }
     const UpdateRegion& getRegion (int index) const noexcept { return file.regions[(size_t) index]; }
 
@@ -244,6 +250,7 @@ private:
     // What the file search found: its state, stamp, version, the region table and
     // the file as it passed its checks (every block is sent from that image).
     UpdateFileState file;
+    juce::String expectedSha256; // empty: any digest is taken
     int64_t totalBytes = 0;
     StatusValue status;
     uint32_t deviceStamp = 0;

@@ -14,6 +14,7 @@ TRB_MAKE_UPDATE_FILE. By hand, from tests/e2e:
 """
 
 import fcntl
+import hashlib
 import json
 import os
 import re
@@ -448,9 +449,42 @@ class TerminalEndToEnd(unittest.TestCase):
                 self.assertEqual(len(files), 1, run.piped())
                 path = run.path(named) if named else run.update_file
                 self.assertEqual((files[0]["path"], files[0]["version"]), (path, version))
+                if named:
+                    self.assertNotIn("sha256", files[0], "no file was read")
+                else:
+                    with open(path, "rb") as f:
+                        self.assertEqual(files[0]["sha256"], hashlib.sha256(f.read()).hexdigest())
                 self.assertEqual(events[-1]["error_id"], error_id)
                 if named:
                     self.assertIn(f"Update file: {path} (does not exist)", run.errors())
+
+    def test_a_sha256_given_admits_only_that_file_and_refuses_another_before_anything_is_sent(self):
+        folder = tempfile.mkdtemp(prefix="trb-terminal-digest-")
+        self.addCleanup(shutil.rmtree, folder, True)
+        made = os.path.join(folder, FILE_NAME)
+        subprocess.run([MAKE_UPDATE_FILE, FILE_VERSION, FILE_STAMP, FILE_CONTENT, made], check=True, capture_output=True)
+        with open(made, "rb") as f:
+            digest = hashlib.sha256(f.read()).hexdigest()
+        other = hashlib.sha256(b"another file").hexdigest()
+        # (name, the digest given, exit status, error ID of the result, written)
+        cases = [
+            ("the file's own, in capitals", digest.upper(), EXIT_UPDATED, None, True),
+            ("another file's", other, EXIT_UPDATE_FAILED, "0x0E06", False),
+            ("not 64 hex digits", digest[:-1] + "g", 2, None, False),
+        ]
+        for name, given, exit_status, error_id, written in cases:
+            with self.subTest(name):
+                run = Terminal(self, "--yes", "--json", "--sha256", given, stdout="pipe")
+                status, output = self.end_status(run)
+                self.assertEqual(status, exit_status, output + run.piped())
+                events = self.json_events(run)
+                self.assertEqual(events[-1]["error_id"], error_id)
+                if written:
+                    self.assertTrue(run.flash_holds_the_update(), output)
+                else:
+                    self.assertEqual(run.requests(), [], "nothing is sent to the controller")
+                files = [e["sha256"] for e in events if e["event"] == "file"]
+                self.assertEqual(files, [] if exit_status == 2 else [digest], run.piped())
 
     def test_only_a_whole_line_of_y_or_yes_starts_the_write_and_the_answers_line_is_ended(self):
         # What is typed at the question, and whether it starts the write. A NUL

@@ -34,7 +34,7 @@ JAPANESE = {"LC_ALL": "ja_JP.UTF-8", "LC_MESSAGES": "", "LANG": "ja_JP.UTF-8"}
 LANGUAGE_ENGLISH, LANGUAGE_JAPANESE = 0, 11
 
 ST_INITIAL, ST_READY, ST_BLOCK_HEADER, ST_BLOCK_WAIT, ST_COMPLETE = 0, 1, 3, 6, 7
-ERR_FILE_CONTENT, ERR_NOT_CONNECTED, ERR_DEVICE_REMOVED, ERR_NOT_TAKEN = 0x0E04, 0x0E21, 0x0E37, 0x0E38
+ERR_FILE_CONTENT, ERR_FILE_DIGEST, ERR_NOT_CONNECTED, ERR_DEVICE_REMOVED, ERR_NOT_TAKEN = 0x0E04, 0x0E06, 0x0E21, 0x0E37, 0x0E38
 # Exit statuses (session/ExitStatus.h).
 EXIT_UPDATED, EXIT_UPDATE_FAILED, EXIT_LEFT_BEFORE_WRITE, EXIT_NOT_TAKEN = 0, 3, 4, 7
 
@@ -414,13 +414,15 @@ class UpdateWalkEndToEnd(unittest.TestCase):
 
     def test_each_error_screen_shows_the_icon_the_error_and_only_close(self):
         cases = [
-            ("error-no-controller", ERR_NOT_CONNECTED, "controllers=0\n", None),
-            ("error-faulty-file", ERR_FILE_CONTENT, QUICK, ["--allow-invalid", "1x05", FILE_STAMP, FILE_CONTENT]),
-            ("error-removed", ERR_DEVICE_REMOVED, QUICK + "fault=data 3 remove -1\n", None),
+            ("error-no-controller", ERR_NOT_CONNECTED, "controllers=0\n", None, ()),
+            ("error-faulty-file", ERR_FILE_CONTENT, QUICK, ["--allow-invalid", "1x05", FILE_STAMP, FILE_CONTENT], ()),
+            ("error-removed", ERR_DEVICE_REMOVED, QUICK + "fault=data 3 remove -1\n", None, ()),
+            # A sound file, but not the one whose digest the maker published.
+            ("error-digest", ERR_FILE_DIGEST, QUICK, None, ("--sha256", "0" * 64)),
         ]
-        for name, error, scenario, file_args in cases:
+        for name, error, scenario, file_args, args in cases:
             with self.subTest(name):
-                walk = Walk(self, scenario=scenario, file_args=file_args)
+                walk = Walk(self, scenario=scenario, file_args=file_args, args=args)
                 try:
                     self.check_error_screen(walk, name, error)
                 finally:
@@ -466,6 +468,8 @@ class UpdateWalkEndToEnd(unittest.TestCase):
             self.assertIn("controller removed: node simulated", walk.program.output())
         if error == ERR_NOT_CONNECTED:
             self.assertIn("controller not connected", walk.program.output())
+        if error == ERR_FILE_DIGEST:
+            self.assertIn(f"update file faulty: {walk.update_file}: its SHA-256 ", walk.program.output())
         if error == ERR_FILE_CONTENT:
             self.assertIn(f"update file faulty: {walk.update_file}: its version text \"1x05\" is not a version",
                           walk.program.output())
