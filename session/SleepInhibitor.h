@@ -2,6 +2,7 @@
 
 #include <juce_core/juce_core.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -44,4 +45,8 @@ public:
     /** The platform's lock. who names the program and why says what it does, as the
         system shows them to a user who tries to sleep or shut down meanwhile. */
     static std::unique_ptr<SleepInhibitor> create (const juce::String& who, const juce::String& why, Warning warning = {});
+
+    /** Says line through warning (stderr when it is empty) unless told is already set,
+        and sets it: each kind of warning is said once per process. Any thread. */
+    static void warnOnce (std::atomic<bool>& told, const Warning& warning, const juce::String& line);
 };

@@ -10,7 +10,6 @@
 
 #include "session/SleepInhibitor.h"
 
-#include "log/StandardErrorWriter.h"
 #include "text/ExternalText.h"
 
 #include <atomic>
@@ -51,22 +50,15 @@ std::atomic<bool> keysRefusalTold { false };
 
 void tellFailureOnce (const SleepInhibitor::Warning& warning, const juce::String& why)
 {
-    if (failureTold.exchange (true))
-        return;
-
-    const auto say = warning != nullptr ? warning : SleepInhibitor::Warning (StandardErrorWriter::write);
-    say ("Cannot keep the system from sleeping or shutting down during the update ("
-         + why + "); going on without");
+    SleepInhibitor::warnOnce (failureTold, warning, "Cannot keep the system from sleeping or shutting down during the update (" + why + "); going on without");
 }
 
 void tellKeysRefusalOnce (const SleepInhibitor::Warning& warning, const juce::String& why)
 {
-    if (keysRefusalTold.exchange (true))
-        return;
-
-    const auto say = warning != nullptr ? warning : SleepInhibitor::Warning (StandardErrorWriter::write);
-    say ("Cannot keep closing the lid or the suspend and hibernate keys from suspending the system during the update ("
-         + why + "); keeping the rest of the sleep lock");
+    SleepInhibitor::warnOnce (keysRefusalTold,
+                              warning,
+                              "Cannot keep closing the lid or the suspend and hibernate keys from suspending the system during the update ("
+                                  + why + "); keeping the rest of the sleep lock");
 }
 
 juce::String describe (int negativeErrno, const sd_bus_error& error)

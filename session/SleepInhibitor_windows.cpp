@@ -12,8 +12,6 @@
 
 #include "session/SleepInhibitor.h"
 
-#include "log/StandardErrorWriter.h"
-
 #include <windows.h>
 
 #include <atomic>
@@ -29,12 +27,7 @@ std::atomic<bool> reasonFailureTold { false };
 
 void tellFailureOnce (const SleepInhibitor::Warning& warning, const juce::String& why)
 {
-    if (failureTold.exchange (true))
-        return;
-
-    const auto say = warning != nullptr ? warning : SleepInhibitor::Warning (StandardErrorWriter::write);
-    say ("Cannot keep the system from sleeping or shutting down during the update ("
-         + why + "); going on without");
+    SleepInhibitor::warnOnce (failureTold, warning, "Cannot keep the system from sleeping or shutting down during the update (" + why + "); going on without");
 }
 
 juce::String lastError()
@@ -160,9 +153,8 @@ public:
 
             // Without the reason the session's end is still held up; Windows names the
             // program without saying why.
-            if (! ::ShutdownBlockReasonCreate (window, why.toWideCharPointer()) && ! reasonFailureTold.exchange (true))
-                (warning != nullptr ? warning : Warning (StandardErrorWriter::write)) ("The shutdown is held up during the update without its reason shown ("
-                                                                                       + lastError() + ")");
+            if (! ::ShutdownBlockReasonCreate (window, why.toWideCharPointer()))
+                warnOnce (reasonFailureTold, warning, "The shutdown is held up during the update without its reason shown (" + lastError() + ")");
         }
 
         if (blocked.empty())

@@ -1,5 +1,6 @@
 #include "device/simulated/SimulatedController.h"
 
+#include "device/IdentityText.h"
 #include "device/NoticeReceiver.h"
 #include "device/TrbKelo7Hid.h"
 
@@ -15,16 +16,6 @@ namespace
 constexpr const char* kFlashDumpVariable = "TRB_SIM_FLASH_DUMP";
 constexpr const char* kRequestLogVariable = "TRB_SIM_REQUEST_LOG";
 constexpr const char* kNoSerial = "-";
-
-void copyCut (const std::string& text, char* buffer, int32_t size)
-{
-    if (buffer == nullptr || size <= 0)
-        return;
-
-    const auto count = std::min (text.size(), (size_t) size - 1);
-    std::memcpy (buffer, text.data(), count);
-    buffer[count] = '\0';
-}
 
 std::string numbered (const char* prefix, int n)
 {
@@ -293,8 +284,8 @@ int32_t SimulatedController::identity (int32_t deviceNumber, char* serial, int32
     countCall (Function::getDeviceIdentity);
     const auto* device = find (deviceNumber);
     const bool present = device != nullptr && device->present;
-    copyCut (present ? device->serial : std::string(), serial, serialSize);
-    copyCut (present ? device->location : std::string(), location, locationSize);
+    copyIdentityText (present ? device->serial : std::string(), serial, serialSize);
+    copyIdentityText (present ? device->location : std::string(), location, locationSize);
     return present ? 1 : 0;
 }
 

@@ -2,6 +2,7 @@
 // Each forwards to the one UsbHidLibrary; see there for the threads and notices.
 
 #include "device/DeviceNodes.h"
+#include "device/IdentityText.h"
 #include "device/TrbKelo7Hid.h"
 #include "device/usb/UsbHidLibrary.h"
 
@@ -14,16 +15,6 @@ constexpr int32_t kDone = 1;
 constexpr int32_t kFailed = 0;
 
 int32_t result (bool ok) { return ok ? kDone : kFailed; }
-
-void copyCut (const std::string& text, char* buffer, int32_t size)
-{
-    if (buffer == nullptr || size <= 0)
-        return;
-
-    const auto count = std::min (text.size(), (size_t) size - 1);
-    std::memcpy (buffer, text.data(), count);
-    buffer[count] = '\0';
-}
 }
 
 extern "C"
@@ -85,8 +76,8 @@ extern "C"
     {
         std::string serialBytes, locationBytes;
         const bool present = UsbHidLibrary::instance().identity (deviceNumber, serialBytes, locationBytes);
-        copyCut (serialBytes, serial, serialSize);
-        copyCut (locationBytes, location, locationSize);
+        copyIdentityText (serialBytes, serial, serialSize);
+        copyIdentityText (locationBytes, location, locationSize);
         return result (present);
     }
 
