@@ -58,6 +58,12 @@ CommandLine parseArguments (const juce::StringArray& arguments, int& pathIndex)
         {
             result.terminal = true;
         }
+        else if (! optionsEnded && (argument == "--list" || argument == "--check"))
+        {
+            // Both run without a display, as the terminal does.
+            (argument == "--list" ? result.list : result.check) = true;
+            result.terminal = true;
+        }
         else if (! optionsEnded && argument == "--yes")
         {
             result.yes = true;
@@ -124,6 +130,12 @@ CommandLine parseArguments (const juce::StringArray& arguments, int& pathIndex)
         }
     }
 
+    if (result.list && result.check)
+        return fail ("'--list' and '--check' cannot be given together");
+
+    if (result.list && result.updateFilePath.isNotEmpty())
+        return fail ("'--list' takes no update file");
+
     // The terminal's options mean nothing to the window: refused rather than ignored,
     // so that a script that forgot --terminal does not wait for a window.
     if (! result.terminal)
@@ -169,6 +181,9 @@ juce::String CommandLine::helpText (const juce::String& programName)
          << "           [FILE-OR-FOLDER]\n"
          << "       " << programName << " --terminal [--yes] [--json] [--language CODE]\n"
          << "           [--serial SERIAL] [--sha256 HEX] [FILE-OR-FOLDER]\n"
+         << "       " << programName << " --check [--json] [--language CODE] [--serial SERIAL]\n"
+         << "           [--sha256 HEX] [FILE-OR-FOLDER]\n"
+         << "       " << programName << " --list [--json] [--language CODE]\n"
          << "Writes a firmware update into a TRB-Kelo7 USB DJ controller.\n"
          << "\n"
          << "The update file (trbkelo7__vNNN.bin) is FILE, or the newest one in FOLDER;\n"
@@ -186,6 +201,11 @@ juce::String CommandLine::helpText (const juce::String& programName)
          << "             " << languageCodeList() << "\n"
          << "  --serial SERIAL  update the controller with this USB serial, when\n"
          << "             several are connected (without it, the program asks)\n"
+         << "  --list     name every connected controller (serial, port, version)\n"
+         << "             and exit; implies --terminal, writes nothing\n"
+         << "  --check    check the file and the controller and tell what an update\n"
+         << "             would write (exit status " << EXIT_CHECK_WOULD_WRITE << "), or that it is up to date (0);\n"
+         << "             implies --terminal, writes nothing\n"
          << "  --sha256 HEX  the update file's SHA-256 as its maker publishes it\n"
          << "             (64 hex digits); a file with another one is refused\n"
          << "             (error 0x0E06) before anything is sent to the controller\n"
@@ -193,7 +213,8 @@ juce::String CommandLine::helpText (const juce::String& programName)
          << "What the program does is logged on stderr, one line per event.\n"
          << "\n"
          << "Exit status:\n"
-         << "  " << EXIT_UPDATED << "  the update was written (the completion screen)\n"
+         << "  " << EXIT_UPDATED << "  the update was written (the completion screen); --list ended;\n"
+         << "     --check found the controller up to date\n"
          << "  " << EXIT_CANNOT_START << "  no display, or the display cannot be opened\n"
          << "  " << EXIT_USAGE << "  the command line was not understood\n"
          << "  " << EXIT_UPDATE_FAILED << "  an error screen was shown (its error ID is on stderr)\n"
@@ -204,7 +225,8 @@ juce::String CommandLine::helpText (const juce::String& programName)
          << "     another program holds the controller: nothing was sent\n"
          << "  " << EXIT_NOT_TAKEN << "  written, but the controller then reported another version\n"
          << "  " << EXIT_NOT_CHOSEN << "  several controllers are connected and none was chosen, or\n"
-         << "     --serial names none of them: nothing was sent\n";
+         << "     --serial names none of them: nothing was sent\n"
+         << "  " << EXIT_CHECK_WOULD_WRITE << " --check: an update would write; nothing was written\n";
     return text;
 }
 

@@ -11,12 +11,16 @@
 
         PROGRAM [--help | --version] [--serial SERIAL] [--sha256 HEX] [--] [FILE-OR-FOLDER]
         PROGRAM --terminal [--yes] [--json] [--language CODE] [--serial SERIAL] [--sha256 HEX] [--] [FILE-OR-FOLDER]
+        PROGRAM --check [--json] [--language CODE] [--serial SERIAL] [--sha256 HEX] [--] [FILE-OR-FOLDER]
+        PROGRAM --list [--json] [--language CODE]
 
     FILE-OR-FOLDER names the update file to take, or a folder to search for
     one ahead of the usual places (the desktop entry passes the file the user
     chose). "--" ends the options, for a path that begins with "-".
     --terminal runs the update as plain lines in a terminal, without a display;
     --yes, --json and --language belong to it and are refused without it.
+    --list and --check imply --terminal: the first names the connected
+    controllers, the second tells what an update would write, and neither writes.
     --sha256 HEX (64 hex digits, either case) names the SHA-256 the update file
     must have, as its maker published it beside the download.
     --serial SERIAL names the controller to update by its USB serial, for when
@@ -39,6 +43,8 @@ struct CommandLine
     bool terminal = false; // --terminal: plain lines instead of the window
     bool yes = false; // --yes: start the write without asking
     bool json = false; // --json: one JSON object per event on stdout
+    bool list = false; // --list: name every connected controller and end (implies terminal)
+    bool check = false; // --check: check the file and the controller, tell the plan, write nothing (implies terminal)
     int language = -1; // --language CODE: the catalogue language's index, or -1 for the user's
     juce::String serial; // --serial SERIAL: the controller to update; empty: the only one, or ask
     juce::String sha256; // --sha256 HEX: the digest the file must have, lower-case; empty for any

@@ -12,6 +12,7 @@
 #include "text/SystemLocale.h"
 #include "text/TxtLoader.h"
 #include "ui/JsonEventWriter.h"
+#include "ui/TerminalControllerList.h"
 #include "ui/TerminalFrontEnd.h"
 
 #include <iostream>
@@ -93,6 +94,11 @@ int TerminalApplication::run (const CommandLine& commandLine)
     juce::MessageManager::getInstance();
     int exitStatus = EXIT_LEFT_BEFORE_WRITE;
 
+    if (commandLine.list)
+    {
+        exitStatus = runList (commandLine);
+    }
+    else
     {
         std::unique_ptr<TerminalFrontEnd> frontEnd;
         // First, so that a quit signal from here on takes the orderly path.
@@ -103,7 +109,9 @@ int TerminalApplication::run (const CommandLine& commandLine)
                                        endAtASecondSignal);
         std::unique_ptr<InstanceLock> lock;
 
-        if (! takeTheLock (lock, commandLine.json))
+        // --check writes nothing and asks the controller only under its claim, which keeps
+        // it away from a controller another updater speaks to: it runs beside any updater.
+        if (! commandLine.check && ! takeTheLock (lock, commandLine.json))
         {
             exitStatus = EXIT_ANOTHER_UPDATER;
             settledExitStatus = exitStatus;
@@ -121,6 +129,33 @@ int TerminalApplication::run (const CommandLine& commandLine)
     return exitStatus;
 }
 
+int TerminalApplication::runList (const CommandLine& commandLine)
+{
+    chooseLanguage (commandLine.language);
+    int exitStatus = EXIT_LEFT_BEFORE_WRITE;
+    std::unique_ptr<TerminalControllerList> listing;
+    // It writes nothing and asks each controller only under its claim: no per-user lock.
+    QuitSignalWatcher quitSignals ([&listing]
+                                   {
+                                       if (listing != nullptr)
+                                           listing->quitRequested(); });
+
+    listing = std::make_unique<TerminalControllerList> (commandLine.json, [&exitStatus] (int status)
+                                                        {
+                                                            exitStatus = status;
+                                                            juce::MessageManager::getInstance()->stopDispatchLoop(); });
+    juce::MessageManager::callAsync ([&listing]
+                                     { listing->start(); });
+    juce::MessageManager::getInstance()->runDispatchLoop();
+    listing = nullptr;
+
+    if (TerminalFrontEnd::logsToStandardError())
+        SupportLog().ending (exitStatus, exitStatusMeaning (exitStatus));
+
+    StandardErrorWriter::flush (SupportLog::kLastLinesWaitMs);
+    return exitStatus;
+}
+
 void TerminalApplication::runFrontEnd (const CommandLine& commandLine, std::unique_ptr<TerminalFrontEnd>& frontEnd, int& exitStatus)
 {
     chooseLanguage (commandLine.language);
@@ -130,6 +165,8 @@ void TerminalApplication::runFrontEnd (const CommandLine& commandLine, std::uniq
     options.json = commandLine.json;
     options.places = updateFilePlacesForThisProcess (commandLine.updateFileBytes, &options.placeProblems);
     options.expectedSha256 = commandLine.sha256;
+    options.serial = commandLine.serial;
+    options.check = commandLine.check;
 
     // On a terminal the support log's lines would interleave with the plain ones.
     const auto logToStandardError = TerminalFrontEnd::logsToStandardError();

@@ -16,7 +16,8 @@ class TerminalFrontEnd;
     would have given), and one updater runs per user: a terminal run that finds the
     per-user lock held by another updater (a window or another terminal run) says
     which process holds it and ends with EXIT_ANOTHER_UPDATER without touching the
-    controller; while it holds the lock, no other launch writes.
+    controller; while it holds the lock, no other launch writes. --list and --check
+    write nothing and ask a controller only under its claim: they take no lock.
 */
 struct TerminalApplication final
 {
@@ -27,6 +28,9 @@ struct TerminalApplication final
     TerminalApplication() = delete;
 
 private:
+    // --list: names the connected controllers and returns the exit status.
+    static int runList (const CommandLine& commandLine);
+
     // Runs the front-end on the message loop until it has finished; exitStatus is set then.
     static void runFrontEnd (const CommandLine& commandLine, std::unique_ptr<TerminalFrontEnd>& frontEnd, int& exitStatus);
 };

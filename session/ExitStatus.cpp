@@ -39,6 +39,8 @@ const char* exitStatusMeaning (int exitStatus) noexcept
             return "written, but the controller reports another version";
         case EXIT_NOT_CHOSEN:
             return "several controllers and none chosen: nothing was sent";
+        case EXIT_CHECK_WOULD_WRITE:
+            return "checked: an update would write, nothing was written";
         default:
             return "unknown";
     }

@@ -14,6 +14,7 @@ inline constexpr int EXIT_WRITE_INTERRUPTED = 5; // the program was told to quit
 inline constexpr int EXIT_ANOTHER_UPDATER = 6; // another updater holds the lock (and did not answer), or the controller's claim
 inline constexpr int EXIT_NOT_TAKEN = 7; // written, but the controller then reported another version
 inline constexpr int EXIT_NOT_CHOSEN = 8; // several controllers and none chosen, or --serial matches none
+inline constexpr int EXIT_CHECK_WOULD_WRITE = 10; // --check: an update would write; nothing was written
 
 /** The exit status of a run that ended in the given update status. Any thread. */
 int exitStatusFor (int32_t status) noexcept;

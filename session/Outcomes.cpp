@@ -77,6 +77,14 @@ constexpr Outcome kOutcomes[] = {
       "run it on a display, or with --terminal", TXT_EMPTY, TXT_EMPTY },
     { RunEnd::usage, 0, EXIT_USAGE, "usage", "the command line was not understood: nothing was written",
       "see --help", TXT_EMPTY, TXT_EMPTY },
+    { RunEnd::listed, 0, EXIT_UPDATED, "listed", "the connected controllers were listed: nothing was written", nullptr, TXT_EMPTY,
+      TXT_EMPTY },
+    { RunEnd::upToDate, 0, EXIT_UPDATED, "up to date",
+      "checked: the controller already holds the update file's version and date stamp, nothing was written", nullptr, TXT_EMPTY,
+      TXT_EMPTY },
+    { RunEnd::wouldWrite, 0, EXIT_CHECK_WOULD_WRITE, "update available",
+      "checked: an update would write the regions named, nothing was written", "run it without --check to write the update",
+      TXT_EMPTY, TXT_EMPTY },
 };
 } // namespace
 

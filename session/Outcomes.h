@@ -21,7 +21,10 @@ enum class RunEnd
     claimedElsewhere, // another process holds the controller's claim: nothing was sent
     notChosen, // several controllers connected and none chosen (or --serial matches none): nothing was sent
     noDisplay, // no display, or one that cannot be opened
-    usage // the command line was not understood
+    usage, // the command line was not understood
+    listed, // --list named the connected controllers
+    upToDate, // --check: the controller already holds the update file's version and stamp
+    wouldWrite // --check: an update would write the regions it named
 };
 
 /**

@@ -31,6 +31,12 @@ std::string utf8 (const juce::String& text)
     return ExternalText::fromBytes (text.toRawUTF8(), text.getNumBytesAsUTF8()).toStdString();
 }
 
+// A text that may not be known (a controller without a serial): null rather than "".
+Json textOrNull (const juce::String& text)
+{
+    return text.isNotEmpty() ? Json (utf8 (text)) : Json();
+}
+
 // One line with a blank after each ':' and ',' as the events have always been written;
 // the library writes the strings (every control character escaped, RFC 8259) and numbers.
 void writeLine (std::string& out, const Json& value)
@@ -105,13 +111,44 @@ void JsonEventWriter::write (const juce::String& event, const Fields& fields)
         sink (juce::String::fromUTF8 (text.data(), (int) text.size()));
 }
 
-void JsonEventWriter::found (const juce::String& version, uint32_t stamp, const juce::String& node)
+void JsonEventWriter::found (const juce::String& version, uint32_t stamp, const juce::String& node, const juce::String& serial,
+                             const juce::String& port)
 {
     Fields fields;
     fields.object["version"] = utf8 (version);
     fields.object["stamp"] = stampDigits (stamp);
     fields.object["node"] = utf8 (node);
+    fields.object["serial"] = textOrNull (serial);
+    fields.object["port"] = textOrNull (port);
     write ("found", fields);
+}
+
+void JsonEventWriter::controller (int number, const DeviceIdentity& identity, const ControllerInfo* info, const ClaimHolder* heldBy)
+{
+    Fields fields;
+
+    if (number > 0)
+        fields.object["number"] = number;
+
+    fields.object["serial"] = textOrNull (identity.serial);
+    fields.object["port"] = textOrNull (identity.location);
+    fields.object["node"] = textOrNull (identity.node);
+
+    if (heldBy != nullptr)
+    {
+        Json holder = Json::object();
+        holder["pid"] = heldBy->pid > 0 ? Json (heldBy->pid) : Json();
+        holder["name"] = textOrNull (heldBy->processName);
+        holder["user"] = textOrNull (heldBy->user);
+        fields.object["held_by"] = std::move (holder);
+    }
+    else if (info != nullptr)
+    {
+        fields.object["version"] = info->answered ? Json (utf8 (info->version)) : Json();
+        fields.object["stamp"] = info->answered ? Json (stampDigits (info->stamp)) : Json();
+    }
+
+    write ("controller", fields);
 }
 
 void JsonEventWriter::file (const juce::String& path, const juce::String& version, uint32_t stamp, int32_t error, const juce::String& sha256)
@@ -130,7 +167,7 @@ void JsonEventWriter::file (const juce::String& path, const juce::String& versio
     write ("file", fields);
 }
 
-void JsonEventWriter::plan (const std::array<UpdateRegion, kRegionCount>& regions)
+void JsonEventWriter::plan (const std::array<UpdateRegion, kRegionCount>& regions, bool upToDate)
 {
     Json toWrite = Json::array();
     int64_t total = 0;
@@ -153,6 +190,7 @@ void JsonEventWriter::plan (const std::array<UpdateRegion, kRegionCount>& region
     Fields fields;
     fields.object["regions"] = std::move (toWrite);
     fields.object["total_bytes"] = total;
+    fields.object["up_to_date"] = upToDate;
     write ("plan", fields);
 }
 

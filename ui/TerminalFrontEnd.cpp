@@ -54,13 +54,41 @@ bool TerminalFrontEnd::logsToStandardError()
 
 void TerminalFrontEnd::start()
 {
-    // Nothing at all is sent to a controller whose claim another process holds.
-    if (session.linkState() == LinkOpenResult::State::claimedElsewhere)
+    using State = LinkOpenResult::State;
+
+    switch (session.linkState())
     {
-        endClaimedElsewhere();
-        return;
+        case State::claimedElsewhere:
+            endClaimedElsewhere();
+            return;
+
+        case State::choiceNeeded:
+            offerChoice();
+            return;
+
+        case State::waiting:
+            // A serial that names none of the controllers present: the list, and nothing sent.
+            // With none present at all, the check tells that the controller is not connected.
+            if (options.serial.isNotEmpty() && ! session.listControllers().empty())
+            {
+                choices = session.listControllers();
+                say ("No connected TRB-Kelo7 has the serial " + ExternalText::withControlsEscaped (options.serial) + ".");
+                tellChoices();
+                session.settle (Outcomes::forEnd (RunEnd::notChosen));
+                return;
+            }
+            break;
+
+        case State::connected:
+        case State::failed:
+            break;
     }
 
+    checkChosen();
+}
+
+void TerminalFrontEnd::checkChosen()
+{
     warnOfHolders();
     procedure.startCheck();
 }
@@ -93,7 +121,66 @@ void TerminalFrontEnd::endClaimedElsewhere()
 {
     const auto holder = session.getLink().claimRefusal();
     say (TerminalTexts::claimHeldLine (holder));
+    json.controller (0, holder.controller, nullptr, &holder);
     session.settle (Outcomes::forEnd (RunEnd::claimedElsewhere));
+}
+
+void TerminalFrontEnd::tellChoices()
+{
+    say (TerminalTexts::choiceHeading (choices.size()));
+
+    for (size_t i = 0; i < choices.size(); ++i)
+    {
+        say (TerminalTexts::choiceEntry (i + 1, choices[i].identity));
+        json.controller ((int) i + 1, choices[i].identity, nullptr, nullptr);
+    }
+}
+
+void TerminalFrontEnd::offerChoice()
+{
+    choices = session.listControllers();
+    tellChoices();
+
+    // --yes asks nobody, and nobody can answer from a pipe or a closed input: the
+    // choice is --serial's then.
+    if (options.yes || ! TerminalInput::isTerminal())
+    {
+        session.settle (Outcomes::forEnd (RunEnd::notChosen));
+        return;
+    }
+
+    plain.write (TerminalTexts::choiceQuestion (choices.size()));
+    input = std::make_unique<TerminalInput> ([this] (TerminalInput::Answer answer)
+                                             { choiceAnswered (answer); });
+}
+
+void TerminalFrontEnd::choiceAnswered (const TerminalInput::Answer& answer)
+{
+    input = nullptr;
+
+    if (finished)
+        return;
+
+    // Text that Enter never ended chooses nothing; its line is ended here.
+    if (answer.ending != TerminalInput::Answer::Ending::line)
+        plain.write ("\n");
+
+    const auto number = answer.ending == TerminalInput::Answer::Ending::line ? TerminalTexts::choiceNumber (answer.text, choices.size()) : 0;
+
+    if (number == 0)
+    {
+        session.settle (Outcomes::forEnd (RunEnd::notChosen));
+        return;
+    }
+
+    // Claimed now, before anything is sent; one that went meanwhile is not connected.
+    if (session.choose (choices[number - 1].identity).state == LinkOpenResult::State::claimedElsewhere)
+    {
+        endClaimedElsewhere();
+        return;
+    }
+
+    checkChosen();
 }
 
 //==============================================================================
@@ -218,19 +305,30 @@ void TerminalFrontEnd::controllerChecked (const juce::String& deviceVersion,
 {
     auto& link = session.getLink();
     const auto node = link.isConnected() ? trbDeviceNode (link.deviceNumber()) : std::string();
+    auto identity = link.identity();
+    identity.node = ExternalText::fromBytes (node);
+
+    // What --check tells: the controller holds the file already, or what an update would write.
+    upToDate = options.check && deviceVersion == procedure.getFileVersion() && deviceStamp == procedure.getFileStamp();
 
     say (TerminalTexts::introduction());
-    say (TerminalTexts::controllerLine (deviceVersion, deviceStamp));
+    say (TerminalTexts::controllerLine (deviceVersion, deviceStamp, identity));
     say (TerminalTexts::fileLine (procedure.getFileVersion(), procedure.getFileStamp(), filePath));
-    say (TerminalTexts::regionsLine (regions));
-    json.found (deviceVersion, deviceStamp, ExternalText::fromBytes (node));
+    say (upToDate ? TerminalTexts::upToDateLine (deviceVersion, deviceStamp) : TerminalTexts::regionsLine (regions, options.check));
+    json.found (deviceVersion, deviceStamp, identity.node, identity.serial, identity.location);
     tellFile();
-    json.plan (regions);
+    json.plan (regions, upToDate);
 }
 
 void TerminalFrontEnd::statusChanged (int32_t newStatus)
 {
-    if (newStatus == ST_READY && ! finished && ! procedure.hasWriteStarted())
+    if (newStatus != ST_READY || finished || procedure.hasWriteStarted())
+        return;
+
+    // --check ends at the question the update would ask, having written nothing.
+    if (options.check)
+        session.settle (Outcomes::forEnd (upToDate ? RunEnd::upToDate : RunEnd::wouldWrite));
+    else
         ask();
 }
 

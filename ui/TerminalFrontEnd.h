@@ -20,6 +20,8 @@ struct TerminalOptions
     std::vector<UpdateFilePlace> places; // where the update file is looked for
     juce::StringArray placeProblems; // what was wrong with the user's folder settings
     juce::String expectedSha256; // the file's SHA-256 as its maker published it, or empty for any
+    juce::String serial; // --serial: the controller chosen, or empty to choose when several are connected
+    bool check = false; // --check: tell what an update would write and end, writing nothing
 };
 
 /**
@@ -57,10 +59,11 @@ public:
         not a terminal. Any thread. */
     static bool logsToStandardError();
 
-    /** Ends at once, sending nothing, when another process holds the controller's claim;
-        otherwise names any other program that has the controller's node open, looks for the
-        update file and checks the controller. The rest follows from the procedure's events
-        and the user's answer. Message thread. */
+    /** Ends at once, sending nothing, when another process holds the controller's claim or
+        when several controllers are connected and none can be chosen; asks which one when
+        several are connected and the user can answer; then names any other program that has
+        the controller's node open, looks for the update file and checks the controller. The
+        rest follows from the procedure's events and the user's answers. Message thread. */
     void start();
 
     /** The system asked the program to end (Ctrl+C, SIGTERM, SIGHUP): before the write
@@ -89,7 +92,11 @@ private:
 
     void ask();
     void answered (const TerminalInput::Answer& answer);
+    void offerChoice();
+    void choiceAnswered (const TerminalInput::Answer& answer);
+    void tellChoices();
     void endClaimedElsewhere();
+    void checkChosen();
     void warnOfHolders();
     void endProgress();
     void say (const juce::String& line);
@@ -114,6 +121,8 @@ private:
 
     juce::String filePath; // the update file taken (or named and missing), as text
     std::optional<int32_t> fileError; // what the check of that file found
+    std::vector<ConnectedController> choices; // the controllers offered when several are connected
+    bool upToDate = false; // --check: the controller holds the file's version and stamp
     bool fileTold = false;
     double writeStartMs = 0.0;
     bool finished = false;

@@ -11,6 +11,7 @@ constexpr const char* kRegionNames[kRegionCount] = { "main", "extra", "info" };
 constexpr int kStampDigits = 8;
 constexpr int kAddressDigits = 6;
 constexpr int64_t kBytesPerKiB = 1024;
+constexpr int kMostChoiceDigits = 6; // more than any bus holds; longer answers are no number
 
 const juce::String& text (TxtId id)
 {
@@ -69,9 +70,10 @@ juce::String introduction()
     return formatText (text (TXT_UPDATE_INTRO), model());
 }
 
-juce::String controllerLine (const juce::String& version, uint32_t stamp)
+juce::String controllerLine (const juce::String& version, uint32_t stamp, const DeviceIdentity& identity)
 {
-    return escaped (versionText (TXT_CURRENT_VERSION, version) + " (" + stampText (stamp) + ")");
+    const auto which = identityText (identity);
+    return escaped (versionText (TXT_CURRENT_VERSION, version) + " (" + stampText (stamp) + ")" + (which.isEmpty() ? juce::String() : ", " + which));
 }
 
 juce::String identityText (const DeviceIdentity& identity)
@@ -98,12 +100,59 @@ juce::String claimHeldLine (const ClaimHolder& holder)
                     + ": nothing was sent to it");
 }
 
+juce::String choiceHeading (size_t count)
+{
+    return juce::String ((int) count) + " TRB-Kelo7 controllers are connected; nothing is sent to any of them until one is chosen:";
+}
+
+juce::String choiceEntry (size_t number, const DeviceIdentity& identity)
+{
+    return "  " + juce::String ((int) number) + ". " + identityText (identity);
+}
+
+juce::String choiceQuestion (size_t count)
+{
+    return "Which controller to update? [1-" + juce::String ((int) count) + "] ";
+}
+
+size_t choiceNumber (const juce::String& answer, size_t count)
+{
+    // The whole line is the answer: digits with blanks around them, nothing else.
+    const auto word = answer.trimCharactersAtStart (" ").trimCharactersAtEnd (" ");
+
+    if (word.isEmpty() || word.length() > kMostChoiceDigits || ! word.containsOnly ("0123456789"))
+        return 0;
+
+    const auto number = (size_t) word.getLargeIntValue();
+    return number >= 1 && number <= count ? number : 0;
+}
+
+juce::String listedLine (const DeviceIdentity& identity, const ControllerInfo& info, const ClaimHolder* heldBy)
+{
+    juce::String what;
+
+    if (heldBy != nullptr)
+        what = "not asked: " + holderText (*heldBy) + " holds it";
+    else if (info.answered)
+        what = "version " + info.version + " (" + stampText (info.stamp) + ")";
+    else
+        what = "did not tell its version";
+
+    return escaped (identityText (identity) + ": " + what);
+}
+
+juce::String upToDateLine (const juce::String& version, uint32_t stamp)
+{
+    return escaped ("Up to date: the controller already holds the update file's version " + version + " (" + stampText (stamp)
+                    + "); nothing would be written.");
+}
+
 juce::String fileLine (const juce::String& version, uint32_t stamp, const juce::String& path)
 {
     return escaped (versionText (TXT_UPDATE_VERSION, version) + " (" + stampText (stamp) + "), " + path);
 }
 
-juce::String regionsLine (const std::array<UpdateRegion, kRegionCount>& regions)
+juce::String regionsLine (const std::array<UpdateRegion, kRegionCount>& regions, bool wouldWrite)
 {
     juce::StringArray parts;
 
@@ -116,7 +165,7 @@ juce::String regionsLine (const std::array<UpdateRegion, kRegionCount>& regions)
                        + juce::String::toHexString ((juce::int64) region.deviceAddress).toUpperCase().paddedLeft ('0', kAddressDigits));
     }
 
-    return "To write: " + (parts.isEmpty() ? juce::String ("nothing") : parts.joinIntoString ("; "));
+    return (wouldWrite ? "An update would write: " : "To write: ") + (parts.isEmpty() ? juce::String ("nothing") : parts.joinIntoString ("; "));
 }
 
 juce::String holdersLine (const std::vector<DeviceHolder>& holders)

@@ -4,6 +4,7 @@
 // from the image that passed the file checks; the file is not read again.
 
 #include "protocol/Reports.h"
+#include "update/ControllerQuery.h"
 #include "update/UpdateProcedure.h"
 
 #include <cmath>
@@ -25,15 +26,6 @@ int32_t refusalStatus (uint8_t reason, std::initializer_list<uint8_t> allowedRea
 // The date stamp of a controller whose info region is erased, as an update that
 // was cut off after its prepare request leaves it. It is no date at all.
 constexpr uint32_t kErasedStamp = 0xFFFFFFFF;
-
-// The version text of an info reply; an erased one (all 0xFF) reads as "0.00".
-juce::String infoVersionText (const InfoReply& info)
-{
-    const auto& bytes = info.versionBytes;
-    const bool erased = std::all_of (bytes.begin(), bytes.end(), [] (uint8_t b)
-                                     { return b == 0xff; });
-    return erased ? juce::String ("0.00") : versionTextFromBytes (bytes.data());
-}
 
 constexpr int kWaitUntilWoken = -1;
 constexpr double kNotBusy = -1.0;

@@ -218,7 +218,7 @@ class TerminalEndToEnd(unittest.TestCase):
         lines = run.text().splitlines()
         self.assertEqual(lines[:4], [
             INTRO,
-            "Current Version: Ver. 1.00 (2024-01-01)",
+            "Current Version: Ver. 1.00 (2024-01-01), serial KELO7-SIM-0001, port sim-1, node simulated",
             f"Update Version: Ver. 1.05 (2026-12-09), {run.update_file}",
             "To write: main, 576 KiB at 0x000000; extra, 512 KiB at 0x090000; info, 64 KiB at 0x1D0000"])
         self.assertEqual(run.writing_requests(), [], "nothing is written before the answer")
@@ -329,7 +329,8 @@ class TerminalEndToEnd(unittest.TestCase):
         self.assertEqual(names[-2:], ["confirmation", "result"])
         self.assertEqual(set(names[4:-2]), {"progress"})
         found, file, plan = events[:3]
-        self.assertEqual((found["version"], found["stamp"]), ("1.00", "20240101"))
+        self.assertEqual((found["version"], found["stamp"], found["serial"], found["port"], found["node"]),
+                         ("1.00", "20240101", "KELO7-SIM-0001", "sim-1", "simulated"))
         self.assertEqual((file["path"], file["version"], file["stamp"]), (run.update_file, FILE_VERSION, FILE_STAMP))
         self.assertEqual([(r["name"], r["address"], r["length"]) for r in plan["regions"]],
                          [("main", 0, 0x90000), ("extra", 0x90000, 0x80000), ("info", 0x1D0000, 0x10000)])
