@@ -149,8 +149,9 @@ int TerminalApplication::runList (const CommandLine& commandLine)
     juce::MessageManager::getInstance()->runDispatchLoop();
     listing = nullptr;
 
+    // Status 0 here is a listing, not a written update.
     if (TerminalFrontEnd::logsToStandardError())
-        SupportLog().ending (exitStatus, exitStatusMeaning (exitStatus));
+        SupportLog().ending (exitStatus, exitStatus == EXIT_UPDATED ? Outcomes::forEnd (RunEnd::listed).whatHappened : exitStatusMeaning (exitStatus));
 
     StandardErrorWriter::flush (SupportLog::kLastLinesWaitMs);
     return exitStatus;

@@ -197,7 +197,10 @@ void UpdateSession::writeEnding()
         return;
 
     const auto exitStatus = getExitStatus();
-    supportLog.ending (exitStatus, exitStatusMeaning (exitStatus));
+    // A run that ended well without writing (--check found the controller up to date)
+    // shares status 0 with a written update: its log says what it did instead.
+    const bool wroteNothing = outcome != nullptr && outcome->exitStatus == EXIT_UPDATED && ! Outcomes::isComplete (*outcome);
+    supportLog.ending (exitStatus, wroteNothing ? outcome->whatHappened : exitStatusMeaning (exitStatus));
 }
 
 //==============================================================================

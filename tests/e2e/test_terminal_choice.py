@@ -122,6 +122,7 @@ class TerminalChoiceEndToEnd(unittest.TestCase):
                 if versions:
                     self.assertEqual(listed[0]["held_by"]["pid"], 4242)
                     self.assertEqual((listed[1]["serial"], listed[1]["stamp"]), (SERIALS[1], "20240101"))
+                self.assertNotIn("exit status 0: the update was written", run.errors(), "nothing was written")
                 # Only the information is asked, and only of the controller it could claim.
                 self.assertEqual(sent(run), [(1, "info")] if versions else [], said)
 
@@ -146,6 +147,7 @@ class TerminalChoiceEndToEnd(unittest.TestCase):
                     self.assertEqual(events[2]["up_to_date"], plan_up_to_date)
                 self.assertTrue({kind for _, kind in sent(run)} <= {"status", "info"}, said)
                 self.assertNotIn(QUESTION, run.errors())
+                self.assertNotIn("exit status 0: the update was written", run.errors(), "nothing was written")
 
 
 if __name__ == "__main__":
