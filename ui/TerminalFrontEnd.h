@@ -33,6 +33,13 @@ struct TerminalOptions
     JSON events asked for, each event is also a JSON line on stdout and the plain lines
     go to stderr.
 
+    Before any request it settles which controller: one whose claim another process
+    holds ends the run (status 6, its holder named); with several connected and none
+    chosen by serial it lists them numbered and asks for the number, or, when nobody
+    can answer (--yes, no terminal), ends as "not chosen" (8). With --check it stops
+    where the question would come, telling the plan instead ("update available", 10;
+    "up to date", 0).
+
     It presents an update session (session/UpdateSession.h), whose support log should
     go to stderr only when stderr is not a terminal (a file, the journal), so that its
     lines never interleave with the plain lines a user (or a screen reader) is
