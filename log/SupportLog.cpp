@@ -2,8 +2,8 @@
 
 #include "device/DeviceNodes.h"
 #include "log/PlatformAdvice.h"
-#include "log/StandardErrorWriter.h"
 #include "platform/NativeFiles.h"
+#include "platform/StandardErrorWriter.h"
 #include "text/ExternalText.h"
 #include "update/Status.h"
 
