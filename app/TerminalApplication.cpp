@@ -7,12 +7,12 @@
 #include "log/SupportLog.h"
 #include "platform/StandardErrorWriter.h"
 #include "session/ExitStatus.h"
+#include "terminal/JsonEventWriter.h"
+#include "terminal/TerminalFrontEnd.h"
 #include "text/ExternalText.h"
 #include "text/LanguageDetection.h"
 #include "text/SystemLocale.h"
 #include "text/TxtLoader.h"
-#include "ui/JsonEventWriter.h"
-#include "ui/TerminalFrontEnd.h"
 
 #include <iostream>
 
