@@ -54,7 +54,46 @@ bool TerminalFrontEnd::logsToStandardError()
 
 void TerminalFrontEnd::start()
 {
+    // Nothing at all is sent to a controller whose claim another process holds.
+    if (session.linkState() == LinkOpenResult::State::claimedElsewhere)
+    {
+        endClaimedElsewhere();
+        return;
+    }
+
+    warnOfHolders();
     procedure.startCheck();
+}
+
+void TerminalFrontEnd::warnOfHolders()
+{
+    // Before the first request: a program that talks to the controller may spoil the
+    // check as well as the write.
+    auto& link = session.getLink();
+    const auto node = link.isConnected() ? trbDeviceNode (link.deviceNumber()) : std::string();
+
+    if (node.empty())
+        return;
+
+    const auto holders = findOtherProcessesHolding (node);
+
+    if (holders.empty())
+        return;
+
+    say (TerminalTexts::holdersLine (holders));
+    std::vector<std::pair<int, juce::String>> named;
+
+    for (const auto& holder : holders)
+        named.emplace_back (holder.pid, holder.name);
+
+    json.holders (named);
+}
+
+void TerminalFrontEnd::endClaimedElsewhere()
+{
+    const auto holder = session.getLink().claimRefusal();
+    say (TerminalTexts::claimHeldLine (holder));
+    session.settle (Outcomes::forEnd (RunEnd::claimedElsewhere));
 }
 
 //==============================================================================
@@ -187,23 +226,6 @@ void TerminalFrontEnd::controllerChecked (const juce::String& deviceVersion,
     json.found (deviceVersion, deviceStamp, ExternalText::fromBytes (node));
     tellFile();
     json.plan (regions);
-
-    // A program that talks to the controller during the write may spoil it.
-    if (! node.empty())
-    {
-        const auto holders = findOtherProcessesHolding (node);
-
-        if (! holders.empty())
-        {
-            say (TerminalTexts::holdersLine (holders));
-            std::vector<std::pair<int, juce::String>> named;
-
-            for (const auto& holder : holders)
-                named.emplace_back (holder.pid, holder.name);
-
-            json.holders (named);
-        }
-    }
 }
 
 void TerminalFrontEnd::statusChanged (int32_t newStatus)

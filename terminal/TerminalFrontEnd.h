@@ -57,8 +57,10 @@ public:
         not a terminal. Any thread. */
     static bool logsToStandardError();
 
-    /** Looks for the update file and checks the controller; the rest follows from the
-        procedure's events and the user's answer. Message thread. */
+    /** Ends at once, sending nothing, when another process holds the controller's claim;
+        otherwise names any other program that has the controller's node open, looks for the
+        update file and checks the controller. The rest follows from the procedure's events
+        and the user's answer. Message thread. */
     void start();
 
     /** The system asked the program to end (Ctrl+C, SIGTERM, SIGHUP): before the write
@@ -87,6 +89,8 @@ private:
 
     void ask();
     void answered (const TerminalInput::Answer& answer);
+    void endClaimedElsewhere();
+    void warnOfHolders();
     void endProgress();
     void say (const juce::String& line);
     void tellFile();

@@ -32,6 +32,23 @@ juce::String escaped (const juce::String& outside)
 {
     return ExternalText::withControlsEscaped (outside);
 }
+
+// "another program (process 4242, djprogram, user dj)", with what is known of it.
+juce::String holderText (const ClaimHolder& holder)
+{
+    juce::StringArray who;
+
+    if (holder.pid > 0)
+        who.add ("process " + juce::String (holder.pid));
+
+    if (holder.processName.isNotEmpty())
+        who.add (holder.processName);
+
+    if (holder.user.isNotEmpty())
+        who.add ("user " + holder.user);
+
+    return "another program" + (who.isEmpty() ? juce::String() : " (" + who.joinIntoString (", ") + ")");
+}
 } // namespace
 
 namespace TerminalTexts
@@ -55,6 +72,30 @@ juce::String introduction()
 juce::String controllerLine (const juce::String& version, uint32_t stamp)
 {
     return escaped (versionText (TXT_CURRENT_VERSION, version) + " (" + stampText (stamp) + ")");
+}
+
+juce::String identityText (const DeviceIdentity& identity)
+{
+    if (identity == DeviceIdentity())
+        return {};
+
+    juce::StringArray parts;
+    parts.add (identity.serial.isNotEmpty() ? "serial " + identity.serial : juce::String ("no serial"));
+
+    if (identity.location.isNotEmpty())
+        parts.add ("port " + identity.location);
+
+    if (identity.node.isNotEmpty())
+        parts.add ("node " + identity.node);
+
+    return escaped (parts.joinIntoString (", "));
+}
+
+juce::String claimHeldLine (const ClaimHolder& holder)
+{
+    const auto which = identityText (holder.controller);
+    return escaped (holderText (holder) + " holds the controller" + (which.isEmpty() ? juce::String() : " (" + which + ")")
+                    + ": nothing was sent to it");
 }
 
 juce::String fileLine (const juce::String& version, uint32_t stamp, const juce::String& path)

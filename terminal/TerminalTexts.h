@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/DeviceHolders.h"
+#include "device/DeviceIdentity.h"
 #include "session/Outcomes.h"
 #include "update/UpdateListener.h"
 
@@ -23,6 +24,14 @@ juce::String introduction();
 
 /** "Current Version: Ver. 1.00 (2024-01-01)": what the controller reported. */
 juce::String controllerLine (const juce::String& version, uint32_t stamp);
+
+/** "serial KELO7-0001, port 1-3.2, node /dev/hidraw3": which controller; a part that is not
+    known is left out ("no serial" for a controller without one). */
+juce::String identityText (const DeviceIdentity& identity);
+
+/** The controller's claim is held by another process: who ("another program (process 4242,
+    djprogram, user dj) holds the controller (serial ..., port ...): nothing was sent to it"). */
+juce::String claimHeldLine (const ClaimHolder& holder);
 
 /** "Update Version: Ver. 1.05 (2026-12-09), PATH": the update file taken. */
 juce::String fileLine (const juce::String& version, uint32_t stamp, const juce::String& path);
