@@ -352,6 +352,66 @@ const juce::String kTextUpdateFailed[kLanguageCount] = {
     utf8 ("アップデートは行われませんでした。"), // Japanese
 };
 
+const juce::String kTextSeveralConnected[kLanguageCount] = {
+    utf8 ("Several controllers are connected."), // English
+    utf8 ("Plusieurs contrôleurs sont connectés."), // French
+    utf8 ("Mehrere Controller sind angeschlossen."), // German
+    utf8 ("Hay varios controladores conectados."), // Spanish
+    utf8 ("Sono collegati più controller."), // Italian
+    utf8 ("Er zijn meerdere controllers aangesloten."), // Dutch
+    utf8 ("Подключено несколько контроллеров."), // Russian
+    utf8 ("Estão ligados vários controladores."), // Portuguese
+    utf8 ("已连接多个控制器。"), // Chinese (Simplified)
+    utf8 ("已連接多個控制器。"), // Chinese (Traditional)
+    utf8 ("여러 대의 컨트롤러가 연결되어 있습니다."), // Korean
+    utf8 ("複数のコントローラーが接続されています。"), // Japanese
+};
+
+const juce::String kTextWhichController[kLanguageCount] = {
+    utf8 ("Which one do you want to update?"), // English
+    utf8 ("Lequel voulez-vous mettre à jour ?"), // French
+    utf8 ("Welchen möchten Sie aktualisieren?"), // German
+    utf8 ("¿Cuál desea actualizar?"), // Spanish
+    utf8 ("Quale si desidera aggiornare?"), // Italian
+    utf8 ("Welke wilt u bijwerken?"), // Dutch
+    utf8 ("Какой из них обновить?"), // Russian
+    utf8 ("Qual deseja atualizar?"), // Portuguese
+    utf8 ("要更新哪一个？"), // Chinese (Simplified)
+    utf8 ("要更新哪一個？"), // Chinese (Traditional)
+    utf8 ("어느 컨트롤러를 업데이트하시겠습니까?"), // Korean
+    utf8 ("どれをアップデートしますか？"), // Japanese
+};
+
+const juce::String kTextControllerRow[kLanguageCount] = {
+    utf8 ("Serial %s, port %s"), // English
+    utf8 ("N° de série %s, port %s"), // French
+    utf8 ("Seriennummer %s, Anschluss %s"), // German
+    utf8 ("N.º de serie %s, puerto %s"), // Spanish
+    utf8 ("N. di serie %s, porta %s"), // Italian
+    utf8 ("Serienummer %s, poort %s"), // Dutch
+    utf8 ("Серийный номер %s, порт %s"), // Russian
+    utf8 ("N.º de série %s, porta %s"), // Portuguese
+    utf8 ("序列号 %s，端口 %s"), // Chinese (Simplified)
+    utf8 ("序號 %s，連接埠 %s"), // Chinese (Traditional)
+    utf8 ("일련번호 %s, 포트 %s"), // Korean
+    utf8 ("シリアル番号 %s、ポート %s"), // Japanese
+};
+
+const juce::String kTextSelect[kLanguageCount] = {
+    utf8 ("Select"), // English
+    utf8 ("Choisir"), // French
+    utf8 ("Auswählen"), // German
+    utf8 ("Elegir"), // Spanish
+    utf8 ("Scegli"), // Italian
+    utf8 ("Kiezen"), // Dutch
+    utf8 ("Выбрать"), // Russian
+    utf8 ("Escolher"), // Portuguese
+    utf8 ("选择"), // Chinese (Simplified)
+    utf8 ("選擇"), // Chinese (Traditional)
+    utf8 ("선택"), // Korean
+    utf8 ("選択"), // Japanese
+};
+
 const juce::String* const kTextTables[kTextCount] = {
     kTextEmpty, // TXT_EMPTY
     kTextFamily, // TXT_FAMILY
@@ -373,4 +433,8 @@ const juce::String* const kTextTables[kTextCount] = {
     kTextUpdateComplete, // TXT_UPDATE_COMPLETE
     kTextErrorOccurred, // TXT_ERROR_OCCURRED
     kTextUpdateFailed, // TXT_UPDATE_FAILED
+    kTextSeveralConnected, // TXT_SEVERAL_CONNECTED
+    kTextWhichController, // TXT_WHICH_CONTROLLER
+    kTextControllerRow, // TXT_CONTROLLER_ROW
+    kTextSelect, // TXT_SELECT
 };
