@@ -96,15 +96,15 @@ void Application::initialise (const juce::String&)
 
     // Before the window exists, so that it is created at the desktop's scale.
     DesktopScale::applyToDesktop (MainWindow::getOuterWidth(), MainWindow::getOuterHeight());
-    session = std::make_unique<UpdateSession>();
+    // main() has already turned away a command line it does not understand. The
+    // path is taken by its bytes, as main() got them.
+    const auto parsed = CommandLine::parseBytes (CommandLine::processArguments());
+    session = std::make_unique<UpdateSession> (parsed.serial);
     liveSession = session.get();
     mainWindow = std::make_unique<MainWindow> (*session);
     // The framework has opened the display now, and with it installed its own
     // handler, which this one replaces.
     displayLoss = std::make_unique<DisplayLossHandler> (endAfterLosingTheDisplay);
-    // main() has already turned away a command line it does not understand. The
-    // path is taken by its bytes, as main() got them.
-    const auto parsed = CommandLine::parseBytes (CommandLine::processArguments());
     juce::StringArray problems;
     auto places = updateFilePlacesForThisProcess (parsed.updateFileBytes, &problems);
 

@@ -93,6 +93,18 @@ CommandLine parseArguments (const juce::StringArray& arguments, int& pathIndex)
 
             result.sha256 = digest.toLowerCase();
         }
+        else if (! optionsEnded && (argument == "--serial" || argument.startsWith ("--serial=")))
+        {
+            const auto serialIsInline = argument.startsWith ("--serial=");
+
+            if (! serialIsInline && index + 1 >= arguments.size())
+                return fail ("'--serial' needs the controller's serial (as the list of controllers shows it)");
+
+            result.serial = serialIsInline ? argument.fromFirstOccurrenceOf ("=", false, false) : arguments[++index];
+
+            if (result.serial.isEmpty())
+                return fail ("'--serial' needs the controller's serial (as the list of controllers shows it)");
+        }
         else if (! optionsEnded && argument.startsWith ("-") && argument != "-")
         {
             return fail ("unknown option '" + argument + "'");
@@ -153,9 +165,10 @@ const std::vector<std::string>& CommandLine::processArguments()
 juce::String CommandLine::helpText (const juce::String& programName)
 {
     juce::String text;
-    text << "Usage: " << programName << " [--help | --version] [--sha256 HEX] [FILE-OR-FOLDER]\n"
+    text << "Usage: " << programName << " [--help | --version] [--serial SERIAL] [--sha256 HEX]\n"
+         << "           [FILE-OR-FOLDER]\n"
          << "       " << programName << " --terminal [--yes] [--json] [--language CODE]\n"
-         << "           [--sha256 HEX] [FILE-OR-FOLDER]\n"
+         << "           [--serial SERIAL] [--sha256 HEX] [FILE-OR-FOLDER]\n"
          << "Writes a firmware update into a TRB-Kelo7 USB DJ controller.\n"
          << "\n"
          << "The update file (trbkelo7__vNNN.bin) is FILE, or the newest one in FOLDER;\n"
@@ -171,6 +184,8 @@ juce::String CommandLine::helpText (const juce::String& programName)
          << "             the plain lines then go to stderr\n"
          << "  --language CODE  (with --terminal) the language of the lines:\n"
          << "             " << languageCodeList() << "\n"
+         << "  --serial SERIAL  update the controller with this USB serial, when\n"
+         << "             several are connected (without it, the program asks)\n"
          << "  --sha256 HEX  the update file's SHA-256 as its maker publishes it\n"
          << "             (64 hex digits); a file with another one is refused\n"
          << "             (error 0x0E06) before anything is sent to the controller\n"
@@ -185,8 +200,11 @@ juce::String CommandLine::helpText (const juce::String& programName)
          << "  " << EXIT_LEFT_BEFORE_WRITE << "  the program was left before the write started\n"
          << "  " << EXIT_WRITE_INTERRUPTED << "  the program was told to quit during the write\n"
          << "  " << EXIT_ANOTHER_UPDATER << "  another updater of this user is running and did not answer\n"
-         << "     (with --terminal: another updater of this user is running)\n"
-         << "  " << EXIT_NOT_TAKEN << "  written, but the controller then reported another version\n";
+         << "     (with --terminal: another updater of this user is running), or\n"
+         << "     another program holds the controller: nothing was sent\n"
+         << "  " << EXIT_NOT_TAKEN << "  written, but the controller then reported another version\n"
+         << "  " << EXIT_NOT_CHOSEN << "  several controllers are connected and none was chosen, or\n"
+         << "     --serial names none of them: nothing was sent\n";
     return text;
 }
 

@@ -9,8 +9,8 @@
 /**
     The program's command line:
 
-        PROGRAM [--help | --version] [--sha256 HEX] [--] [FILE-OR-FOLDER]
-        PROGRAM --terminal [--yes] [--json] [--language CODE] [--sha256 HEX] [--] [FILE-OR-FOLDER]
+        PROGRAM [--help | --version] [--serial SERIAL] [--sha256 HEX] [--] [FILE-OR-FOLDER]
+        PROGRAM --terminal [--yes] [--json] [--language CODE] [--serial SERIAL] [--sha256 HEX] [--] [FILE-OR-FOLDER]
 
     FILE-OR-FOLDER names the update file to take, or a folder to search for
     one ahead of the usual places (the desktop entry passes the file the user
@@ -19,6 +19,8 @@
     --yes, --json and --language belong to it and are refused without it.
     --sha256 HEX (64 hex digits, either case) names the SHA-256 the update file
     must have, as its maker published it beside the download.
+    --serial SERIAL names the controller to update by its USB serial, for when
+    several are connected (both front-ends).
 */
 struct CommandLine
 {
@@ -38,6 +40,7 @@ struct CommandLine
     bool yes = false; // --yes: start the write without asking
     bool json = false; // --json: one JSON object per event on stdout
     int language = -1; // --language CODE: the catalogue language's index, or -1 for the user's
+    juce::String serial; // --serial SERIAL: the controller to update; empty: the only one, or ask
     juce::String sha256; // --sha256 HEX: the digest the file must have, lower-case; empty for any
 
     /** Reads the arguments after the program's name. Never fails: what it does not

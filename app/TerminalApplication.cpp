@@ -135,7 +135,8 @@ void TerminalApplication::runFrontEnd (const CommandLine& commandLine, std::uniq
     const auto logToStandardError = TerminalFrontEnd::logsToStandardError();
     UpdateSession session (logToStandardError ? SupportLog::Sink (SupportLog::writeToStandardError)
                                               : SupportLog::Sink ([] (const juce::String&) {}),
-                           logToStandardError);
+                           logToStandardError,
+                           commandLine.serial);
 
     frontEnd = std::make_unique<TerminalFrontEnd> (session, std::move (options), [&exitStatus] (int status)
                                                    {

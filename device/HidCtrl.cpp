@@ -31,11 +31,44 @@ LinkOpenResult HidCtrl::open (HidHandler* newListener)
     const bool found = pendingChoice.isNotEmpty() ? util->chooseSerial (pendingChoice) : util->findDevice();
     connected.store (found ? 1 : 0);
 
-    if (! found)
-        return { util->claimRefused() ? State::claimedElsewhere : State::waiting };
+    if (found)
+        firmwareVersion = util->readFirmwareVersion();
 
-    firmwareVersion = util->readFirmwareVersion();
-    return { State::connected };
+    return { state() };
+}
+
+LinkOpenResult HidCtrl::chooseController (const DeviceIdentity& which)
+{
+    if (util == nullptr)
+        return { LinkOpenResult::State::failed };
+
+    const bool held = util->chooseIdentity (which);
+    connected.store (held ? 1 : 0);
+    firmwareVersion = held ? util->readFirmwareVersion() : 0;
+    std::memset (inputReport, 0, sizeof (inputReport));
+    inputLength = 0;
+    return { state() };
+}
+
+LinkOpenResult::State HidCtrl::state() const noexcept
+{
+    using State = LinkOpenResult::State;
+
+    if (util == nullptr)
+        return State::failed;
+
+    if (util->deviceNo.load() >= 0)
+        return State::connected;
+
+    if (util->claimRefused())
+        return State::claimedElsewhere;
+
+    return util->choiceNeeded() ? State::choiceNeeded : State::waiting;
+}
+
+bool HidCtrl::isChoiceNeeded() const noexcept
+{
+    return util != nullptr && util->deviceNo.load() < 0 && util->choiceNeeded();
 }
 
 bool HidCtrl::chooseController (const juce::String& serial)

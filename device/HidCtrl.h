@@ -23,6 +23,7 @@ struct LinkOpenResult final
         connected, // a controller is held, under its claim
         waiting, // no controller present (yet): a later arrival is taken up
         claimedElsewhere, // the controller is there but another process holds its claim: see claimRefusal()
+        choiceNeeded, // several TRB-Kelo7s are present and none was chosen: none is held or sent anything
         failed // the device library could not be started: closed for good
     };
 
@@ -107,6 +108,20 @@ public:
         the listener is not told). True when the chosen one is held now (after open). Message
         thread; never while an update writes. */
     bool chooseController (const juce::String& serial);
+
+    /** Follows this controller from now on (by its serial; without one, or when another present
+        controller shows the same serial, by its port too) and claims it: connected, claimedElsewhere
+        (nothing sent; claimRefusal() says who) or waiting (not present). A held controller that is
+        not it is let go first. Nothing is told to the listener. Message thread; never while an
+        update writes. */
+    LinkOpenResult chooseController (const DeviceIdentity& which);
+
+    /** What the link stands at now, as open() would say it. Message thread. */
+    LinkOpenResult::State state() const noexcept;
+
+    /** True while several TRB-Kelo7s were present when the link looked and none has been chosen:
+        until chooseController, none is held and nothing is sent. Message thread. */
+    bool isChoiceNeeded() const noexcept;
 
     /** The held (or followed, while it is away) controller's serial, port and node; empty
         before any was found. Message thread. */

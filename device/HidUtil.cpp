@@ -214,25 +214,32 @@ void HidUtil::tellOthers (const std::vector<ConnectedController>& present)
     lastSeen = present;
 }
 
+bool HidUtil::holdFirstFollowed (const std::vector<ConnectedController>& present)
+{
+    // Before the user has chosen, only a controller that is alone on the bus is taken up:
+    // with several, taking "the first" would ask or write one the user did not mean.
+    if (! following && (choosing || present.size() > 1))
+    {
+        choosing = choosing || present.size() > 1;
+        return false;
+    }
+
+    // The first candidate decides: a followed controller whose claim is refused is not
+    // replaced by the next one in the list.
+    for (const auto& controller : present)
+        if (! following || isFollowed (controller))
+            return tryToHold (controller);
+
+    return false;
+}
+
 bool HidUtil::findDevice()
 {
     if (deviceNo.load() >= 0)
         return true;
 
     const auto present = listControllers();
-    bool held = false;
-
-    // The first candidate decides: a followed controller whose claim is refused is not
-    // replaced by the next one in the list.
-    for (const auto& controller : present)
-    {
-        if (! following || isFollowed (controller))
-        {
-            held = tryToHold (controller);
-            break;
-        }
-    }
-
+    const bool held = holdFirstFollowed (present);
     noteSharedSerial (present);
     lastSeen = present;
     return held;
@@ -241,20 +248,7 @@ bool HidUtil::findDevice()
 bool HidUtil::noteArrival()
 {
     const auto present = listControllers();
-    bool takenUp = false;
-
-    if (deviceNo.load() < 0)
-    {
-        for (const auto& controller : present)
-        {
-            if (! following || isFollowed (controller))
-            {
-                takenUp = tryToHold (controller);
-                break;
-            }
-        }
-    }
-
+    const bool takenUp = deviceNo.load() < 0 && holdFirstFollowed (present);
     noteSharedSerial (present);
     tellOthers (present);
     return takenUp;
@@ -289,20 +283,42 @@ bool HidUtil::chooseSerial (const juce::String& serial)
     if (serial.isEmpty())
         return false;
 
-    if (deviceNo.load() >= 0 && followed.serial == serial)
+    DeviceIdentity which;
+    which.serial = serial;
+    return chooseIdentity (which);
+}
+
+bool HidUtil::chooseIdentity (const DeviceIdentity& which)
+{
+    if (which.serial.isEmpty() && which.location.isEmpty())
+        return false;
+
+    if (deviceNo.load() >= 0 && following && followed.serial == which.serial
+        && (which.location.isEmpty() || followed.location == which.location))
         return true;
 
     releaseDevice();
     following = true;
+    choosing = false;
     followed = {};
-    followed.serial = serial;
-    serialShared = false;
+    followed.serial = which.serial;
+    followed.location = which.location;
     refused = false;
     holder = {};
 
     if (window == nullptr)
+    {
+        serialShared = which.serial.isEmpty();
         return false;
+    }
 
+    // A serial that two present controllers show says not which one: the port chosen with it does.
+    const auto present = listControllers();
+    serialShared = which.serial.isEmpty()
+                   || (which.location.isNotEmpty()
+                       && std::count_if (present.begin(), present.end(), [&which] (const ConnectedController& c)
+                                         { return c.identity.serial == which.serial; })
+                              > 1);
     return findDevice();
 }
 

@@ -53,10 +53,11 @@ public:
         another util's activeHidUtil alone). Message thread. */
     void stop();
 
-    /** Looks for the followed controller (before one is followed: the first TRB-Kelo7 in the
-        library's device order, which is then followed), claims it and keeps its number. True at
-        once, without asking the library, while one is held; false when it is not present or its
-        claim is held by another process (claimRefused() then tells who). Message thread. */
+    /** Looks for the followed controller (before one is followed: the only TRB-Kelo7 present,
+        which is then followed), claims it and keeps its number. True at once, without asking the
+        library, while one is held; false when it is not present, its claim is held by another
+        process (claimRefused() then tells who), or several are present and none was chosen
+        (choiceNeeded(): none is taken until chooseIdentity). Message thread. */
     bool findDevice();
 
     /** Forgets the held device and gives up its claim; it stays followed. False when none was
@@ -68,6 +69,14 @@ public:
         at once once started. True when it is held afterwards. Message thread; not while an
         update writes. */
     bool chooseSerial (const juce::String& serial);
+
+    /** Follows this controller from now on: by its serial, and by its port too when it has no
+        serial or another present controller shows the same one. As chooseSerial otherwise. */
+    bool chooseIdentity (const DeviceIdentity& which);
+
+    /** True while several TRB-Kelo7s were present with none followed: the user is to choose, and
+        until then none is held or sent anything. Message thread. */
+    bool choiceNeeded() const noexcept { return choosing; }
 
     /** The TRB-Kelo7s present now, in the library's device order, with their identities; asks
         the library, sends nothing to them. Message thread. */
@@ -117,6 +126,7 @@ public:
 
 private:
     bool isFollowed (const ConnectedController& candidate) const;
+    bool holdFirstFollowed (const std::vector<ConnectedController>& present);
     bool tryToHold (const ConnectedController& candidate);
     void noteSharedSerial (const std::vector<ConnectedController>& present);
     void tellOthers (const std::vector<ConnectedController>& present);
@@ -125,6 +135,7 @@ private:
     bool following = false;
     bool serialShared = false; // another controller showed the followed serial: the port decides too
     bool refused = false;
+    bool choosing = false; // several were present before any was followed
     bool unclaimed = false;
     ClaimHolder holder;
     std::vector<ConnectedController> lastSeen; // the TRB-Kelo7s present at the last look

@@ -100,11 +100,11 @@ void SupportLog::reportAccessProblems()
         write ("controller without access: " + ExternalText::fromBytes (node) + " is a TRB-Kelo7, but " + PlatformAdvice::controllerWithoutAccess());
 }
 
-void SupportLog::deviceLinkOpened (int32_t deviceNumber)
+void SupportLog::deviceLinkOpened (int32_t deviceNumber, const DeviceIdentity& identity)
 {
     if (deviceNumber >= 0)
     {
-        controllerArrived (deviceNumber);
+        controllerArrived (deviceNumber, identity);
         return;
     }
 
@@ -112,11 +112,64 @@ void SupportLog::deviceLinkOpened (int32_t deviceNumber)
     reportAccessProblems();
 }
 
-void SupportLog::controllerArrived (int32_t deviceNumber)
+void SupportLog::controllerArrived (int32_t deviceNumber, const DeviceIdentity& identity)
 {
     controllerNodePath = trbDeviceNode (deviceNumber);
     controllerNode = ExternalText::fromBytes (controllerNodePath);
-    write ("controller connected: node " + controllerNode);
+    controllerIdentity = identityText (identity);
+    write ("controller connected: node " + controllerNode + controllerIdentity);
+}
+
+juce::String SupportLog::identityText (const DeviceIdentity& identity)
+{
+    juce::String text;
+
+    if (identity.serial.isNotEmpty())
+        text << ", serial " << identity.serial;
+
+    if (identity.location.isNotEmpty())
+        text << ", port " << identity.location;
+
+    return text;
+}
+
+namespace
+{
+// "serial S, port P" of a controller that is not the held one, for a line of its own.
+juce::String named (const DeviceIdentity& identity)
+{
+    const auto text = SupportLog::identityText (identity);
+    return text.isNotEmpty() ? text.substring (2) : juce::String ("serial and port not known");
+}
+} // namespace
+
+void SupportLog::controllersToChooseFrom (const std::vector<ConnectedController>& present)
+{
+    juce::StringArray listed;
+
+    for (const auto& controller : present)
+        listed.add (named (controller.identity));
+
+    write ("controllers to choose from: " + listed.joinIntoString ("; "));
+}
+
+void SupportLog::claimRefused (const ClaimHolder& holder)
+{
+    juce::String by = holder.pid > 0 ? "process " + juce::String (holder.pid) : juce::String ("a process");
+
+    if (holder.processName.isNotEmpty())
+        by << " (" << holder.processName << ")";
+
+    if (holder.user.isNotEmpty())
+        by << ", user " << holder.user;
+
+    write ("controller held elsewhere: " + named (holder.controller) + ", by " + by + "; nothing was sent");
+}
+
+void SupportLog::otherController (bool arrived, const DeviceIdentity& other)
+{
+    write (juce::String (arrived ? "another controller arrived: " : "another controller removed: ") + named (other)
+           + " (the chosen one is unaffected)");
 }
 
 void SupportLog::controllerRemoved()
@@ -155,7 +208,7 @@ void SupportLog::controllerChecked (const juce::String& deviceVersion,
                                     uint32_t deviceStamp,
                                     const std::array<UpdateRegion, kRegionCount>& regions)
 {
-    write ("controller found: version " + deviceVersion + ", date stamp " + stampText (deviceStamp) + ", node " + controllerNode);
+    write ("controller found: version " + deviceVersion + ", date stamp " + stampText (deviceStamp) + ", node " + controllerNode + controllerIdentity);
 
     juce::StringArray toWrite;
 

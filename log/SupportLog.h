@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/DeviceHolders.h"
+#include "device/DeviceIdentity.h"
 #include "update/UpdateFileSearch.h"
 #include "update/UpdateListener.h"
 
@@ -16,7 +17,11 @@
     the user: started from the desktop, these lines land in the user's journal.
 
     The lines (each starts with a fixed phrase that scripts may look for):
-        controller connected: node NODE
+        controller connected: node NODE, serial SERIAL, port PORT
+        controllers to choose from: serial S1, port P1; serial S2, port P2; ...
+        controller held elsewhere: serial S, port P, by process PID (NAME), user USER; nothing was sent
+        another controller arrived: serial S, port P (the chosen one is unaffected)
+        another controller removed: serial S, port P (the chosen one is unaffected)
         controller not connected
         controller without access: NODE ... (what to do)
         controller removed: node NODE
@@ -24,7 +29,7 @@
         update file not found: searched FOLDER, FOLDER, ...
         update file not found: PATH does not exist (named on the command line)
         update file faulty: PATH: WHAT
-        controller found: version V, date stamp YYYYMMDD, node NODE
+        controller found: version V, date stamp YYYYMMDD, node NODE, serial SERIAL, port PORT
         regions to write: NAME at 0xADDRESS, N bytes; ...
         controller also open in: process PID (NAME), process PID (NAME), ...
         write started
@@ -67,11 +72,23 @@ public:
     void setHolderScan (HolderScan scan) { holderScan = std::move (scan); }
 
     /** The device link has looked for the controller at start-up; deviceNumber is the
-        held device, or negative for none. */
-    void deviceLinkOpened (int32_t deviceNumber);
+        held device (identity its serial and port), or negative for none. */
+    void deviceLinkOpened (int32_t deviceNumber, const DeviceIdentity& identity = {});
 
-    /** A controller came (the held device's number). */
-    void controllerArrived (int32_t deviceNumber);
+    /** A controller came (the held device's number; identity its serial and port). */
+    void controllerArrived (int32_t deviceNumber, const DeviceIdentity& identity = {});
+
+    /** Several controllers are connected and none is chosen yet: nothing is sent until one is. */
+    void controllersToChooseFrom (const std::vector<ConnectedController>& present);
+
+    /** Another process holds the claim on the controller: nothing is sent to it. */
+    void claimRefused (const ClaimHolder& holder);
+
+    /** A TRB-Kelo7 other than the followed one arrived (true) or went (false). */
+    void otherController (bool arrived, const DeviceIdentity& other);
+
+    /** ", serial S, port P" for what of them identity knows (empty for neither). Any thread. */
+    static juce::String identityText (const DeviceIdentity& identity);
 
     /** The held controller went. */
     void controllerRemoved();
@@ -131,6 +148,7 @@ private:
     Sink sink;
     HolderScan holderScan = findOtherProcessesHolding;
     juce::String controllerNode;
+    juce::String controllerIdentity; // ", serial S, port P" of the held controller
     std::string controllerNodePath; // the node's bytes, to look for it by
     bool started = false;
     juce::String fileVersion; // the update file taken, for a write the controller did not take

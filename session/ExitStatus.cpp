@@ -34,9 +34,11 @@ const char* exitStatusMeaning (int exitStatus) noexcept
         case EXIT_WRITE_INTERRUPTED:
             return "ended during the write; run the update again";
         case EXIT_ANOTHER_UPDATER:
-            return "another updater is running and did not answer";
+            return "another updater is running and did not answer, or holds the controller";
         case EXIT_NOT_TAKEN:
             return "written, but the controller reports another version";
+        case EXIT_NOT_CHOSEN:
+            return "several controllers and none chosen: nothing was sent";
         default:
             return "unknown";
     }

@@ -18,6 +18,8 @@ enum class RunEnd
     left, // the user (or the system) ended the run before the write started
     interrupted, // told to quit, or the display lost, during the write
     anotherUpdater, // another updater of this user holds the lock: nothing was done
+    claimedElsewhere, // another process holds the controller's claim: nothing was sent
+    notChosen, // several controllers connected and none chosen (or --serial matches none): nothing was sent
     noDisplay, // no display, or one that cannot be opened
     usage // the command line was not understood
 };

@@ -18,12 +18,12 @@ constexpr const char* kSleepLockWho = "TRBKelo7UpdateProgram";
 constexpr const char* kSleepLockWhy = "A firmware update of the TRB-Kelo7 is in progress";
 } // namespace
 
-UpdateSession::UpdateSession()
-    : UpdateSession (SupportLog::writeToStandardError, true)
+UpdateSession::UpdateSession (const juce::String& serial)
+    : UpdateSession (SupportLog::writeToStandardError, true, serial)
 {
 }
 
-UpdateSession::UpdateSession (SupportLog::Sink logSink, bool logGoesToStandardError)
+UpdateSession::UpdateSession (SupportLog::Sink logSink, bool logGoesToStandardError, const juce::String& serial)
     : logToStandardError (logGoesToStandardError)
     , supportLog (logSink)
     // The sleep lock's warning comes from the thread that asks the system: it goes
@@ -41,16 +41,45 @@ UpdateSession::UpdateSession (SupportLog::Sink logSink, bool logGoesToStandardEr
     link->connectionObserver = [this] (bool arrived)
     {
         if (arrived)
-            supportLog.controllerArrived (link->deviceNumber());
+            supportLog.controllerArrived (link->deviceNumber(), link->identity());
         else
             supportLog.controllerRemoved();
     };
-    link->open (procedure.get());
-    supportLog.deviceLinkOpened (link->isConnected() ? link->deviceNumber() : -1);
+    link->otherControllerObserver = [this] (bool arrived, const DeviceIdentity& other)
+    { supportLog.otherController (arrived, other); };
+
+    if (serial.isNotEmpty())
+        link->chooseController (serial);
+
+    logLinkState (link->open (procedure.get()).state);
 
     // Without a front-end's words, an end at once still leaves the log's result line.
     for (auto state : { Unsettled::beforeWrite, Unsettled::duringWrite, Unsettled::afterWrite })
         prepareLastWords (state, {}, {});
+}
+
+void UpdateSession::logLinkState (LinkOpenResult::State state)
+{
+    using State = LinkOpenResult::State;
+
+    if (state == State::claimedElsewhere)
+        supportLog.claimRefused (link->claimRefusal());
+    else if (state == State::choiceNeeded)
+        supportLog.controllersToChooseFrom (link->connectedControllers());
+    else
+        supportLog.deviceLinkOpened (link->isConnected() ? link->deviceNumber() : -1, link->identity());
+}
+
+LinkOpenResult UpdateSession::choose (const DeviceIdentity& which)
+{
+    const auto result = link->chooseController (which);
+
+    if (result.state == LinkOpenResult::State::connected)
+        supportLog.controllerArrived (link->deviceNumber(), link->identity());
+    else
+        logLinkState (result.state);
+
+    return result;
 }
 
 UpdateSession::~UpdateSession()

@@ -40,12 +40,13 @@ class UpdateSession final : private UpdateListener,
 public:
     using Settled = std::function<void (const Outcome& outcome)>;
 
-    /** A session whose support log writes to stderr. Opens the device link. Message thread. */
-    UpdateSession();
+    /** A session whose support log writes to stderr. Opens the device link, looking for the
+        controller with serial alone when one is given (--serial). Message thread. */
+    explicit UpdateSession (const juce::String& serial = {});
 
     /** A session whose support log writes to logSink; logGoesToStandardError says whether
         that sink is stderr (endAtOnce then writes the log's lines there too). */
-    UpdateSession (SupportLog::Sink logSink, bool logGoesToStandardError);
+    UpdateSession (SupportLog::Sink logSink, bool logGoesToStandardError, const juce::String& serial = {});
 
     /** Stops the worker, closes the link, lets go of the sleep lock. Message thread. */
     ~UpdateSession() override;
@@ -59,6 +60,23 @@ public:
     /** A front-end's listener, told after the support log and the session. Message thread. */
     void addListener (UpdateListener* listener) { procedure->addListener (listener); }
     void removeListener (UpdateListener* listener) { procedure->removeListener (listener); }
+
+    //==============================================================================
+    /** Where the device link stands now: connected (a controller held under its claim),
+        waiting (none present, or the chosen serial not among them), claimedElsewhere (another
+        process holds the claim: nothing may be sent; getLink().claimRefusal() names it),
+        choiceNeeded (several present, none chosen: nothing is sent until choose) or failed.
+        Message thread. */
+    LinkOpenResult::State linkState() const noexcept { return link->state(); }
+
+    /** Every TRB-Kelo7 present, with serial, port and node; asks the device library only,
+        sends nothing to any controller. Message thread. */
+    std::vector<ConnectedController> listControllers() const { return link->connectedControllers(); }
+
+    /** The front-end's choice among the controllers present: follows and claims that one and
+        logs it. Connected, claimedElsewhere (logged with its holder; nothing sent) or waiting
+        (it is not present). Message thread, before the check starts. */
+    LinkOpenResult choose (const DeviceIdentity& which);
 
     /** Told once, when the outcome is settled. Message thread. */
     void setOnSettled (Settled settled) { onSettled = std::move (settled); }
@@ -118,6 +136,7 @@ private:
     void updateEnded (int32_t result) override;
     void writeConfirmed (const WriteConfirmation& confirmation) override;
     void timerCallback() override;
+    void logLinkState (LinkOpenResult::State state);
     void prepareLastWords (Unsettled state, const juce::String& toOutput, const juce::String& toError);
 
     static constexpr size_t kLastWordsSize = 2048;

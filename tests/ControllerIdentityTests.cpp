@@ -32,6 +32,7 @@ struct BusCase
     const char* name;
     const char* scenarioKeys;
     bool plugInDuringTheWait; // one more controller arrives once the finish is received
+    size_t chosen; // with several present: the one the user chooses, in the list's order
     int confirmWaitMs;
     Outcome outcome;
 };
@@ -39,11 +40,12 @@ struct BusCase
 constexpr int kShortConfirmWaitMs = 1500;
 
 const BusCase kBusCases[] = {
-    { "TwoControllers", "controllers=2", false, kConfirmWaitMs, Outcome::confirmed },
-    { "OneArrivingDuringTheWait", "gone_after_finish=1", true, kShortConfirmWaitMs, Outcome::noAnswer },
-    { "ALookAlikeOfTheSameType", "lookalike=1", false, kConfirmWaitMs, Outcome::confirmed },
-    { "TwoWithTheSameSerial", "controllers=2\nserials=KELO7-SAME KELO7-SAME", false, kConfirmWaitMs, Outcome::confirmed },
-    { "TwoWithoutASerial", "controllers=2\nserials=- -", false, kConfirmWaitMs, Outcome::confirmed },
+    { "TwoControllers", "controllers=2", false, 0, kConfirmWaitMs, Outcome::confirmed },
+    { "TwoControllersTheSecondChosen", "controllers=2", false, 1, kConfirmWaitMs, Outcome::confirmed },
+    { "OneArrivingDuringTheWait", "gone_after_finish=1", true, 0, kShortConfirmWaitMs, Outcome::noAnswer },
+    { "ALookAlikeOfTheSameType", "lookalike=1", false, 0, kConfirmWaitMs, Outcome::confirmed },
+    { "TwoWithTheSameSerial", "controllers=2\nserials=KELO7-SAME KELO7-SAME", false, 1, kConfirmWaitMs, Outcome::confirmed },
+    { "TwoWithoutASerial", "controllers=2\nserials=- -", false, 1, kConfirmWaitMs, Outcome::confirmed },
 };
 
 class TheWrittenControllerHeadless : public ::testing::TestWithParam<BusCase>
@@ -64,7 +66,22 @@ TEST_P (TheWrittenControllerHeadless, IsTheOnlyDeviceEverWrittenAndTheOneAsked)
     Confirmed confirmed;
     run.procedure->addListener (&confirmed);
     auto& sim = UpdateRun::sim();
-    const auto written = sim.firstController();
+    const auto present = run.link->connectedControllers();
+    ASSERT_FALSE (present.empty());
+    const auto written = present[param.chosen].deviceNumber;
+
+    if (present.size() > 1)
+    {
+        // Nothing is held, and nothing sent to any of them, until the user has chosen;
+        // one more arriving meanwhile is not taken up either.
+        EXPECT_EQ (run.link->state(), LinkOpenResult::State::choiceNeeded);
+        sim.plugIn (sim.addController (false));
+        UpdateRun::deliverEverythingPending();
+        EXPECT_EQ (run.link->state(), LinkOpenResult::State::choiceNeeded);
+        EXPECT_TRUE (sim.writeCalls().empty());
+        ASSERT_EQ (run.link->chooseController (present[param.chosen].identity).state, LinkOpenResult::State::connected);
+    }
+
     ASSERT_EQ (run.link->deviceNumber(), written);
     const auto latecomer = param.plugInDuringTheWait ? sim.addController (false) : -1;
 

@@ -134,7 +134,7 @@ TEST (OutcomeTableHeadless, EveryWayToEndHasItsExitStatusInTheReadmeAndTheManual
 TEST (OutcomeTableHeadless, EachEndHasOneRowAndOnlyTheCompletedWritesShowComplete)
 {
     for (const auto end : { RunEnd::confirmed, RunEnd::notConfirmed, RunEnd::refused, RunEnd::notTaken, RunEnd::left, RunEnd::interrupted,
-                            RunEnd::anotherUpdater, RunEnd::noDisplay, RunEnd::usage })
+                            RunEnd::anotherUpdater, RunEnd::claimedElsewhere, RunEnd::notChosen, RunEnd::noDisplay, RunEnd::usage })
     {
         const auto& row = Outcomes::forEnd (end);
         EXPECT_EQ (row.end, end);

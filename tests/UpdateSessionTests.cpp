@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 // The update session on the simulated controller, without a front-end: the outcome it
 // settles, its exit status, the support log's result line and the sleep lock's rule.
 namespace
@@ -153,4 +155,46 @@ TEST (UpdateSessionHeadless, AnErrorSettlesAtOnceWithItsRowAndTheSupportLogsLine
     EXPECT_EQ (run.session->getExitStatus(), EXIT_UPDATE_FAILED);
     EXPECT_TRUE (run.lines.contains ("result: error 0x0E21, no controller found: it is not plugged in, or its hidraw node may not be opened"))
         << run.lines.joinIntoString ("\n");
+}
+
+TEST (UpdateSessionHeadless, WithSeveralControllersNothingIsSentUntilOneIsChosenAndTheLogNamesEachOne)
+{
+    auto scenario = quickScenario();
+    ASSERT_TRUE (scenario.apply ("controllers=2").empty());
+    Session run (scenario);
+    auto& sim = SimulatedController::instance();
+
+    ASSERT_EQ (run.session->linkState(), LinkOpenResult::State::choiceNeeded);
+    ASSERT_EQ (run.session->listControllers().size(), 2u);
+    EXPECT_TRUE (run.lines.contains ("controllers to choose from: serial KELO7-SIM-0001, port sim-1; serial KELO7-SIM-0002, port sim-2"))
+        << run.lines.joinIntoString ("\n");
+
+    const auto second = run.session->listControllers()[1];
+    ASSERT_EQ (run.session->choose (second.identity).state, LinkOpenResult::State::connected);
+    EXPECT_TRUE (run.lines.contains ("controller connected: node simulated, serial KELO7-SIM-0002, port sim-2"));
+
+    sim.plugIn (sim.addController (false));
+    UpdateRun::deliverEverythingPending();
+    EXPECT_TRUE (run.lines.contains ("another controller arrived: serial KELO7-SIM-0003, port sim-3 (the chosen one is unaffected)"));
+
+    ASSERT_TRUE (run.reachReady());
+
+    for (const auto& call : sim.writeCalls())
+        EXPECT_EQ (call.deviceNumber, second.deviceNumber);
+
+    EXPECT_TRUE (run.lines[run.indexOf ("controller found: ")].endsWith (", node simulated, serial KELO7-SIM-0002, port sim-2"));
+}
+
+TEST (UpdateSessionHeadless, AControllerHeldElsewhereIsLoggedWithItsHolderAndSentNothing)
+{
+    auto scenario = quickScenario();
+    ASSERT_TRUE (scenario.apply ("claimed_by=" + std::to_string (::getpid())).empty());
+    Session run (scenario);
+
+    EXPECT_EQ (run.session->linkState(), LinkOpenResult::State::claimedElsewhere);
+    const auto line = run.lines[run.indexOf ("controller held elsewhere: ")];
+    EXPECT_TRUE (line.startsWith ("controller held elsewhere: serial KELO7-SIM-0001, port sim-1, by process " + juce::String (::getpid()) + " (trb_tests"))
+        << line;
+    EXPECT_TRUE (line.endsWith ("; nothing was sent"));
+    EXPECT_TRUE (SimulatedController::instance().writeCalls().empty());
 }

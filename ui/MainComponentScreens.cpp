@@ -114,6 +114,9 @@ void MainComponent::updateDisplay()
 
     updateControls (statusValue, languageFont);
     updateAccessibility (screen);
+    // Before the screen is told: a key pressed the moment it shows goes to its default
+    // control, not to a control that is gone (the paint that follows would be too late).
+    giveDefaultFocus();
 
     if (changed && ScreenLog::isEnabled())
         logScreen (statusValue, screen);

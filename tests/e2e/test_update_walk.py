@@ -348,9 +348,9 @@ class UpdateWalkEndToEnd(unittest.TestCase):
 
         # What a supporter reads in the journal: every step, in order.
         self.assert_log(walk, [
-            "controller connected: node simulated",
+            "controller connected: node simulated, serial KELO7-SIM-0001, port sim-1",
             f"update file taken: {walk.update_file}, version {FILE_VERSION}, date stamp {FILE_STAMP}",
-            "controller found: version 1.00, date stamp 20240101, node simulated",
+            "controller found: version 1.00, date stamp 20240101, node simulated, serial KELO7-SIM-0001, port sim-1",
             "regions to write: main at 0x000000, 589824 bytes; extra at 0x090000, 524288 bytes; "
             "info at 0x1D0000, 65536 bytes",
             "write started",
@@ -358,7 +358,7 @@ class UpdateWalkEndToEnd(unittest.TestCase):
             "region written: extra at 0x090000, 524288 bytes",
             "region written: info at 0x1D0000, 65536 bytes",
             "controller removed: node simulated",
-            "controller connected: node simulated",
+            "controller connected: node simulated, serial KELO7-SIM-0001, port sim-1",
             f"write confirmed: the controller reports version {FILE_VERSION}, date stamp {FILE_STAMP}",
             "result: complete, confirmed by the controller",
             "exit status 0: the update was written",

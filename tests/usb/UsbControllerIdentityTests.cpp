@@ -67,14 +67,17 @@ TEST (UsbControllerIdentity, TheWrittenControllerIsAskedOnTheNodeItComesBackOnNo
     UpdateFolder folder (image);
     HidCtrl link;
     UpdateProcedure procedure { link };
-    ASSERT_TRUE (link.open (&procedure));
-    EXPECT_EQ (link.identity().serial, "KELO7-0001");
-    EXPECT_EQ (link.identity().location, "1-1");
-    EXPECT_EQ (link.identity().node, "/dev/" + juce::String (written.nodeName()));
+    // Two present: none is taken, and nothing sent, until the user chooses.
+    ASSERT_EQ (link.open (&procedure).state, LinkOpenResult::State::choiceNeeded);
     const auto present = link.connectedControllers();
     ASSERT_EQ (present.size(), 2u);
     EXPECT_EQ (present[1].identity.serial, "KELO7-0002");
     EXPECT_EQ (present[1].identity.location, "1-2");
+    EXPECT_EQ (written.requestCount() + other.requestCount(), 0);
+    ASSERT_EQ (link.chooseController (present[0].identity).state, LinkOpenResult::State::connected);
+    EXPECT_EQ (link.identity().serial, "KELO7-0001");
+    EXPECT_EQ (link.identity().location, "1-1");
+    EXPECT_EQ (link.identity().node, "/dev/" + juce::String (written.nodeName()));
 
     procedure.startCheck (folder.folder);
     ASSERT_TRUE (pumpUntil ([&]
@@ -123,7 +126,8 @@ TEST (UsbControllerIdentity, AControllerWhoseNodeIsLockedElsewhereIsSentNothingA
     {
         HidCtrl link;
         UpdateProcedure procedure { link };
-        EXPECT_EQ (link.open (&procedure).state, LinkOpenResult::State::claimedElsewhere);
+        ASSERT_EQ (link.open (&procedure).state, LinkOpenResult::State::choiceNeeded);
+        EXPECT_EQ (link.chooseController (link.connectedControllers()[0].identity).state, LinkOpenResult::State::claimedElsewhere);
         EXPECT_TRUE (link.isClaimedElsewhere());
         EXPECT_EQ (link.claimRefusal().pid, (int32_t)::getpid());
         EXPECT_EQ (link.claimRefusal().controller.serial, "KELO7-0001");
@@ -143,6 +147,7 @@ TEST (UsbControllerIdentity, AControllerWhoseNodeIsLockedElsewhereIsSentNothingA
     ::close (elsewhere);
     HidCtrl link;
     UpdateProcedure procedure { link };
+    link.chooseController (juce::String ("KELO7-0001"));
     EXPECT_TRUE (link.open (&procedure));
     const int again = ::open (("/dev/" + claimed.nodeName()).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
     EXPECT_NE (::flock (again, LOCK_EX | LOCK_NB), 0) << "the link holds no lock on the node";
