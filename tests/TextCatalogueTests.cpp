@@ -126,7 +126,7 @@ TEST (TextCatalogue, NonLatinTextsHoldTheirOwnScripts)
     EXPECT_NE (kTextOk[6], "OK");
 }
 
-// The choice screen's texts are the updater's own: each language has its own
+// The choice screen's texts and the ends before the first request are the updater's own: each language has its own
 // wording, written in its own script, never the English left in place.
 TEST (TextCatalogue, TheChoiceTextsAreTranslatedIntoEachLanguagesOwnScript)
 {
@@ -138,7 +138,8 @@ TEST (TextCatalogue, TheChoiceTextsAreTranslatedIntoEachLanguagesOwnScript)
 
     const Script scripts[] = { { 6, 0x0400, 0x04FF }, { 8, 0x4E00, 0x9FFF }, { 9, 0x4E00, 0x9FFF }, { 10, 0xAC00, 0xD7A3 }, { 11, 0x3040, 0x9FFF } };
 
-    for (const auto* table : { kTextSeveralConnected, kTextWhichController, kTextControllerRow, kTextSelect })
+    for (const auto* table : { kTextSeveralConnected, kTextWhichController, kTextControllerRow, kTextSelect, kTextSerialNotConnected,
+                               kTextControllerHeld })
     {
         for (int i = 1; i < kLanguageCount; ++i)
             EXPECT_NE (table[i], table[kEnglish]) << table[kEnglish] << " in language " << i;

@@ -412,6 +412,36 @@ const juce::String kTextSelect[kLanguageCount] = {
     utf8 ("選択"), // Japanese
 };
 
+const juce::String kTextSerialNotConnected[kLanguageCount] = {
+    utf8 ("The controller named with --serial is not connected. Nothing was written."), // English
+    utf8 ("Le contrôleur indiqué par --serial n'est pas connecté. Rien n'a été écrit."), // French
+    utf8 ("Der mit --serial angegebene Controller ist nicht angeschlossen. Es wurde nichts geschrieben."), // German
+    utf8 ("El controlador indicado con --serial no está conectado. No se ha escrito nada."), // Spanish
+    utf8 ("Il controller indicato con --serial non è collegato. Non è stato scritto nulla."), // Italian
+    utf8 ("De met --serial opgegeven controller is niet aangesloten. Er is niets geschreven."), // Dutch
+    utf8 ("Контроллер, указанный в --serial, не подключён. Ничего не записано."), // Russian
+    utf8 ("O controlador indicado com --serial não está ligado. Nada foi escrito."), // Portuguese
+    utf8 ("未连接以 --serial 指定的控制器。未写入任何内容。"), // Chinese (Simplified)
+    utf8 ("未連接以 --serial 指定的控制器。未寫入任何內容。"), // Chinese (Traditional)
+    utf8 ("--serial로 지정한 컨트롤러가 연결되어 있지 않습니다. 아무것도 기록되지 않았습니다."), // Korean
+    utf8 ("--serial で指定したコントローラーが接続されていません。何も書き込まれていません。"), // Japanese
+};
+
+const juce::String kTextControllerHeld[kLanguageCount] = {
+    utf8 ("Another program is using this controller. Close it, then start the update again. Nothing was written."), // English
+    utf8 ("Un autre programme utilise ce contrôleur. Fermez-le, puis relancez la mise à jour. Rien n'a été écrit."), // French
+    utf8 ("Ein anderes Programm verwendet diesen Controller. Beenden Sie es und starten Sie erneut. Nichts wurde geschrieben."), // German
+    utf8 ("Otro programa está usando este controlador. Ciérrelo y vuelva a iniciar la actualización. No se ha escrito nada."), // Spanish
+    utf8 ("Un altro programma sta usando questo controller. Chiuderlo e riavviare l'aggiornamento. Non è stato scritto nulla."), // Italian
+    utf8 ("Een ander programma gebruikt deze controller. Sluit het en start de update opnieuw. Er is niets geschreven."), // Dutch
+    utf8 ("Контроллер занят. Закройте другую программу и повторите. Ничего не записано."), // Russian
+    utf8 ("Outro programa está a usar este controlador. Feche-o e volte a iniciar a atualização. Nada foi escrito."), // Portuguese
+    utf8 ("另一个程序正在使用此控制器。请将其关闭，然后重新开始更新。未写入任何内容。"), // Chinese (Simplified)
+    utf8 ("另一個程式正在使用此控制器。請將其關閉，然後重新開始更新。未寫入任何內容。"), // Chinese (Traditional)
+    utf8 ("다른 프로그램이 컨트롤러를 사용 중입니다. 종료한 후 다시 시작하십시오. 기록된 내용은 없습니다."), // Korean
+    utf8 ("他のプログラムがコントローラーを使用中です。閉じてやり直してください。何も書き込んでいません。"), // Japanese
+};
+
 const juce::String* const kTextTables[kTextCount] = {
     kTextEmpty, // TXT_EMPTY
     kTextFamily, // TXT_FAMILY
@@ -437,4 +467,6 @@ const juce::String* const kTextTables[kTextCount] = {
     kTextWhichController, // TXT_WHICH_CONTROLLER
     kTextControllerRow, // TXT_CONTROLLER_ROW
     kTextSelect, // TXT_SELECT
+    kTextSerialNotConnected, // TXT_SERIAL_NOT_CONNECTED
+    kTextControllerHeld, // TXT_CONTROLLER_HELD
 };

@@ -9,10 +9,11 @@
 // the messages. Every table holds one text per language, indexed by the language
 // index. The first twenty texts are kept exactly as the product ships them,
 // including their odd spacing and missing placeholders; the ones after them are
-// the updater's own (the choice between several connected controllers).
+// the updater's own (the choice between several connected controllers, and the
+// ends before the first request).
 
 inline constexpr int kLanguageCount = 12;
-inline constexpr int kTextCount = 24;
+inline constexpr int kTextCount = 26;
 
 /** The English index: the language every detection falls back to. */
 inline constexpr int kEnglish = 0;
@@ -43,10 +44,12 @@ enum TxtId
     TXT_SEVERAL_CONNECTED, // the choice screen's heading
     TXT_WHICH_CONTROLLER, // the choice screen's question
     TXT_CONTROLLER_ROW, // "%s", "%s": one controller's serial and port in the list
-    TXT_SELECT // the choice screen's button
+    TXT_SELECT, // the choice screen's button
+    TXT_SERIAL_NOT_CONNECTED, // the end when the controller named with --serial is not there
+    TXT_CONTROLLER_HELD // the end when another program holds the controller's claim
 };
 
-static_assert (TXT_SELECT + 1 == kTextCount, "one table per message");
+static_assert (TXT_CONTROLLER_HELD + 1 == kTextCount, "one table per message");
 
 /** Each language's name written in that language, as the language chooser lists it. */
 extern const juce::String kLanguageNames[kLanguageCount];
@@ -81,6 +84,8 @@ extern const juce::String kTextSeveralConnected[kLanguageCount];
 extern const juce::String kTextWhichController[kLanguageCount];
 extern const juce::String kTextControllerRow[kLanguageCount];
 extern const juce::String kTextSelect[kLanguageCount];
+extern const juce::String kTextSerialNotConnected[kLanguageCount];
+extern const juce::String kTextControllerHeld[kLanguageCount];
 
 /** The message tables in TxtId order. */
 extern const juce::String* const kTextTables[kTextCount];
