@@ -178,6 +178,7 @@ private:
     // and their layout (ui/MainComponentLayout.cpp).
     bool hasEndedBeforeAnyRequest() const noexcept;
     void showChoice();
+    void beginCheck();
     bool listControllers(); // true when the list changed
     juce::String rowsShown() const; // the list's rows, one a line
     void endBeforeAnyRequest (RunEnd end);

@@ -55,6 +55,13 @@ void MainComponent::goOnFromLanguage()
             break;
     }
 
+    beginCheck();
+}
+
+void MainComponent::beginCheck()
+{
+    // Programs that have the controller open are named before the first request.
+    session.getSupportLog().controllerAboutToBeAsked();
     startCheck();
     updateDisplay();
 }
@@ -110,8 +117,7 @@ void MainComponent::chooseController (int index)
         case LinkOpenResult::State::failed:
             // A link that could not start ends in the check's own error.
             choosing = false;
-            startCheck();
-            updateDisplay();
+            beginCheck();
             return;
 
         case LinkOpenResult::State::claimedElsewhere:
