@@ -2,9 +2,9 @@
 
 #include "device/DeviceNodes.h"
 #include "log/PlatformAdvice.h"
-#include "log/StandardErrorWriter.h"
+#include "platform/NativeFiles.h"
+#include "platform/StandardErrorWriter.h"
 #include "text/ExternalText.h"
-#include "update/NativeFiles.h"
 #include "update/Status.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include "session/UpdateSession.h"
 
-#include "log/StandardErrorWriter.h"
+#include "platform/StandardErrorWriter.h"
 #include "session/ExitStatus.h"
 #include "text/ExternalText.h"
 
