@@ -4,7 +4,7 @@
 #include "app/CommandLine.h"
 #include "app/DesktopScale.h"
 #include "app/ProgramIdentity.h"
-#include "log/StandardErrorWriter.h"
+#include "platform/StandardErrorWriter.h"
 #include "session/ExitStatus.h"
 #include "text/ExternalText.h"
 #include "ui/MainComponent.h"

@@ -5,9 +5,9 @@
 #include "log/PlatformAdvice.h"
 #include "session/ExitStatus.h"
 #include "session/Outcomes.h"
+#include "terminal/JsonEventWriter.h"
 #include "text/ExternalText.h"
 #include "text/LanguageDetection.h"
-#include "ui/JsonEventWriter.h"
 
 #include <cstdlib>
 #include <iostream>

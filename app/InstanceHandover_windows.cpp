@@ -11,8 +11,8 @@
 #include "app/InstanceHandover.h"
 #include "app/UserSid_windows.h"
 
+#include "platform/ScopedHandle.h"
 #include "text/ExternalText.h"
-#include "update/ScopedHandle.h"
 
 #include <windows.h>
 

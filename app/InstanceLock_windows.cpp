@@ -10,9 +10,9 @@
 #include "app/InstanceLock.h"
 #include "app/UserSid_windows.h"
 
+#include "platform/ScopedHandle.h"
+#include "platform/WidePath.h"
 #include "text/ExternalText.h"
-#include "update/ScopedHandle.h"
-#include "update/WidePath.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
 #include "app/ProcessArguments.h"
 
-#include "update/WidePath.h"
+#include "platform/WidePath.h"
 
 #include <windows.h>
 

@@ -11,8 +11,8 @@
 #include "app/StandardStreams.h"
 
 #include "app/ProgramIdentity.h"
-#include "update/ScopedHandle.h"
-#include "update/WidePath.h"
+#include "platform/ScopedHandle.h"
+#include "platform/WidePath.h"
 
 #include <windows.h>
 

@@ -4,16 +4,16 @@
 #include "app/InstanceLock.h"
 #include "app/ProgramIdentity.h"
 #include "app/QuitSignalWatcher.h"
-#include "log/StandardErrorWriter.h"
 #include "log/SupportLog.h"
+#include "platform/StandardErrorWriter.h"
 #include "session/ExitStatus.h"
+#include "terminal/JsonEventWriter.h"
+#include "terminal/TerminalControllerList.h"
+#include "terminal/TerminalFrontEnd.h"
 #include "text/ExternalText.h"
 #include "text/LanguageDetection.h"
 #include "text/SystemLocale.h"
 #include "text/TxtLoader.h"
-#include "ui/JsonEventWriter.h"
-#include "ui/TerminalControllerList.h"
-#include "ui/TerminalFrontEnd.h"
 
 #include <iostream>
 

@@ -7,7 +7,7 @@
 class TerminalFrontEnd;
 
 /**
-    The program run with --terminal: the terminal front-end (ui/TerminalFrontEnd.h)
+    The program run with --terminal: the terminal front-end (terminal/TerminalFrontEnd.h)
     on the framework's message loop alone, without its window system, so that no
     display is opened and none is needed (SSH, a text console, a container).
 

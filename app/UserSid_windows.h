@@ -1,6 +1,6 @@
 #pragma once
 
-#include "update/ScopedHandle.h"
+#include "platform/ScopedHandle.h"
 
 #include <juce_core/juce_core.h>
 

@@ -3,6 +3,7 @@
 
     python3 bench/app_figures.py [path/to/TRBKelo7UpdateDemo] [--runs N]
     python3 bench/app_figures.py --usb [--runs N]    # the real program over USB
+    python3 bench/app_figures.py --choice [--runs N] # launch to the ready screen, 1 and 4 controllers
 
 Starts the real demo program in a private Xvfb (tests/e2e/trb_x11.py) and prints:
 - launch to first paint: from just before the process starts to the window's
@@ -18,6 +19,11 @@ Starts the real demo program in a private Xvfb (tests/e2e/trb_x11.py) and prints
 - memory during a full update: the resident set (VmRSS) at the start, on the
   ready screen and at most while writing (sampled), the window's growth while
   it writes over the ready screen, and the largest resident set (VmHWM).
+With --choice it prints only the time from launch to the ready screen with one
+and with four simulated controllers (four: named with --serial, and chosen on
+the choice screen, with the time to that screen): the program's own time, the
+window's first paint after launch plus, after each click, the time to the next
+screen, without the user's (or the harness's) time between them.
 Without a path it takes build/normal's demo on the simulated controller. With
 --usb it takes build/normal's real program instead, against the controller that
 umockdev emulates (tests/usb's controller host, started under umockdev-wrapper,
@@ -86,10 +92,10 @@ def status_kb(pid, name):
 class Run:
     """One started demo in its own folder with an update file and a screen log."""
 
-    def __init__(self, server, program, folder, host=None, scenario_text=SCENARIO):
+    def __init__(self, server, program, folder, host=None, scenario_text=SCENARIO, args=()):
         """host: the emulated controller's host command (the real program over USB),
         which starts the program itself; None for the demo. scenario_text: the
-        simulated controller's settings."""
+        simulated controller's settings; args: the program's command line."""
         self.server = server
         self.log_path = os.path.join(folder, "screen.log")
         if os.path.exists(self.log_path):
@@ -100,7 +106,7 @@ class Run:
         env = dict(ENGLISH, TRB_SCREEN_LOG=self.log_path, TRB_SIM_SCENARIO=scenario)
         self.started = time.monotonic()
         if host is None:
-            self.program = server.start(program, extra_env=env)
+            self.program = server.start(program, *args, extra_env=env)
             self.pid = self.program.pid
         else:
             self.program = server.start(*host, "--", program, extra_env=env)
@@ -238,6 +244,61 @@ def confirmation_figures(server, program, folder, runs, host):
     return waits
 
 
+def click_and_time(run, window, screen, control, following, what):
+    """Clicks control of screen and returns the milliseconds from the click to the
+    first screen entry for which following(entry) holds."""
+    x, y, w, h = screen["controls"][control]["bounds"]
+    clicked = time.monotonic() * 1000
+    window.click(x + w // 2, y + h // 2)
+    shown = run.wait_for(lambda e: e.get("event") == "screen" and e.get("ms", 0) > clicked and following(e),
+                         what=what)
+    return shown["ms"] - clicked
+
+
+def is_ready(entry):
+    return entry.get("status") == ST_READY and "screen" not in entry
+
+
+def choice_figures(server, program, folder, runs, controllers, args=(), choose=False):
+    """Per run, milliseconds: launch to the first paint, then the click on OK to the
+    next screen (the ready screen, or the choice screen when choose), and with choose
+    the click on its main button (the first controller) to the ready screen."""
+    painted, to_next, to_ready = [], [], []
+    for _ in range(runs):
+        run = Run(server, program, folder, None, SCENARIO + f"controllers={controllers}\n", args)
+        try:
+            window = run.window()
+            paint = run.wait_for(lambda e: e["event"] == "painted", what="the first paint")
+            painted.append(paint["ms"] - run.started * 1000)
+            language = run.wait_for(lambda e: e.get("event") == "screen" and e.get("status") == 0
+                                    and e.get("width") == 406 and "ok" in e["controls"], what="the language screen")
+            following = (lambda e: e.get("screen") == "choice") if choose else is_ready
+            to_next.append(click_and_time(run, window, language, "ok", following, "the next screen"))
+            if choose:
+                choice = run.wait_for(lambda e: e.get("screen") == "choice", what="the choice screen")
+                to_ready.append(click_and_time(run, window, choice, "ok", is_ready, "the ready screen"))
+        finally:
+            run.end()
+    return painted, to_next, to_ready
+
+
+def print_choice_figures(server, program, folder, runs):
+    def median(values):
+        return statistics.median(values) if values else 0.0
+
+    for label, controllers, args, choose in (("1 controller", 1, (), False),
+                                             ("4 controllers, --serial", 4, ("--serial", "KELO7-SIM-0003"), False),
+                                             ("4 controllers, chosen", 4, (), True)):
+        painted, to_next, to_ready = choice_figures(server, program, folder, runs, controllers, args, choose)
+        total = [p + n + r for p, n, r in zip(painted, to_next, to_ready or [0.0] * len(painted))]
+        print(f"launch to ready screen, {label + ':':24} median {median(total):6.1f} ms  (first paint "
+              f"{median(painted):.1f}, OK to {'choice' if choose else 'ready'} screen {median(to_next):.1f}"
+              + (f", Select to ready screen {median(to_ready):.1f}" if choose else "") + f"; {len(total)} runs)")
+        if choose:
+            to_choice = [p + n for p, n in zip(painted, to_next)]
+            print(f"launch to choice screen, {label + ':':22} median {median(to_choice):6.1f} ms")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     build = os.path.join(ROOT, "build", "normal")
@@ -250,6 +311,8 @@ def main():
     parser.add_argument("--host", default=os.path.join(build, "tests", "usb", "trb_emulated_controller_host"))
     parser.add_argument("--confirmation-only", action="store_true",
                         help="measure only the wait from the finish request to the completion screen")
+    parser.add_argument("--choice", action="store_true",
+                        help="measure only launch to the ready screen with one and with four simulated controllers")
     args = parser.parse_args()
     name = "TRBKelo7UpdateProgram" if args.usb else "TRBKelo7UpdateDemo"
     program = args.program or os.path.join(build, f"{name}_artefacts", "RelWithDebInfo", name)
@@ -261,6 +324,9 @@ def main():
                 "--update-file", os.path.join(folder, UPDATE_FILE)]
     try:
         with trb_x11.XServer() as server:
+            if args.choice:
+                print_choice_figures(server, program, folder, args.runs)
+                return
             waits = confirmation_figures(server, program, folder, args.runs, host)
             print(f"finish request to completion screen: median {statistics.median(waits):6.1f} ms  "
                   f"(min {min(waits):.1f}, max {max(waits):.1f}, {len(waits)} runs)")

@@ -1,4 +1,4 @@
-# JSON for the terminal's events (ui/JsonEventWriter.cpp): nlohmann-json, a
+# JSON for the terminal's events (terminal/JsonEventWriter.cpp): nlohmann-json, a
 # header-only library from Debian (nlohmann-json3-dev). trb_json is what a
 # target links to reach it.
 #

@@ -1,7 +1,7 @@
 #include "device/DeviceHolders.h"
 
+#include "platform/ScopedDescriptor.h"
 #include "text/ExternalText.h"
-#include "update/ScopedDescriptor.h"
 
 #include <algorithm>
 #include <array>

@@ -1,11 +1,10 @@
 #include "device/HidUtil.h"
 
-#include "log/StandardErrorWriter.h"
-
 #include "device/DeviceHolders.h"
 #include "device/DeviceNodes.h"
 #include "device/HidCtrl.h"
 #include "device/NoticeReceiver.h"
+#include "platform/StandardErrorWriter.h"
 #include "text/ExternalText.h"
 
 #include <algorithm>

@@ -2,9 +2,9 @@
 
 #include "device/DeviceNodes.h"
 #include "log/PlatformAdvice.h"
-#include "log/StandardErrorWriter.h"
+#include "platform/NativeFiles.h"
+#include "platform/StandardErrorWriter.h"
 #include "text/ExternalText.h"
-#include "update/NativeFiles.h"
 #include "update/Status.h"
 
 #include <algorithm>
@@ -116,6 +116,7 @@ void SupportLog::controllerArrived (int32_t deviceNumber, const DeviceIdentity& 
 {
     controllerNodePath = trbDeviceNode (deviceNumber);
     controllerNode = ExternalText::fromBytes (controllerNodePath);
+    holdersReported = false;
     controllerIdentity = identityText (identity);
     write ("controller connected: node " + controllerNode + controllerIdentity);
 }
@@ -220,10 +221,20 @@ void SupportLog::controllerChecked (const juce::String& deviceVersion,
     reportOtherHolders();
 }
 
+void SupportLog::controllerAboutToBeAsked()
+{
+    if (controllerNodePath.empty())
+        return;
+
+    reportOtherHolders();
+}
+
 void SupportLog::reportOtherHolders()
 {
-    if (holderScan == nullptr)
+    if (holderScan == nullptr || holdersReported)
         return;
+
+    holdersReported = true;
 
     if (! otherDeviceHoldersCanBeFound())
     {

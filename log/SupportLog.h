@@ -103,6 +103,11 @@ public:
                             uint32_t deviceStamp,
                             const std::array<UpdateRegion, kRegionCount>& regions) override;
 
+    /** The front-end is about to let the procedure ask the held controller (the check):
+        names the other processes that hold its node open now, before the first request,
+        instead of after the check. Once per held controller. */
+    void controllerAboutToBeAsked();
+
     /** The user pressed "Start" and the write begins. */
     void writeStarted() override;
 
@@ -151,6 +156,7 @@ private:
     juce::String controllerIdentity; // ", serial S, port P" of the held controller
     std::string controllerNodePath; // the node's bytes, to look for it by
     bool started = false;
+    bool holdersReported = false; // for the controller held now
     juce::String fileVersion; // the update file taken, for a write the controller did not take
     uint32_t fileStamp = 0;
 

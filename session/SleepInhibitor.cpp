@@ -1,6 +1,6 @@
 #include "session/SleepInhibitor.h"
 
-#include "log/StandardErrorWriter.h"
+#include "platform/StandardErrorWriter.h"
 
 void SleepInhibitor::warnOnce (std::atomic<bool>& told, const Warning& warning, const juce::String& line)
 {

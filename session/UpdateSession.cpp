@@ -1,6 +1,6 @@
 #include "session/UpdateSession.h"
 
-#include "log/StandardErrorWriter.h"
+#include "platform/StandardErrorWriter.h"
 #include "session/ExitStatus.h"
 #include "text/ExternalText.h"
 
@@ -25,6 +25,7 @@ UpdateSession::UpdateSession (const juce::String& serial)
 
 UpdateSession::UpdateSession (SupportLog::Sink logSink, bool logGoesToStandardError, const juce::String& serial)
     : logToStandardError (logGoesToStandardError)
+    , chosenSerial (serial)
     , supportLog (logSink)
     // The sleep lock's warning comes from the thread that asks the system: it goes
     // the log's way (off a terminal's stderr), through the sink, which any thread may use.
@@ -44,9 +45,17 @@ UpdateSession::UpdateSession (SupportLog::Sink logSink, bool logGoesToStandardEr
             supportLog.controllerArrived (link->deviceNumber(), link->identity());
         else
             supportLog.controllerRemoved();
+
+        if (onControllersChanged != nullptr)
+            onControllersChanged();
     };
     link->otherControllerObserver = [this] (bool arrived, const DeviceIdentity& other)
-    { supportLog.otherController (arrived, other); };
+    {
+        supportLog.otherController (arrived, other);
+
+        if (onControllersChanged != nullptr)
+            onControllersChanged();
+    };
 
     if (serial.isNotEmpty())
         link->chooseController (serial);

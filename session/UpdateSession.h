@@ -78,6 +78,14 @@ public:
         (it is not present). Message thread, before the check starts. */
     LinkOpenResult choose (const DeviceIdentity& which);
 
+    /** The serial the run was started for (--serial), empty when none was named: then no
+        other controller may stand in for it. Any thread (it never changes). */
+    const juce::String& getChosenSerial() const noexcept { return chosenSerial; }
+
+    /** Told after the support log whenever a TRB-Kelo7 arrives or goes, held or not: for a
+        front-end that lists them. Message thread. */
+    void setOnControllersChanged (std::function<void()> changed) { onControllersChanged = std::move (changed); }
+
     /** Told once, when the outcome is settled. Message thread. */
     void setOnSettled (Settled settled) { onSettled = std::move (settled); }
 
@@ -148,12 +156,14 @@ private:
     };
 
     const bool logToStandardError;
+    const juce::String chosenSerial;
     std::unique_ptr<HidCtrl> link = std::make_unique<HidCtrl>();
     std::unique_ptr<UpdateProcedure> procedure = std::make_unique<UpdateProcedure> (*link);
     SupportLog supportLog;
     const std::unique_ptr<SleepInhibitor> sleepLock;
 
     Settled onSettled;
+    std::function<void()> onControllersChanged;
     const Outcome* outcome = nullptr;
     WriteConfirmation confirmation;
     bool awaiting = false;

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 namespace
 {
 // Generous for a sanitizer build on a busy machine; a wait ends at its event.
@@ -41,7 +43,7 @@ juce::String shownText (MainComponent& component)
 // update file of its own.
 struct Screens
 {
-    explicit Screens (const SimulatedScenario& scenario = {}, const std::string& fileVersion = "1.05")
+    explicit Screens (const SimulatedScenario& scenario = {}, const std::string& fileVersion = "1.05", const juce::String& serial = {})
     {
         folder.createDirectory();
         const auto image = makeUpdateImage (fileVersion, 0x20261209, 3);
@@ -50,7 +52,8 @@ struct Screens
         SimulatedController::instance().reset (scenario);
         session = std::make_unique<UpdateSession> ([this] (const juce::String& line)
                                                    { logLines.add (line); },
-                                                   false);
+                                                   false,
+                                                   serial);
         component = std::make_unique<MainComponent> (*session);
         component->setUpdateFileFolder (folder);
         component->setSize (406, 154);
@@ -78,7 +81,8 @@ struct Screens
 
     bool visibleOnly (std::initializer_list<juce::Component*> shown)
     {
-        for (auto* c : { (juce::Component*) &component->getLanguageBox(), (juce::Component*) &component->getProgressBar(),
+        for (auto* c : { (juce::Component*) &component->getLanguageBox(), (juce::Component*) &component->getControllerBox(),
+                         (juce::Component*) &component->getProgressBar(),
                          (juce::Component*) &component->getOkButton(), (juce::Component*) &component->getCancelButton() })
             if (c->isVisible() != (std::find (shown.begin(), shown.end(), c) != shown.end()))
                 return false;
@@ -426,6 +430,155 @@ TEST (MainComponent, AnUnchangedScreenKeepsItsTextLayout)
     c.getProcedure().setStatus (ERR_PROTOCOL);
     screens.refresh();
     EXPECT_NE (shownText (c), textBefore);
+}
+
+//==============================================================================
+// Several controllers: the choice screen, --serial, and the runs that end before
+// their first request.
+
+namespace
+{
+SimulatedScenario withControllers (int count, int32_t claimedBy = 0)
+{
+    SimulatedScenario scenario;
+    scenario.controllers = count;
+    scenario.claimedByPid = claimedBy;
+    return scenario;
+}
+
+juce::StringArray rowsOf (juce::ComboBox& box)
+{
+    juce::StringArray rows;
+
+    for (int i = 0; i < box.getNumItems(); ++i)
+        rows.add (box.getItemText (i));
+
+    return rows;
+}
+
+// The devices the simulated controllers received anything on.
+std::set<int32_t> devicesAsked()
+{
+    std::set<int32_t> devices;
+
+    for (const auto& request : SimulatedController::instance().receivedRequests())
+        devices.insert (request.deviceNumber);
+
+    return devices;
+}
+} // namespace
+
+TEST (MainComponent, WithSeveralControllersTheChoiceScreenListsThemAndOnlyTheOneChosenIsAsked)
+{
+    Screens screens (withControllers (2));
+    auto& c = *screens.component;
+    screens.pressOk();
+    screens.refresh();
+
+    ASSERT_TRUE (c.isChoosing());
+    EXPECT_TRUE (screens.visibleOnly ({ &c.getControllerBox(), &c.getOkButton(), &c.getCancelButton() }));
+    EXPECT_EQ (c.getControllerBox().getBounds(), kControlPlace);
+    EXPECT_EQ (rowsOf (c.getControllerBox()), juce::StringArray ({ "Serial KELO7-SIM-0001, port sim-1", "Serial KELO7-SIM-0002, port sim-2" }));
+    EXPECT_EQ (c.getOkButton().getButtonText(), "Select");
+    EXPECT_EQ (c.getCancelButton().getButtonText(), "Cancel");
+    EXPECT_TRUE (shownText (c).startsWith ("Several controllers are connected.")) << shownText (c);
+    EXPECT_TRUE (shownText (c).contains ("Which one do you want to update?")) << shownText (c);
+    EXPECT_TRUE (devicesAsked().empty()) << "a request before the choice";
+
+    c.getControllerBox().setSelectedItemIndex (1, juce::dontSendNotification);
+    screens.pressOk();
+    ASSERT_TRUE (runUntil ([&c]
+                           { return c.getStatus() != ST_INITIAL; }));
+    EXPECT_EQ (c.getStatus(), ST_READY);
+    EXPECT_FALSE (c.isChoosing());
+    EXPECT_EQ (devicesAsked(), std::set<int32_t> { 1 });
+}
+
+TEST (MainComponent, TheChoiceListFollowsControllersThatComeAndGoAndKeepsTheSelection)
+{
+    Screens screens (withControllers (2));
+    auto& c = *screens.component;
+    auto& sim = SimulatedController::instance();
+    auto& box = c.getControllerBox();
+    screens.pressOk();
+    ASSERT_TRUE (c.isChoosing());
+    box.setSelectedItemIndex (1, juce::dontSendNotification);
+
+    const auto third = sim.addController();
+    ASSERT_TRUE (runUntil ([&box]
+                           { return box.getNumItems() == 3; }));
+    EXPECT_EQ (box.getText(), "Serial KELO7-SIM-0002, port sim-2");
+
+    sim.remove (0);
+    ASSERT_TRUE (runUntil ([&box]
+                           { return box.getNumItems() == 2; }));
+    EXPECT_EQ (box.getText(), "Serial KELO7-SIM-0002, port sim-2");
+
+    // One that goes between the listing and the choice is not taken: the list is renewed.
+    sim.remove (third);
+    box.setSelectedItemIndex (1, juce::dontSendNotification);
+    screens.pressOk();
+    EXPECT_TRUE (c.isChoosing());
+    EXPECT_EQ (rowsOf (box), juce::StringArray ({ "Serial KELO7-SIM-0002, port sim-2" }));
+    EXPECT_TRUE (devicesAsked().empty());
+}
+
+TEST (MainComponent, SerialTakesItsControllerWithoutAChoice)
+{
+    Screens screens (withControllers (2), "1.05", "KELO7-SIM-0002");
+    ASSERT_TRUE (screens.reachReady());
+    EXPECT_FALSE (screens.component->isChoosing());
+    EXPECT_EQ (devicesAsked(), std::set<int32_t> { 1 });
+}
+
+TEST (MainComponent, ARunThatCannotGoOnEndsBeforeItsFirstRequestWithCloseOnly)
+{
+    struct Case
+    {
+        const char* name;
+        SimulatedScenario scenario;
+        const char* serial;
+        int chosenRow; // -1: no choice screen
+        RunEnd end;
+        int exitStatus;
+    };
+
+    const Case cases[] = {
+        { "--serial matches none", withControllers (2), "KELO7-SIM-0009", -1, RunEnd::notChosen, EXIT_NOT_CHOSEN },
+        { "the one controller held elsewhere", withControllers (1, 4242), "", -1, RunEnd::claimedElsewhere, EXIT_ANOTHER_UPDATER },
+        { "--serial of one held elsewhere", withControllers (2, 4242), "KELO7-SIM-0001", -1, RunEnd::claimedElsewhere, EXIT_ANOTHER_UPDATER },
+        { "the one chosen held elsewhere", withControllers (2, 4242), "", 0, RunEnd::claimedElsewhere, EXIT_ANOTHER_UPDATER },
+    };
+
+    for (const auto& test : cases)
+    {
+        SCOPED_TRACE (test.name);
+        Screens screens (test.scenario, "1.05", test.serial);
+        auto& c = *screens.component;
+        screens.pressOk();
+
+        if (test.chosenRow >= 0)
+        {
+            ASSERT_TRUE (c.isChoosing());
+            c.chooseController (test.chosenRow);
+        }
+
+        screens.refresh();
+        ASSERT_TRUE (screens.settled());
+        EXPECT_EQ (screens.session->getOutcome()->end, test.end);
+        EXPECT_EQ (c.getExitStatus(), test.exitStatus);
+        EXPECT_FALSE (c.getProcedure().isWorkerRunning());
+        EXPECT_TRUE (screens.visibleOnly ({ &c.getCancelButton() }));
+        EXPECT_EQ (c.getCancelButton().getButtonText(), "Close");
+        EXPECT_EQ (c.getCancelButton().getBounds(), kRightSlot);
+        EXPECT_FALSE (shownText (c).contains ("Error ID"));
+        EXPECT_TRUE (devicesAsked().empty());
+
+        // The hidden main button's key does not start anything now.
+        screens.pressOk();
+        EXPECT_FALSE (c.getProcedure().isWorkerRunning());
+        EXPECT_TRUE (devicesAsked().empty());
+    }
 }
 
 // Needs the keyboard focus of the test display, so it runs alone.

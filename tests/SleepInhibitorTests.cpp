@@ -1,6 +1,6 @@
 #include "device/HidUtil.h"
 #include "device/simulated/SimulatedController.h"
-#include "log/StandardErrorWriter.h"
+#include "platform/StandardErrorWriter.h"
 #include "session/SleepInhibitor.h"
 #include "tests/MessageLoop.h"
 #include "tests/UpdateTestSupport.h"

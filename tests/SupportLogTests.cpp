@@ -110,12 +110,15 @@ TEST (SupportLogHeadless, OtherProcessesHoldingTheNodeAreNamedOnceWhenTheCheckPa
     {
         std::vector<DeviceHolder> holders;
         std::vector<juce::String> expected;
+        bool beforeTheCheck; // the window names them before the controller is first asked
     };
 
     const Case cases[] = {
-        { {}, {} },
+        { {}, {}, false },
         { { { 777, "python3" }, { 1234, "mix\nxx" }, { 4321, {} } },
-          { "controller also open in: process 777 (python3), process 1234 (mix\\nxx), process 4321" } },
+          { "controller also open in: process 777 (python3), process 1234 (mix\\nxx), process 4321" },
+          false },
+        { { { 777, "python3" } }, { "controller also open in: process 777 (python3)" }, true },
     };
 
     for (const auto& c : cases)
@@ -126,6 +129,12 @@ TEST (SupportLogHeadless, OtherProcessesHoldingTheNodeAreNamedOnceWhenTheCheckPa
                                   {
                                       scanned.push_back (nodePath);
                                       return c.holders; });
+
+        if (c.beforeTheCheck)
+            logged.log.controllerAboutToBeAsked();
+
+        EXPECT_TRUE (SimulatedController::instance().receivedRequests().empty());
+        EXPECT_EQ (logged.linesStartingWith ({ "controller also open" }).size(), c.beforeTheCheck ? (int) c.expected.size() : 0);
 
         // Told on the ready screen, before "Start".
         ASSERT_TRUE (logged.run.checkController());

@@ -2,9 +2,9 @@
 #include "session/ExitStatus.h"
 #include "session/UpdateSession.h"
 #include "tests/UpdateTestSupport.h"
-#include "ui/JsonEventWriter.h"
-#include "ui/TerminalFrontEnd.h"
-#include "ui/TerminalTexts.h"
+#include "terminal/JsonEventWriter.h"
+#include "terminal/TerminalFrontEnd.h"
+#include "terminal/TerminalTexts.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

@@ -1,10 +1,10 @@
 #include "app/CommandLine.h"
+#include "terminal/JsonEventWriter.h"
+#include "terminal/ProgressLine.h"
+#include "terminal/TerminalTexts.h"
 #include "text/ExternalText.h"
 #include "text/LanguageDetection.h"
 #include "text/TxtLoader.h"
-#include "ui/JsonEventWriter.h"
-#include "ui/ProgressLine.h"
-#include "ui/TerminalTexts.h"
 #include "update/Status.h"
 
 #include <gtest/gtest.h>

@@ -126,6 +126,38 @@ TEST (TextCatalogue, NonLatinTextsHoldTheirOwnScripts)
     EXPECT_NE (kTextOk[6], "OK");
 }
 
+// The choice screen's texts and the ends before the first request are the updater's own: each language has its own
+// wording, written in its own script, never the English left in place.
+TEST (TextCatalogue, TheChoiceTextsAreTranslatedIntoEachLanguagesOwnScript)
+{
+    struct Script
+    {
+        int language;
+        juce::juce_wchar first, last;
+    };
+
+    const Script scripts[] = { { 6, 0x0400, 0x04FF }, { 8, 0x4E00, 0x9FFF }, { 9, 0x4E00, 0x9FFF }, { 10, 0xAC00, 0xD7A3 }, { 11, 0x3040, 0x9FFF } };
+
+    for (const auto* table : { kTextSeveralConnected, kTextWhichController, kTextControllerRow, kTextSelect, kTextSerialNotConnected,
+                               kTextControllerHeld })
+    {
+        for (int i = 1; i < kLanguageCount; ++i)
+            EXPECT_NE (table[i], table[kEnglish]) << table[kEnglish] << " in language " << i;
+
+        for (const auto& script : scripts)
+        {
+            const auto& text = table[script.language];
+            auto inScript = false;
+
+            for (auto p = text.getCharPointer(); ! p.isEmpty();)
+                if (const auto c = p.getAndAdvance(); c >= script.first && c <= script.last)
+                    inScript = true;
+
+            EXPECT_TRUE (inScript) << text << " in language " << script.language;
+        }
+    }
+}
+
 TEST (TextCatalogue, LanguageFontsFollowTheirScripts)
 {
     for (int i = 0; i <= 7; ++i)
@@ -161,7 +193,7 @@ TEST (TextCatalogue, EveryMessageHoldsTheConversionsItsCallersFill)
 
             if (k == TXT_NOT_CONNECTED || k == TXT_UPDATE_INTRO || k == TXT_UPDATING)
                 expected = 1;
-            else if (k == TXT_CURRENT_VERSION || k == TXT_UPDATE_VERSION)
+            else if (k == TXT_CURRENT_VERSION || k == TXT_UPDATE_VERSION || k == TXT_CONTROLLER_ROW)
                 expected = 2;
             else if (k == TXT_UPDATE_COMPLETE)
                 expected = (i == 7 || i == 10) ? 0 : 1;
@@ -271,7 +303,7 @@ TEST_F (CatalogueUnderLocale, GetInstanceDetectsTheLanguageAndLoadsItsTexts)
     EXPECT_EQ (catalogue->getText (TXT_CLOSE), fromCodePoints ({ 0x7D42, 0x4E86 }));
 }
 
-TEST_F (CatalogueUnderLocale, SetLanguageSwitchesAllTwentyTextsTogetherBySharingTheTables)
+TEST_F (CatalogueUnderLocale, SetLanguageSwitchesEveryTextTogetherBySharingTheTables)
 {
     auto* catalogue = TxtLoader::getInstance();
 

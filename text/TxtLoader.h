@@ -29,7 +29,7 @@ public:
         and detects the language again. Message thread. */
     static void deleteInstance();
 
-    /** The current language's text of a message. An id outside the twenty messages
+    /** The current language's text of a message. An id outside the catalogue's messages
         yields the empty text. */
     const juce::String& getText (TxtId id) const noexcept;
 

@@ -352,6 +352,96 @@ const juce::String kTextUpdateFailed[kLanguageCount] = {
     utf8 ("アップデートは行われませんでした。"), // Japanese
 };
 
+const juce::String kTextSeveralConnected[kLanguageCount] = {
+    utf8 ("Several controllers are connected."), // English
+    utf8 ("Plusieurs contrôleurs sont connectés."), // French
+    utf8 ("Mehrere Controller sind angeschlossen."), // German
+    utf8 ("Hay varios controladores conectados."), // Spanish
+    utf8 ("Sono collegati più controller."), // Italian
+    utf8 ("Er zijn meerdere controllers aangesloten."), // Dutch
+    utf8 ("Подключено несколько контроллеров."), // Russian
+    utf8 ("Estão ligados vários controladores."), // Portuguese
+    utf8 ("已连接多个控制器。"), // Chinese (Simplified)
+    utf8 ("已連接多個控制器。"), // Chinese (Traditional)
+    utf8 ("여러 대의 컨트롤러가 연결되어 있습니다."), // Korean
+    utf8 ("複数のコントローラーが接続されています。"), // Japanese
+};
+
+const juce::String kTextWhichController[kLanguageCount] = {
+    utf8 ("Which one do you want to update?"), // English
+    utf8 ("Lequel voulez-vous mettre à jour ?"), // French
+    utf8 ("Welchen möchten Sie aktualisieren?"), // German
+    utf8 ("¿Cuál desea actualizar?"), // Spanish
+    utf8 ("Quale si desidera aggiornare?"), // Italian
+    utf8 ("Welke wilt u bijwerken?"), // Dutch
+    utf8 ("Какой из них обновить?"), // Russian
+    utf8 ("Qual deseja atualizar?"), // Portuguese
+    utf8 ("要更新哪一个？"), // Chinese (Simplified)
+    utf8 ("要更新哪一個？"), // Chinese (Traditional)
+    utf8 ("어느 컨트롤러를 업데이트하시겠습니까?"), // Korean
+    utf8 ("どれをアップデートしますか？"), // Japanese
+};
+
+const juce::String kTextControllerRow[kLanguageCount] = {
+    utf8 ("Serial %s, port %s"), // English
+    utf8 ("N° de série %s, port %s"), // French
+    utf8 ("Seriennummer %s, Anschluss %s"), // German
+    utf8 ("N.º de serie %s, puerto %s"), // Spanish
+    utf8 ("N. di serie %s, porta %s"), // Italian
+    utf8 ("Serienummer %s, poort %s"), // Dutch
+    utf8 ("Серийный номер %s, порт %s"), // Russian
+    utf8 ("N.º de série %s, porta %s"), // Portuguese
+    utf8 ("序列号 %s，端口 %s"), // Chinese (Simplified)
+    utf8 ("序號 %s，連接埠 %s"), // Chinese (Traditional)
+    utf8 ("일련번호 %s, 포트 %s"), // Korean
+    utf8 ("シリアル番号 %s、ポート %s"), // Japanese
+};
+
+const juce::String kTextSelect[kLanguageCount] = {
+    utf8 ("Select"), // English
+    utf8 ("Choisir"), // French
+    utf8 ("Auswählen"), // German
+    utf8 ("Elegir"), // Spanish
+    utf8 ("Scegli"), // Italian
+    utf8 ("Kiezen"), // Dutch
+    utf8 ("Выбрать"), // Russian
+    utf8 ("Escolher"), // Portuguese
+    utf8 ("选择"), // Chinese (Simplified)
+    utf8 ("選擇"), // Chinese (Traditional)
+    utf8 ("선택"), // Korean
+    utf8 ("選択"), // Japanese
+};
+
+const juce::String kTextSerialNotConnected[kLanguageCount] = {
+    utf8 ("The controller named with --serial is not connected. Nothing was written."), // English
+    utf8 ("Le contrôleur indiqué par --serial n'est pas connecté. Rien n'a été écrit."), // French
+    utf8 ("Der mit --serial angegebene Controller ist nicht angeschlossen. Es wurde nichts geschrieben."), // German
+    utf8 ("El controlador indicado con --serial no está conectado. No se ha escrito nada."), // Spanish
+    utf8 ("Il controller indicato con --serial non è collegato. Non è stato scritto nulla."), // Italian
+    utf8 ("De met --serial opgegeven controller is niet aangesloten. Er is niets geschreven."), // Dutch
+    utf8 ("Контроллер, указанный в --serial, не подключён. Ничего не записано."), // Russian
+    utf8 ("O controlador indicado com --serial não está ligado. Nada foi escrito."), // Portuguese
+    utf8 ("未连接以 --serial 指定的控制器。未写入任何内容。"), // Chinese (Simplified)
+    utf8 ("未連接以 --serial 指定的控制器。未寫入任何內容。"), // Chinese (Traditional)
+    utf8 ("--serial로 지정한 컨트롤러가 연결되어 있지 않습니다. 아무것도 기록되지 않았습니다."), // Korean
+    utf8 ("--serial で指定したコントローラーが接続されていません。何も書き込まれていません。"), // Japanese
+};
+
+const juce::String kTextControllerHeld[kLanguageCount] = {
+    utf8 ("Another program is using this controller. Close it, then start the update again. Nothing was written."), // English
+    utf8 ("Un autre programme utilise ce contrôleur. Fermez-le, puis relancez la mise à jour. Rien n'a été écrit."), // French
+    utf8 ("Ein anderes Programm verwendet diesen Controller. Beenden Sie es und starten Sie erneut. Nichts wurde geschrieben."), // German
+    utf8 ("Otro programa está usando este controlador. Ciérrelo y vuelva a iniciar la actualización. No se ha escrito nada."), // Spanish
+    utf8 ("Un altro programma sta usando questo controller. Chiuderlo e riavviare l'aggiornamento. Non è stato scritto nulla."), // Italian
+    utf8 ("Een ander programma gebruikt deze controller. Sluit het en start de update opnieuw. Er is niets geschreven."), // Dutch
+    utf8 ("Контроллер занят. Закройте другую программу и повторите. Ничего не записано."), // Russian
+    utf8 ("Outro programa está a usar este controlador. Feche-o e volte a iniciar a atualização. Nada foi escrito."), // Portuguese
+    utf8 ("另一个程序正在使用此控制器。请将其关闭，然后重新开始更新。未写入任何内容。"), // Chinese (Simplified)
+    utf8 ("另一個程式正在使用此控制器。請將其關閉，然後重新開始更新。未寫入任何內容。"), // Chinese (Traditional)
+    utf8 ("다른 프로그램이 컨트롤러를 사용 중입니다. 종료한 후 다시 시작하십시오. 기록된 내용은 없습니다."), // Korean
+    utf8 ("他のプログラムがコントローラーを使用中です。閉じてやり直してください。何も書き込んでいません。"), // Japanese
+};
+
 const juce::String* const kTextTables[kTextCount] = {
     kTextEmpty, // TXT_EMPTY
     kTextFamily, // TXT_FAMILY
@@ -373,4 +463,10 @@ const juce::String* const kTextTables[kTextCount] = {
     kTextUpdateComplete, // TXT_UPDATE_COMPLETE
     kTextErrorOccurred, // TXT_ERROR_OCCURRED
     kTextUpdateFailed, // TXT_UPDATE_FAILED
+    kTextSeveralConnected, // TXT_SEVERAL_CONNECTED
+    kTextWhichController, // TXT_WHICH_CONTROLLER
+    kTextControllerRow, // TXT_CONTROLLER_ROW
+    kTextSelect, // TXT_SELECT
+    kTextSerialNotConnected, // TXT_SERIAL_NOT_CONNECTED
+    kTextControllerHeld, // TXT_CONTROLLER_HELD
 };

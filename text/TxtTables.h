@@ -6,12 +6,14 @@
 
 // The catalogue's constant data: twelve languages in a fixed order (the language
 // chooser's item id is the index + 1), their own names, their display fonts and
-// the twenty messages. Every table holds one text per language, indexed by the
-// language index. The texts are kept exactly as the product ships them, including
-// their odd spacing and missing placeholders.
+// the messages. Every table holds one text per language, indexed by the language
+// index. The first twenty texts are kept exactly as the product ships them,
+// including their odd spacing and missing placeholders; the ones after them are
+// the updater's own (the choice between several connected controllers, and the
+// ends before the first request).
 
 inline constexpr int kLanguageCount = 12;
-inline constexpr int kTextCount = 20;
+inline constexpr int kTextCount = 26;
 
 /** The English index: the language every detection falls back to. */
 inline constexpr int kEnglish = 0;
@@ -38,10 +40,16 @@ enum TxtId
     TXT_PLEASE_WAIT,
     TXT_UPDATE_COMPLETE, // "%s": the model name (not every language shows it)
     TXT_ERROR_OCCURRED,
-    TXT_UPDATE_FAILED
+    TXT_UPDATE_FAILED,
+    TXT_SEVERAL_CONNECTED, // the choice screen's heading
+    TXT_WHICH_CONTROLLER, // the choice screen's question
+    TXT_CONTROLLER_ROW, // "%s", "%s": one controller's serial and port in the list
+    TXT_SELECT, // the choice screen's button
+    TXT_SERIAL_NOT_CONNECTED, // the end when the controller named with --serial is not there
+    TXT_CONTROLLER_HELD // the end when another program holds the controller's claim
 };
 
-static_assert (TXT_UPDATE_FAILED + 1 == kTextCount, "one table per message");
+static_assert (TXT_CONTROLLER_HELD + 1 == kTextCount, "one table per message");
 
 /** Each language's name written in that language, as the language chooser lists it. */
 extern const juce::String kLanguageNames[kLanguageCount];
@@ -72,8 +80,14 @@ extern const juce::String kTextPleaseWait[kLanguageCount];
 extern const juce::String kTextUpdateComplete[kLanguageCount];
 extern const juce::String kTextErrorOccurred[kLanguageCount];
 extern const juce::String kTextUpdateFailed[kLanguageCount];
+extern const juce::String kTextSeveralConnected[kLanguageCount];
+extern const juce::String kTextWhichController[kLanguageCount];
+extern const juce::String kTextControllerRow[kLanguageCount];
+extern const juce::String kTextSelect[kLanguageCount];
+extern const juce::String kTextSerialNotConnected[kLanguageCount];
+extern const juce::String kTextControllerHeld[kLanguageCount];
 
-/** The twenty message tables in TxtId order. */
+/** The message tables in TxtId order. */
 extern const juce::String* const kTextTables[kTextCount];
 
 /**

@@ -44,7 +44,12 @@ int LangLookAndFeel::languageOfEntry (const juce::String& text)
 
 juce::Font LangLookAndFeel::getComboBoxFont (juce::ComboBox& box)
 {
-    const auto& name = TxtLoader::getInstance()->getFontName (box.getSelectedId() - 1);
+    // A list of languages shows its choice in that language's font; any other
+    // list in this look (the controllers) speaks the current language.
+    const auto* catalogue = TxtLoader::getInstance();
+    const auto language = languageOfEntry (box.getText());
+    const auto name = box.getSelectedId() == 0 ? juce::String()
+                                               : catalogue->getFontName (language >= 0 ? language : catalogue->getLanguage());
     const auto height = juce::jmin (kChooserFontFactor * (float) box.getHeight(), kLargestChooserFontHeight);
     return juce::Font (name, height, juce::Font::plain);
 }

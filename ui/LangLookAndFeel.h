@@ -27,7 +27,8 @@ public:
                             const juce::Drawable* icon, const juce::Colour* textColour) override;
 
     /** The plain font of the selected language (the empty name when nothing is
-        selected), 0.85 of the chooser's height but no more than 15. */
+        selected), 0.85 of the chooser's height but no more than 15. A list whose
+        choice is no language's name (the controllers) takes the current language's font. */
     juce::Font getComboBoxFont (juce::ComboBox& box) override;
 
     /** The catalogue language whose own name the text is, or -1 for none. */

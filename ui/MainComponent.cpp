@@ -12,6 +12,11 @@ MainComponent::MainComponent (UpdateSession& sessionToShow)
     session.addListener (this);
     session.setOnSettled ([this] (const Outcome&)
                           { refreshDisplay(); });
+    // The choice screen lists what is connected now.
+    session.setOnControllersChanged ([this]
+                                     {
+                                         if (choosing && listControllers())
+                                             updateDisplay(); });
 
     auto* catalogue = TxtLoader::getInstance();
 
@@ -29,6 +34,14 @@ MainComponent::MainComponent (UpdateSession& sessionToShow)
             languageBox->addItem (catalogue->getLanguageName (index), index + 1);
 
     languageBox->setSelectedId (catalogue->getLanguage() + 1, juce::sendNotificationAsync);
+
+    // The controllers' list is the language list's twin; its rows are made when the
+    // choice screen shows.
+    controllerBox = std::make_unique<LanguageList> ("controllers");
+    addChildComponent (*controllerBox);
+    controllerBox->setLookAndFeel (&langLookAndFeel);
+    controllerBox->addListener (this);
+    controllerBox->setWantsKeyboardFocus (false);
 
     progressLookAndFeel = std::make_unique<ProgressLookAndFeel>();
     progressBar = std::make_unique<juce::ProgressBar> (progress);
@@ -59,9 +72,11 @@ MainComponent::~MainComponent()
 
     // The session outlives the window; it stops the worker before its link closes.
     session.setOnSettled (nullptr);
+    session.setOnControllersChanged (nullptr);
     session.removeListener (this);
 
     languageBox.reset();
+    controllerBox.reset();
     progressBar.reset();
     okButton.reset();
     cancelButton.reset();

@@ -21,6 +21,14 @@
     controller's word is known, then the completion screen, or the error screen of
     a write the controller did not take.
 
+    With several TRB-Kelo7s connected and none chosen (--serial), the language
+    screen is followed by the choice screen: the controllers (serial and port) in
+    the language list's look, kept current while they come and go; the one chosen
+    is the one the session's link holds from then on. Nothing is sent to any
+    controller before the choice. A run that cannot go on before its first request
+    (the controller named with --serial is not there, another process holds the
+    controller's claim) shows its outcome with Close only.
+
     Threads: everything runs on the message thread; the procedure's worker is its
     own (update/UpdateProcedure.h), and its events arrive on the message thread.
 */
@@ -41,6 +49,24 @@ public:
         update file and, with the controller connected, check the controller. Does
         nothing while the procedure's worker already runs. Failures end in the status. */
     void startCheck() { procedure.startCheck(); }
+
+    /** What the language screen's main button leads to: the choice screen while several
+        controllers wait for a choice; the end of the run, nothing sent, while the
+        controller's claim is held elsewhere or the controller named with --serial is not
+        there; otherwise the check (startCheck). Message thread. */
+    void goOnFromLanguage();
+
+    /** The choice screen's main button: the session takes the listed controller at index
+        (nothing is sent to it before) and the check starts; a controller whose claim
+        another process holds ends the run with nothing sent; one that has gone since it
+        was listed leaves the choice screen up to date. Message thread. */
+    void chooseController (int index);
+
+    /** True while the choice screen shows. Message thread. */
+    bool isChoosing() const noexcept { return choosing; }
+
+    /** The controllers the choice screen lists, in its order. Message thread. */
+    const std::vector<ConnectedController>& getListedControllers() const noexcept { return listed; }
 
     /** Where the main button looks for the update file: the executable's folder, the
         current folder and the download folder unless the program or a test says
@@ -83,6 +109,7 @@ public:
 
     // The controls, for the window's tests.
     juce::ComboBox& getLanguageBox() noexcept { return *languageBox; }
+    juce::ComboBox& getControllerBox() noexcept { return *controllerBox; }
     juce::ProgressBar& getProgressBar() noexcept { return *progressBar; }
     AlineButton& getOkButton() noexcept { return *okButton; }
     AlineButton& getCancelButton() noexcept { return *cancelButton; }
@@ -142,7 +169,19 @@ private:
         bool operator!= (const DisplayKey& other) const { return ! operator== (other); }
     };
 
-    // The screens (ui/MainComponentScreens.cpp) and their layout (ui/MainComponentLayout.cpp).
+    // The screens that show no step of the procedure: the choice between several
+    // controllers, and a run that ended before its first request.
+    static constexpr int32_t kChoiceScreen = -2;
+    static constexpr int32_t kEndedScreen = -3;
+
+    // The screens (ui/MainComponentScreens.cpp), the choice (ui/MainComponentChoice.cpp)
+    // and their layout (ui/MainComponentLayout.cpp).
+    bool hasEndedBeforeAnyRequest() const noexcept;
+    void showChoice();
+    void beginCheck();
+    bool listControllers(); // true when the list changed
+    juce::String rowsShown() const; // the list's rows, one a line
+    void endBeforeAnyRequest (RunEnd end);
     int32_t shownStatus() const noexcept;
     bool isAwaitingConfirmation() const noexcept;
     Screen screenFor (int32_t statusValue) const;
@@ -175,6 +214,9 @@ private:
     DisplayKey laidOutKey;
     LangLookAndFeel langLookAndFeel;
     std::unique_ptr<LanguageList> languageBox;
+    std::unique_ptr<LanguageList> controllerBox; // the choice screen's list, in the same look
+    std::vector<ConnectedController> listed; // what controllerBox lists, in its order
+    bool choosing = false; // the choice screen shows
     std::unique_ptr<ProgressLookAndFeel> progressLookAndFeel;
     double progress = 0.0; // what the progress bar reads
     std::unique_ptr<juce::ProgressBar> progressBar;

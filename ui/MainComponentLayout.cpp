@@ -92,12 +92,13 @@ void MainComponent::resized()
 
     const juce::Rectangle<int> controlArea { kControlMargin, getHeight() - kControlBottomOffset, getWidth() - 2 * kControlMargin, kControlHeight };
     languageBox->setBounds (controlArea);
+    controllerBox->setBounds (controlArea);
     progressBar->setBounds (controlArea);
     placeButtons();
 
     // updateDisplay logged the screen before the box and the bar had their new places.
     if (ScreenLog::isEnabled())
-        logScreen (getStatus(), screenFor (getStatus()));
+        logScreen (shownStatus(), screenFor (shownStatus()));
 }
 
 void MainComponent::parentHierarchyChanged()
@@ -110,7 +111,7 @@ void MainComponent::paint (juce::Graphics& g)
 {
     g.fillAll (juce::Colour (kBackgroundColour));
 
-    if (isErrorStatus (getStatus()))
+    if (isErrorStatus (getStatus()) || hasEndedBeforeAnyRequest())
     {
         const auto icon = getWarningIcon();
         g.drawImage (icon, kWarningIconArea.toFloat(), juce::RectanglePlacement::stretchToFit);
@@ -129,7 +130,17 @@ void MainComponent::giveDefaultFocus()
     juce::Component* target = nullptr;
     juce::Array<juce::Component*> mayKeep;
 
-    if (statusValue == ST_INITIAL)
+    if (hasEndedBeforeAnyRequest())
+    {
+        target = cancelButton.get();
+        mayKeep = { cancelButton.get() };
+    }
+    else if (choosing)
+    {
+        target = okButton.get();
+        mayKeep = { controllerBox.get(), okButton.get(), cancelButton.get() };
+    }
+    else if (statusValue == ST_INITIAL)
     {
         target = okButton.get();
         mayKeep = { languageBox.get(), okButton.get(), cancelButton.get() };

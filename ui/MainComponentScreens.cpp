@@ -34,6 +34,12 @@ bool MainComponent::isAwaitingConfirmation() const noexcept
 
 int32_t MainComponent::shownStatus() const noexcept
 {
+    if (hasEndedBeforeAnyRequest())
+        return kEndedScreen;
+
+    if (choosing)
+        return kChoiceScreen;
+
     const auto status = getStatus();
 
     // A completed write the controller reports it did not take shows its own error.
@@ -52,6 +58,20 @@ MainComponent::Screen MainComponent::screenFor (int32_t statusValue) const
     {
         screen.heading = text (TXT_LANGUAGE_TITLE) + "\n\n";
         screen.body = text (TXT_SELECT_LANGUAGE);
+    }
+    else if (statusValue == kChoiceScreen)
+    {
+        screen.heading = text (TXT_SEVERAL_CONNECTED) + "\n";
+        screen.body = text (TXT_WHICH_CONTROLLER);
+    }
+    else if (statusValue == kEndedScreen)
+    {
+        // Nothing was sent: no error ID to give; a refused claim names its holder.
+        const auto& row = *session.getOutcome();
+        screen.errorText = formatText (text (row.message), model) + (row.detail != TXT_EMPTY ? "\n" + text (row.detail) : juce::String());
+
+        if (const auto holder = session.getLink().claimRefusal(); row.end == RunEnd::claimedElsewhere && holder.pid > 0)
+            screen.errorText << "\n\nPID " << holder.pid << (holder.processName.isNotEmpty() ? " (" + holder.processName + ")" : juce::String());
     }
     else if (statusValue == ST_READY)
     {
@@ -100,7 +120,9 @@ void MainComponent::updateDisplay()
     // The title joins the key: the screen is logged again once the window that
     // shows it has its name, whether or not the window's size changed on the way.
     const auto* window = getParentComponent();
-    const DisplayKey key { statusValue, catalogue->getLanguage(), getWidth(), getHeight(), screen.heading + screen.body + screen.single + screen.errorText,
+    // The choice screen is new again with each change of its list or its selection.
+    const auto listShown = statusValue == kChoiceScreen ? controllerBox->getText() + "\n" + rowsShown() : juce::String();
+    const DisplayKey key { statusValue, catalogue->getLanguage(), getWidth(), getHeight(), screen.heading + screen.body + screen.single + screen.errorText + listShown,
                            window != nullptr ? window->getName() : juce::String() };
 
     const auto changed = key != laidOutKey;
@@ -126,6 +148,7 @@ void MainComponent::updateAccessibility (const Screen& screen)
 {
     setTitle (text (TXT_APP_TITLE));
     languageBox->setTitle (text (TXT_LANGUAGE_TITLE).trim());
+    controllerBox->setTitle (text (TXT_WHICH_CONTROLLER).trim());
     progressBar->setTitle (formatText (text (TXT_UPDATING), text (TXT_MODEL)).trim());
 
     for (auto* button : { okButton.get(), cancelButton.get() })
@@ -176,6 +199,25 @@ void MainComponent::logScreen (int32_t statusValue, const Screen& screen)
 
     auto* controls = new juce::DynamicObject();
 
+    if (controllerBox->isVisible())
+    {
+        auto* box = new juce::DynamicObject();
+        juce::Array<juce::var> rows, serials;
+
+        for (const auto& row : juce::StringArray::fromLines (rowsShown()))
+            rows.add (row);
+
+        for (const auto& controller : listed)
+            serials.add (controller.identity.serial);
+
+        box->setProperty ("text", controllerBox->getText());
+        box->setProperty ("items", controllerBox->getNumItems());
+        box->setProperty ("rows", rows);
+        box->setProperty ("serials", serials);
+        box->setProperty ("bounds", place (*controllerBox));
+        controls->setProperty ("controllers", box);
+    }
+
     if (languageBox->isVisible())
     {
         auto* box = new juce::DynamicObject();
@@ -204,7 +246,10 @@ void MainComponent::logScreen (int32_t statusValue, const Screen& screen)
     }
 
     auto* entry = new juce::DynamicObject();
-    entry->setProperty ("status", statusValue);
+    // The screens of no procedure step carry the procedure's status and their name.
+    entry->setProperty ("status", statusValue < 0 ? getStatus() : statusValue);
+    if (statusValue == kChoiceScreen || statusValue == kEndedScreen)
+        entry->setProperty ("screen", statusValue == kChoiceScreen ? "choice" : "ended");
     // The last block written, the controller's word still awaited.
     entry->setProperty ("confirming", isAwaitingConfirmation());
     entry->setProperty ("language", TxtLoader::getInstance()->getLanguage());
@@ -227,11 +272,16 @@ void MainComponent::updateControls (int32_t statusValue, const juce::String& lan
 
     const auto showOnly = [this] (juce::Component* visible)
     {
-        for (auto* c : { (juce::Component*) languageBox.get(), (juce::Component*) progressBar.get() })
+        for (auto* c : { (juce::Component*) languageBox.get(), (juce::Component*) controllerBox.get(), (juce::Component*) progressBar.get() })
             c->setVisible (c == visible);
     };
 
-    if (statusValue == ST_INITIAL)
+    if (statusValue == kChoiceScreen)
+    {
+        showOnly (controllerBox.get());
+        showButtons (text (TXT_SELECT), text (TXT_CANCEL));
+    }
+    else if (statusValue == ST_INITIAL)
     {
         languageBox->setSelectedId (TxtLoader::getInstance()->getLanguage() + 1, juce::sendNotificationAsync);
         showOnly (languageBox.get());
@@ -262,7 +312,7 @@ void MainComponent::updateControls (int32_t statusValue, const juce::String& lan
         okButton->setVisible (true);
         placeButtons();
     }
-    else if (isErrorStatus (statusValue))
+    else if (isErrorStatus (statusValue) || statusValue == kEndedScreen)
     {
         showOnly (nullptr);
         okButton->setVisible (false);
@@ -302,11 +352,16 @@ void MainComponent::buttonClicked (juce::Button* button)
     if (button != okButton.get())
         return;
 
+    if (choosing)
+    {
+        chooseController (controllerBox->getSelectedItemIndex());
+        return;
+    }
+
     switch (getStatus())
     {
         case ST_INITIAL:
-            startCheck();
-            updateDisplay();
+            goOnFromLanguage();
             return;
 
         case ST_READY:
@@ -324,6 +379,13 @@ void MainComponent::buttonClicked (juce::Button* button)
 
 void MainComponent::comboBoxChanged (juce::ComboBox* box)
 {
+    // The controller chosen in the list is taken with the main button.
+    if (box == controllerBox.get())
+    {
+        updateDisplay();
+        return;
+    }
+
     if (box != languageBox.get())
         return;
 

@@ -10,7 +10,10 @@
     appends one JSON line to it (see MainComponent::updateDisplay: the status, the
     language, the window's title, the texts and the visible controls with their
     captions and places, in the window's pixels, and the scale from layout
-    units to those pixels), and the window's first paint appends a line with the
+    units to those pixels; the screens that show no step of the update name
+    themselves in "screen": "choice" with the controllers' "rows" and "serials",
+    "ended" for a run that ended before its first request), and the window's
+    first paint appends a line with the
     event "painted". Every line carries "ms", the monotonic clock (CLOCK_MONOTONIC)
     in milliseconds, so that another process can time it.
 

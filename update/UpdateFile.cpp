@@ -2,7 +2,7 @@
 
 #include "protocol/ByteLayout.h"
 
-#include "update/RegularFileRead.h"
+#include "platform/RegularFileRead.h"
 
 #include <juce_cryptography/juce_cryptography.h>
 

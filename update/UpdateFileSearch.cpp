@@ -1,7 +1,7 @@
 #include "update/UpdateFileSearch.h"
 
+#include "platform/NativeFiles.h"
 #include "text/ExternalText.h"
-#include "update/NativeFiles.h"
 
 #include <algorithm>
 #include <cstdlib>

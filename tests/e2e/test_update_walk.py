@@ -36,7 +36,7 @@ LANGUAGE_ENGLISH, LANGUAGE_JAPANESE = 0, 11
 ST_INITIAL, ST_READY, ST_BLOCK_HEADER, ST_BLOCK_WAIT, ST_COMPLETE = 0, 1, 3, 6, 7
 ERR_FILE_CONTENT, ERR_FILE_DIGEST, ERR_NOT_CONNECTED, ERR_DEVICE_REMOVED, ERR_NOT_TAKEN = 0x0E04, 0x0E06, 0x0E21, 0x0E37, 0x0E38
 # Exit statuses (session/ExitStatus.h).
-EXIT_UPDATED, EXIT_UPDATE_FAILED, EXIT_LEFT_BEFORE_WRITE, EXIT_NOT_TAKEN = 0, 3, 4, 7
+EXIT_UPDATED, EXIT_UPDATE_FAILED, EXIT_LEFT_BEFORE_WRITE, EXIT_NOT_TAKEN, EXIT_NOT_CHOSEN = 0, 3, 4, 7, 8
 
 # A quick controller: no answer latency, and six busy polls per block, so that
 # each block lasts at least 0.6 s of the updater's own 100 ms poll pauses and a
@@ -54,6 +54,8 @@ REGIONS = [(0x000000, 0x90000), (0x090000, 0x80000), (0x1D0000, 0x10000)]
 WINDOW_SIZE = (406, 154)
 RIGHT_SLOT = [286, 114, 100, 20]
 LEFT_SLOT = [176, 114, 100, 20]
+# Where the language list, the controllers' list and the progress bar sit.
+CONTROL_PLACE = [20, 74, 366, 20]
 ICON = (20, 15, 64, 64)
 ERROR_TEXT_LEFT = 105
 # The default button's focus frame: a grey line 15 % down the button.
@@ -83,9 +85,10 @@ class Walk:
     screen log and flash dump."""
 
     def __init__(self, test, scenario=QUICK, file_args=None, language=ENGLISH,
-                 update_file=None, args=(), cwd=None, extra_env=None, popen_args=None):
+                 update_file=None, args=(), cwd=None, extra_env=None, popen_args=None, record_requests=False):
         """update_file: where to write the update file (default: beside the
-        program); args, cwd, extra_env and popen_args: how the program is started."""
+        program); args, cwd, extra_env and popen_args: how the program is started;
+        record_requests: the simulated controllers log what they receive."""
         self.test, self.server = test, test.server
         self.folder = tempfile.mkdtemp(prefix="trb-walk-")
         test.addCleanup(shutil.rmtree, self.folder, True)
@@ -100,8 +103,11 @@ class Walk:
         with open(scenario_path, "w") as f:
             f.write(scenario)
         self.log_path, self.flash_path = self.path("screen.log"), self.path("flash.bin")
+        self.request_log_path = self.path("requests.log")
         env = dict(language, TRB_SCREEN_LOG=self.log_path, TRB_SIM_SCENARIO=scenario_path,
                    TRB_SIM_FLASH_DUMP=self.flash_path)
+        if record_requests:
+            env["TRB_SIM_REQUEST_LOG"] = self.request_log_path
         env.update(extra_env or {})
         self.program = self.server.start(program, *args, cwd=cwd, extra_env=env, popen_args=popen_args)
         test.addCleanup(self.program.stop)
@@ -176,16 +182,29 @@ class Walk:
                 if self.program.process.poll() is not None or attempt == LANGUAGE_ATTEMPTS - 1:
                     raise
 
-    def click_box(self):
-        x, y, w, h = self.screen()["controls"]["language"]["bounds"]
+    def choose_controller(self, index):
+        """Chooses row index of the choice screen's list as choose_language does."""
+        for attempt in range(LANGUAGE_ATTEMPTS):
+            still_open = self.other_windows() if attempt > 0 else []
+            self.click_entry(index, still_open[0] if still_open else None, "controllers")
+            try:
+                return self.wait_for_screen(lambda s: s.get("screen") == "choice" and s["controls"]["controllers"]["text"]
+                                            == s["controls"]["controllers"]["rows"][index], f"row {index}", LANGUAGE_WAIT)
+            except trb_x11.HarnessError:
+                if self.program.process.poll() is not None or attempt == LANGUAGE_ATTEMPTS - 1:
+                    raise
+
+    def click_box(self, control="language"):
+        x, y, w, h = self.screen()["controls"][control]["bounds"]
         self.window.click(x + w // 2, y + h // 2)
 
-    def click_entry(self, index, popup=None):
-        """Clicks entry index of the language list, opening it first unless popup is it."""
-        box = self.screen()["controls"]["language"]
+    def click_entry(self, index, popup=None, control="language"):
+        """Clicks entry index of a list (the languages, or the controllers), opening
+        it first unless popup is it."""
+        box = self.screen()["controls"][control]
         if popup is None:
             known = {w.id for w in self.other_windows()}
-            self.click_box()
+            self.click_box(control)
             popup = self.popup(known)
         shown_at = time.monotonic()
         width, height = popup.size()
@@ -203,7 +222,7 @@ class Walk:
             self.server.tool("xdotool", "mousemove", "--window", str(popup.id), str(x), str(y - next(wiggle)))
             row = popup.pixels().count(is_list_highlight, 0, y, width, y + 1)
             return row > width // 2
-        trb_x11.wait_until(highlighted, trb_x11.PATIENCE, 0.1, f"entry {index} of the language list to be highlighted")
+        trb_x11.wait_until(highlighted, trb_x11.PATIENCE, 0.1, f"entry {index} of the {control} list to be highlighted")
         # A release within a quarter second of the list's opening is not taken
         # as a choice.
         time.sleep(max(0.0, shown_at + 0.3 - time.monotonic()))
@@ -222,6 +241,15 @@ class Walk:
     def flash(self):
         with open(self.flash_path, "rb") as f:
             return f.read()
+
+    def requested_devices(self):
+        """The device numbers the simulated controllers received requests on, once
+        the program has ended (the log is written then): "<device> <kind> <hex>"."""
+        try:
+            with open(self.request_log_path) as f:
+                return {int(line.split()[0]) for line in f if line.strip()}
+        except FileNotFoundError:
+            return set()
 
 
 class UpdateWalkEndToEnd(unittest.TestCase):
@@ -411,6 +439,42 @@ class UpdateWalkEndToEnd(unittest.TestCase):
         self.assert_ends_with(walk, EXIT_UPDATED)
         self.assert_log(walk, ["result: written, not confirmed (the controller did not answer)",
                                "exit status 0: the update was written"])
+
+    def test_with_two_controllers_the_choice_screen_lists_both_and_only_the_one_chosen_is_written(self):
+        walk = Walk(self, scenario=QUICK + "controllers=2\n", record_requests=True)
+        walk.wait_for_status(ST_INITIAL, "the language screen")
+        walk.click("ok")
+        screen = walk.wait_for_screen(lambda s: s.get("screen") == "choice", "the choice screen")
+        self.assertEqual(screen["controls"]["controllers"]["rows"],
+                         ["Serial KELO7-SIM-0001, port sim-1", "Serial KELO7-SIM-0002, port sim-2"])
+        self.assertEqual(screen["heading"] + screen["body"],
+                         "Several controllers are connected.\nWhich one do you want to update?")
+        self.assert_controls(screen, {"controllers": None, "ok": "Select", "cancel": "Cancel"})
+        self.assertEqual(screen["controls"]["controllers"]["bounds"], CONTROL_PLACE)
+        walk.screenshot("choice")
+
+        walk.choose_controller(1)
+        walk.click("ok")
+        walk.wait_for_status(ST_READY, "the ready screen")
+        walk.click("ok")
+        walk.wait_for_status(ST_COMPLETE, "the completion screen")
+        walk.click("ok")
+        self.assert_ends_with(walk, EXIT_UPDATED)
+        # Device 1 is the second controller: the first heard nothing at all.
+        self.assertEqual(walk.requested_devices(), {1})
+        self.assertIn("serial KELO7-SIM-0002", walk.program.output())
+
+    def test_a_serial_matching_none_of_two_controllers_ends_with_8_and_sends_nothing(self):
+        walk = Walk(self, scenario=QUICK + "controllers=2\n", args=("--serial", "KELO7-SIM-0009"), record_requests=True)
+        walk.wait_for_status(ST_INITIAL, "the language screen")
+        walk.click("ok")
+        screen = walk.wait_for_screen(lambda s: s.get("screen") == "ended", "the end before any request")
+        self.assert_controls(screen, {"cancel": "Close"})
+        self.assertTrue(screen["error"].startswith("The controller named with --serial is not connected."), screen["error"])
+        walk.screenshot("serial-not-connected")
+        walk.click("cancel")
+        self.assert_ends_with(walk, EXIT_NOT_CHOSEN)
+        self.assertEqual(walk.requested_devices(), set())
 
     def test_each_error_screen_shows_the_icon_the_error_and_only_close(self):
         cases = [

@@ -28,6 +28,15 @@
 //                           reach it after that
 //   --expect-text TEXT      the program's output (standard output and error,
 //                           passed on as they come) must hold TEXT
+//   --expect-requests N     the controller must have received exactly N requests
+//   --serial TEXT           the controller's USB serial string (none without it)
+//   --request-log FILE      each request the controller receives is a line of
+//                           FILE as it arrives ("12 poll"), so that a test can
+//                           wait for a stage of the write and see who spoke when
+//   --hold-poll-while PATH  a poll that arrives while PATH exists is answered
+//                           only once PATH is gone: the write waits in that
+//                           block (for at most the program's reply timeout) with
+//                           no reply on the node for any other reader to take
 //   --setup COMMAND         a shell command run inside the testbed first
 //   --teardown COMMAND      a shell command run inside the testbed at the end
 // Exit status: 0 when the program ended as expected and every check held, 1
@@ -41,6 +50,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -70,8 +80,12 @@ struct Options
     std::string plugInAfterText;
     std::string endAfterText;
     int removeAtPoll = 0;
+    int expectedRequests = -1;
     std::string expectedText;
     std::string setup, teardown;
+    std::string serial;
+    std::string requestLog;
+    std::string holdPollWhile;
     std::vector<std::string> command;
 };
 
@@ -112,6 +126,14 @@ std::optional<Options> parse (int argc, char** argv)
             options.setup = argv[++i];
         else if (arg == "--teardown" && hasValue)
             options.teardown = argv[++i];
+        else if (arg == "--expect-requests" && hasValue)
+            options.expectedRequests = std::atoi (argv[++i]);
+        else if (arg == "--serial" && hasValue)
+            options.serial = argv[++i];
+        else if (arg == "--request-log" && hasValue)
+            options.requestLog = argv[++i];
+        else if (arg == "--hold-poll-while" && hasValue)
+            options.holdPollWhile = argv[++i];
         else
             return std::nullopt;
     }
@@ -231,8 +253,18 @@ int main (int argc, char** argv)
 
     EmulatedUsbIdentity identity;
 
+    identity.serial = options->serial;
+
     if (options->noManufacturer)
         identity.manufacturer.clear();
+
+    std::FILE* requestLog = options->requestLog.empty() ? nullptr : std::fopen (options->requestLog.c_str(), "we");
+
+    if (! options->requestLog.empty() && requestLog == nullptr)
+    {
+        std::printf ("the request log cannot be written: %s\n", options->requestLog.c_str());
+        return 1;
+    }
 
     if (options->lookAlike)
     {
@@ -241,9 +273,27 @@ int main (int argc, char** argv)
         lookAlike = &bus.plugIn (other, false);
     }
 
+    std::atomic<bool> replyHeld { false };
     const auto plugInController = [&]
     {
         controller = &bus.plugIn (identity);
+        controller->onRequest ([&] (int number, const uint8_t* request, ControllerModel&)
+                               {
+            const auto kind = ControllerModel::kindOf (request);
+
+            if (kind == ControllerModel::RequestKind::poll && ! options->holdPollWhile.empty()
+                && ::access (options->holdPollWhile.c_str(), F_OK) == 0)
+            {
+                controller->holdReplies (true);
+                replyHeld = true;
+            }
+
+            if (requestLog != nullptr)
+            {
+                // Flushed at once: a test reads it while the program runs.
+                std::fprintf (requestLog, "%d %s\n", number, ControllerModel::kindName (kind));
+                std::fflush (requestLog);
+            } });
 
         if (options->removeAtPoll > 0)
             controller->withController ([&] (ControllerModel& model)
@@ -286,6 +336,12 @@ int main (int argc, char** argv)
 
         const bool plugInNow = ! options->plugInWhen.empty() ? ::access (options->plugInWhen.c_str(), F_OK) == 0
                                                              : seen.find (options->plugInAfterText) != std::string::npos;
+
+        if (replyHeld && ::access (options->holdPollWhile.c_str(), F_OK) != 0)
+        {
+            replyHeld = false;
+            controller->holdReplies (false);
+        }
 
         if (controller == nullptr && plugInNow)
         {
@@ -343,11 +399,20 @@ int main (int argc, char** argv)
         if (! options->updateFile.empty())
             passed = flashHoldsTheFile (model.flash(), options->updateFile) && passed; });
 
+    if (options->expectedRequests >= 0)
+        passed = passed && controller->requestCount() == options->expectedRequests;
+
     if (options->removeAtPoll > 0)
     {
         const int after = controller->removalRequestedAt() > 0 ? controller->requestCount() - controller->removalRequestedAt() : -1;
         std::printf ("requests after the removal: %d\n", after);
         passed = passed && after == 0;
+    }
+
+    if (requestLog != nullptr)
+    {
+        controller->onRequest (nullptr);
+        std::fclose (requestLog);
     }
 
     std::printf ("%s\n", passed ? "whole path: passed" : "whole path: FAILED");

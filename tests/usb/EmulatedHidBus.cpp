@@ -114,10 +114,24 @@ void EmulatedHidDevice::withController (const std::function<void (ControllerMode
     fn (controller);
 }
 
-void EmulatedHidDevice::onRequest (std::function<void (int)> fn)
+void EmulatedHidDevice::onRequest (std::function<void (int, const uint8_t*, ControllerModel&)> fn)
 {
     const std::lock_guard<std::mutex> guard (controllerLock);
     requestHook = std::move (fn);
+}
+
+void EmulatedHidDevice::holdReplies (bool on)
+{
+    const std::lock_guard<std::mutex> guard (replyLock);
+    holding = on;
+
+    if (on)
+        return;
+
+    for (const auto& reply : heldReplies)
+        [[maybe_unused]] const auto written = ::write (deviceFd, reply.data(), kReportSize);
+
+    heldReplies.clear();
 }
 
 void EmulatedHidDevice::hangUp()
@@ -185,7 +199,7 @@ void EmulatedHidDevice::serve()
             const std::lock_guard<std::mutex> guard (controllerLock);
 
             if (requestHook)
-                requestHook (number);
+                requestHook (number, frame + 1, controller);
 
             if (answering.load())
                 outcome = controller.handleRequest (frame + 1, kReportSize);
@@ -198,8 +212,15 @@ void EmulatedHidDevice::serve()
         }
 
         if (outcome.hasReply)
-            [[maybe_unused]]
-            const auto written = ::write (deviceFd, outcome.reply.data(), kReportSize);
+        {
+            const std::lock_guard<std::mutex> guard (replyLock);
+
+            if (holding)
+                heldReplies.push_back (outcome.reply);
+            else
+                [[maybe_unused]]
+                const auto written = ::write (deviceFd, outcome.reply.data(), kReportSize);
+        }
     }
 }
 

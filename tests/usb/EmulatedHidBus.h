@@ -58,8 +58,15 @@ public:
         caller does it with EmulatedHidBus::unplug. */
     int removalRequestedAt() const noexcept { return removalAt.load(); }
 
-    /** Called on the device thread with each request before it is answered. */
-    void onRequest (std::function<void (int requestNumber)> fn);
+    /** Called on the device thread with each request (its number and 64 bytes) and the
+        controller, under the controller's lock, before it is answered. */
+    void onRequest (std::function<void (int requestNumber, const uint8_t* request, ControllerModel& controller)> fn);
+
+    /** While on, replies are kept instead of written, so that nothing waits on the node for
+        any reader (a second process's reader would take a reply meant for the first, as two
+        readers of one PTY do, where the kernel gives each hidraw reader a copy); turning it
+        off writes the kept ones in order. Any thread, the request hook's included. */
+    void holdReplies (bool on);
 
     /** The device end goes away under an open node: readers see a hang-up, as when the
         kernel drops a device. Its controller stops answering. */
@@ -84,9 +91,12 @@ private:
 
     std::mutex controllerLock;
     ControllerModel controller;
-    std::function<void (int)> requestHook;
+    std::function<void (int, const uint8_t*, ControllerModel&)> requestHook;
 
     int deviceFd = -1;
+    std::mutex replyLock; // taken after controllerLock, never before it
+    bool holding = false; // guarded by replyLock
+    std::vector<ControllerModel::Report> heldReplies; // guarded by replyLock
     std::atomic<bool> answering { true };
     std::atomic<bool> stopping { false };
     std::thread thread;

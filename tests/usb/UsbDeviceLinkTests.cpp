@@ -1,10 +1,10 @@
 #include "device/HidCtrl.h"
 #include "device/usb/UsbHidLibrary.h"
-#include "log/StandardErrorWriter.h"
+#include "platform/StandardErrorWriter.h"
+#include "protocol/Protocol.h"
 #include "tests/usb/EmulatedHidBus.h"
 #include "tests/usb/UpdateDriver.h"
 #include "tests/usb/WorkerLoop.h"
-#include "protocol/Protocol.h"
 
 #include <gtest/gtest.h>
 

@@ -16,6 +16,9 @@ set(TRB_LINUX_MAKE_UPDATE_FILE "${PROJECT_SOURCE_DIR}/build/normal/tools/make-up
 # off the bus while the caller waits for its reply.
 add_executable(trb_usb_wine_check WineDeviceLibraryCheck.cpp)
 target_link_libraries(trb_usb_wine_check PRIVATE trb_usb_device juce::juce_recommended_warning_flags)
+# HID_GetDeviceIdentity and the claim, with a second process under the same wineserver.
+add_executable(trb_usb_wine_claim_check WineControllerClaimCheck.cpp)
+target_link_libraries(trb_usb_wine_claim_check PRIVATE trb_usb_device juce::juce_recommended_warning_flags)
 
 if(NOT TRB_UMOCKDEV_WRAPPER)
     message(WARNING "umockdev-wrapper not found: the USB path under Wine is left out")
@@ -54,6 +57,14 @@ trb_usb_wine_add("usb.UsbDeviceLibraryUnderWine.TellsALaterControllerAndItsRemov
     "${TRB_USB_WINE_WORK}/library"
     --look-alike --plug-in-when "${TRB_USB_WINE_WORK}/library/marker" --remove-at-poll 3
     -- wine "$<TARGET_FILE:trb_usb_wine_check>" "Z:${TRB_USB_WINE_WORK}/library/marker")
+
+# The controller's serial as HID_GetDeviceIdentity gives it (Wine gives no port), and
+# its claim (a named object keyed by the serial): another process is refused it and told the
+# holder, until it is given back. Nothing may reach the controller.
+trb_usb_wine_add("usb.UsbDeviceLibraryUnderWine.GivesTheSerialAndRefusesTheClaimToAnotherProcessUntilGivenBack"
+    "${TRB_USB_WINE_WORK}/claim"
+    --serial KELO7-0001 --expect-requests 0
+    -- wine "$<TARGET_FILE:trb_usb_wine_claim_check>" KELO7-0001)
 
 # The real program (its .exe) through Wine's HID stack. The update file is
 # made by the Linux tree's tool (TRB_LINUX_MAKE_UPDATE_FILE).

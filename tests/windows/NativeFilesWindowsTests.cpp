@@ -1,12 +1,12 @@
 // The file layer on Windows: UTF-16 names, the Downloads known folder, Windows
 // paths, and the regular-file read's refusals.
 
+#include "platform/NativeFiles.h"
+#include "platform/RegularFileRead.h"
+#include "platform/ScopedHandle.h"
+#include "platform/WidePath.h"
 #include "tests/windows/WindowsTestSupport.h"
-#include "update/NativeFiles.h"
-#include "update/RegularFileRead.h"
-#include "update/ScopedHandle.h"
 #include "update/UpdateFileSearch.h"
-#include "update/WidePath.h"
 
 #include <gtest/gtest.h>
 

@@ -5,10 +5,10 @@
 #include "app/ProcessArguments.h"
 #include "app/QuitSignalWatcher.h"
 #include "app/StandardStreams.h"
+#include "platform/ScopedHandle.h"
 #include "session/SleepInhibitor.h"
 #include "tests/MessageLoop.h"
 #include "tests/windows/WindowsTestSupport.h"
-#include "update/ScopedHandle.h"
 
 #include <gtest/gtest.h>
 #include <juce_gui_basics/juce_gui_basics.h>

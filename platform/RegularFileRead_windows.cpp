@@ -3,10 +3,10 @@
 // is read, and anything that is not a file on a disk (a pipe, a console, a
 // device) is refused before a byte is read.
 
-#include "update/RegularFileRead.h"
+#include "platform/RegularFileRead.h"
 
-#include "update/ScopedHandle.h"
-#include "update/WidePath.h"
+#include "platform/ScopedHandle.h"
+#include "platform/WidePath.h"
 
 #include <algorithm>
 

@@ -1,9 +1,9 @@
-#include "ui/TerminalControllerList.h"
+#include "terminal/TerminalControllerList.h"
 
 #include "device/DeviceNodes.h"
 #include "protocol/Protocol.h"
 #include "text/ExternalText.h"
-#include "ui/TerminalTexts.h"
+#include "terminal/TerminalTexts.h"
 #include "update/Status.h"
 
 TerminalControllerList::TerminalControllerList (bool jsonEvents, Finished finishedCall)

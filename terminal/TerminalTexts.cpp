@@ -1,4 +1,4 @@
-#include "ui/TerminalTexts.h"
+#include "terminal/TerminalTexts.h"
 
 #include "text/ExternalText.h"
 #include "text/FormatText.h"

@@ -1,4 +1,4 @@
-#include "ui/TerminalWriter.h"
+#include "terminal/TerminalWriter.h"
 
 #include <cerrno>
 

@@ -1,4 +1,4 @@
-#include "ui/TerminalInput.h"
+#include "terminal/TerminalInput.h"
 
 #include <array>
 #include <atomic>

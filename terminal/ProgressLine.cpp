@@ -1,4 +1,4 @@
-#include "ui/ProgressLine.h"
+#include "terminal/ProgressLine.h"
 
 #include <cmath>
 #include <limits>

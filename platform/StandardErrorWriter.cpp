@@ -1,4 +1,4 @@
-#include "log/StandardErrorWriter.h"
+#include "platform/StandardErrorWriter.h"
 
 #include <cerrno>
 #include <condition_variable>

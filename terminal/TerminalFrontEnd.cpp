@@ -1,10 +1,10 @@
-#include "ui/TerminalFrontEnd.h"
+#include "terminal/TerminalFrontEnd.h"
 
 #include "device/DeviceHolders.h"
 #include "device/DeviceNodes.h"
 #include "session/ExitStatus.h"
+#include "terminal/TerminalTexts.h"
 #include "text/ExternalText.h"
-#include "ui/TerminalTexts.h"
 #include "update/Status.h"
 
 namespace

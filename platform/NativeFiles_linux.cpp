@@ -1,7 +1,7 @@
-#include "update/NativeFiles.h"
+#include "platform/NativeFiles.h"
 
+#include "platform/ScopedDescriptor.h"
 #include "text/ExternalText.h"
-#include "update/ScopedDescriptor.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,6 @@
-#include "update/RegularFileRead.h"
+#include "platform/RegularFileRead.h"
 
-#include "update/ScopedDescriptor.h"
+#include "platform/ScopedDescriptor.h"
 
 #include <cerrno>
 #include <fcntl.h>

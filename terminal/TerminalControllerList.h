@@ -2,8 +2,8 @@
 
 #include "device/HidCtrl.h"
 #include "session/Outcomes.h"
-#include "ui/JsonEventWriter.h"
-#include "ui/TerminalWriter.h"
+#include "terminal/JsonEventWriter.h"
+#include "terminal/TerminalWriter.h"
 #include "update/ControllerQuery.h"
 
 #include <functional>

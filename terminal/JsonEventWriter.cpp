@@ -1,7 +1,7 @@
-#include "ui/JsonEventWriter.h"
+#include "terminal/JsonEventWriter.h"
 
+#include "terminal/TerminalTexts.h"
 #include "text/ExternalText.h"
-#include "ui/TerminalTexts.h"
 #include "update/Status.h"
 
 #include <nlohmann/json.hpp>

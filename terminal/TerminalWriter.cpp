@@ -1,4 +1,4 @@
-#include "ui/TerminalWriter.h"
+#include "terminal/TerminalWriter.h"
 
 #include <condition_variable>
 #include <deque>

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "session/UpdateSession.h"
-#include "ui/JsonEventWriter.h"
-#include "ui/ProgressLine.h"
-#include "ui/TerminalInput.h"
-#include "ui/TerminalWriter.h"
+#include "terminal/JsonEventWriter.h"
+#include "terminal/ProgressLine.h"
+#include "terminal/TerminalInput.h"
+#include "terminal/TerminalWriter.h"
 #include "update/UpdateProcedure.h"
 
 #include <atomic>

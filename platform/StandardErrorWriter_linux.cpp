@@ -1,4 +1,4 @@
-#include "log/StandardErrorWriter.h"
+#include "platform/StandardErrorWriter.h"
 
 #include <poll.h>
 #include <unistd.h>

@@ -2,11 +2,11 @@
 // to the system's UTF-16 calls, so every name Windows allows is found, listed and
 // opened as it is, whatever the code page.
 
-#include "update/NativeFiles.h"
+#include "platform/NativeFiles.h"
 
+#include "platform/ScopedHandle.h"
+#include "platform/WidePath.h"
 #include "text/ExternalText.h"
-#include "update/ScopedHandle.h"
-#include "update/WidePath.h"
 
 #include <shlobj.h>
 
