@@ -2,8 +2,8 @@
 
 #include "device/DeviceNodes.h"
 #include "protocol/Protocol.h"
-#include "text/ExternalText.h"
 #include "terminal/TerminalTexts.h"
+#include "text/ExternalText.h"
 #include "update/Status.h"
 
 TerminalControllerList::TerminalControllerList (bool jsonEvents, Finished finishedCall)

@@ -1,10 +1,10 @@
 #include "app/CommandLine.h"
 #include "session/ExitStatus.h"
 #include "session/UpdateSession.h"
-#include "tests/UpdateTestSupport.h"
 #include "terminal/JsonEventWriter.h"
 #include "terminal/TerminalFrontEnd.h"
 #include "terminal/TerminalTexts.h"
+#include "tests/UpdateTestSupport.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
