@@ -2,8 +2,8 @@
 #include "device/HidUtil.h"
 #include "device/NoticeReceiver.h"
 #include "device/simulated/SimulatedController.h"
-#include "tests/SimulatedDeviceTestSupport.h"
 #include "protocol/Protocol.h"
+#include "tests/SimulatedDeviceTestSupport.h"
 
 #include <gtest/gtest.h>
 #include <juce_events/juce_events.h>
@@ -145,7 +145,7 @@ TEST_F (DeviceLink, AControllerAbsentAtStartIsTakenUpWhenItArrives)
     EXPECT_EQ (listener.count (RecordingListener::Event::input), 0u);
 }
 
-TEST_F (DeviceLink, TheFirstControllerInEnumerationOrderWins)
+TEST_F (DeviceLink, WithSeveralPresentNoneIsTakenOrClaimedUntilOneIsChosen)
 {
     SimulatedScenario scenario;
     scenario.controllers = 0;
@@ -156,8 +156,19 @@ TEST_F (DeviceLink, TheFirstControllerInEnumerationOrderWins)
 
     HidCtrl ctrl;
     RecordingListener listener (ctrl);
-    EXPECT_TRUE (ctrl.open (&listener));
-    EXPECT_EQ (ctrl.util->deviceNo.load(), pluggedFirst);
+    EXPECT_EQ (ctrl.open (&listener).state, LinkOpenResult::State::choiceNeeded);
+    EXPECT_EQ (ctrl.deviceNumber(), -1);
+    EXPECT_FALSE (sim.isClaimed (pluggedFirst) || sim.isClaimed (pluggedLater));
+
+    // Taking "the first" would pick by the order of the library's list, not the user's wish.
+    const auto present = ctrl.connectedControllers();
+    const auto later = std::find_if (present.begin(), present.end(), [&] (const ConnectedController& c)
+                                     { return c.deviceNumber == pluggedLater; });
+    ASSERT_NE (later, present.end());
+    EXPECT_EQ (ctrl.chooseController (later->identity).state, LinkOpenResult::State::connected);
+    EXPECT_EQ (ctrl.deviceNumber(), pluggedLater);
+    EXPECT_FALSE (sim.isClaimed (pluggedFirst));
+    EXPECT_TRUE (sim.writeCalls().empty());
 }
 
 TEST_F (DeviceLink, DevicesOfOtherTypesAreNeverTaken)
@@ -212,7 +223,8 @@ TEST_F (DeviceLink, TellsTheHeldControllersIdentityAndListsEveryControllerPresen
 
     HidCtrl ctrl;
     RecordingListener listener (ctrl);
-    ASSERT_TRUE (ctrl.open (&listener));
+    ASSERT_EQ (ctrl.open (&listener).state, LinkOpenResult::State::choiceNeeded);
+    ASSERT_TRUE (ctrl.chooseController (ctrl.connectedControllers().at (0).identity));
 
     EXPECT_EQ (ctrl.identity(), (DeviceIdentity { "KELO7-SIM-0001", "sim-2", "simulated" }));
     const auto present = ctrl.connectedControllers();
@@ -260,7 +272,8 @@ TEST_P (FollowedController, IsTheOnlyOneTakenBackAfterItsRemoval)
 
     HidCtrl ctrl;
     RecordingListener listener (ctrl);
-    ASSERT_TRUE (ctrl.open (&listener));
+    ASSERT_EQ (ctrl.open (&listener).state, LinkOpenResult::State::choiceNeeded);
+    ASSERT_TRUE (ctrl.chooseController (DeviceIdentity { param.heldSerial, "sim-1", {} }));
     ASSERT_EQ (ctrl.deviceNumber(), held);
 
     // The other one is removed and plugged in again while the held one is away: its
@@ -341,7 +354,8 @@ TEST_F (DeviceLink, AClaimHeldElsewhereLeavesTheControllerUnheldAndSendsNothing)
 
     HidCtrl ctrl;
     RecordingListener listener (ctrl);
-    const auto opened = ctrl.open (&listener);
+    ASSERT_EQ (ctrl.open (&listener).state, LinkOpenResult::State::choiceNeeded);
+    const auto opened = ctrl.chooseController (ctrl.connectedControllers().at (0).identity);
     EXPECT_EQ (opened.state, LinkOpenResult::State::claimedElsewhere);
     EXPECT_FALSE (opened);
     EXPECT_TRUE (ctrl.isClaimedElsewhere());
@@ -377,7 +391,8 @@ TEST_F (DeviceLink, NoticesForAnotherDeviceNumberAreIgnored)
 
     HidCtrl ctrl;
     RecordingListener listener (ctrl);
-    ASSERT_TRUE (ctrl.open (&listener));
+    ASSERT_EQ (ctrl.open (&listener).state, LinkOpenResult::State::choiceNeeded);
+    ASSERT_TRUE (ctrl.chooseController (ctrl.connectedControllers().at (0).identity));
     const auto other = ctrl.util->deviceNo.load() == 0 ? 1 : 0;
     const auto inputReads = sim.callCount (Function::input);
 
