@@ -111,7 +111,9 @@ void MainComponent::paint (juce::Graphics& g)
 {
     g.fillAll (juce::Colour (kBackgroundColour));
 
-    if (isErrorStatus (getStatus()) || hasEndedBeforeAnyRequest())
+    // The screen shown, not the procedure's status: a completed write the controller did
+    // not take shows an error screen, icon and all.
+    if (isErrorStatus (shownStatus()) || hasEndedBeforeAnyRequest())
     {
         const auto icon = getWarningIcon();
         g.drawImage (icon, kWarningIconArea.toFloat(), juce::RectanglePlacement::stretchToFit);
@@ -126,7 +128,7 @@ void MainComponent::paint (juce::Graphics& g)
 
 void MainComponent::giveDefaultFocus()
 {
-    const auto statusValue = getStatus();
+    const auto statusValue = shownStatus();
     juce::Component* target = nullptr;
     juce::Array<juce::Component*> mayKeep;
 

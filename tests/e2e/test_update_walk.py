@@ -415,6 +415,9 @@ class UpdateWalkEndToEnd(unittest.TestCase):
         self.assertTrue(screen["error"].endswith("Error ID:\t0x0E38"), screen["error"])
         self.assertIn("It was not possible to update the program.", screen["error"])
         self.assert_controls(screen, {"cancel": "Close"})
+        # An error screen like the others: the warning icon, and Close with the focus.
+        walk.wait_for_focus_frame(RIGHT_SLOT, "Close's focus frame")
+        self.assertGreater(walk.pixels().count(is_yellow, *self.icon_box()), 64 * 64 // 5)
         self.assertFalse(any(e.get("event") == "screen" and "complete" in e.get("single", "") for e in walk.entries()),
                          "never the completion screen")
         walk.click("cancel")
