@@ -1,8 +1,8 @@
 // Where MainComponent's controls and texts sit, and how it is painted.
 
+#include "log/ScreenLog.h"
 #include "resources/WarningIcon.h"
 #include "ui/MainComponent.h"
-#include "ui/ScreenLog.h"
 
 namespace
 {

@@ -1,10 +1,10 @@
 // The screens of MainComponent: what each status shows, the controls' captions
 // and places, and the user's actions.
 
+#include "log/ScreenLog.h"
 #include "session/Outcomes.h"
 #include "text/FormatText.h"
 #include "ui/MainComponent.h"
-#include "ui/ScreenLog.h"
 
 namespace
 {

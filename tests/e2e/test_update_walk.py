@@ -2,7 +2,7 @@
 on the simulated controller, driven with keys and clicks like a user.
 
 What each screen says is read from the program's screen log (TRB_SCREEN_LOG,
-ui/ScreenLog.h): one JSON line per screen with its texts and visible controls.
+log/ScreenLog.h): one JSON line per screen with its texts and visible controls.
 What must be drawn where (the warning icon, the text's left edge, the focus
 frame of the default button) is checked on the window's pixels. Every screen
 is also saved as a PNG in TRB_SCREENSHOT_DIR (CTest sets build/<tree>/screenshots;

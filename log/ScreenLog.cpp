@@ -1,4 +1,4 @@
-#include "ui/ScreenLog.h"
+#include "log/ScreenLog.h"
 
 #include "text/ExternalText.h"
 
