@@ -133,8 +133,13 @@ CommandLine parseArguments (const juce::StringArray& arguments, int& pathIndex)
     if (result.list && result.check)
         return fail ("'--list' and '--check' cannot be given together");
 
-    if (result.list && result.updateFilePath.isNotEmpty())
+    if (result.list && (result.updateFilePath.isNotEmpty() || result.sha256.isNotEmpty()))
         return fail ("'--list' takes no update file");
+
+    // Refused rather than ignored: a script asking for one controller's line would
+    // otherwise read every controller's and might take the first for the one it named.
+    if (result.list && result.serial.isNotEmpty())
+        return fail ("'--list' names every connected controller and takes no '--serial' (use '--check --serial')");
 
     // The terminal's options mean nothing to the window: refused rather than ignored,
     // so that a script that forgot --terminal does not wait for a window.

@@ -149,6 +149,8 @@ TEST (TerminalCommandLine, ListAndCheckImplyTheTerminalAndRefuseWhatTheyCannotUs
         { juce::StringArray ("--check", "--serial", "KELO7-0002", "x.bin"), false, true, "" },
         { juce::StringArray ("--list", "--check"), false, false, "cannot be given together" },
         { juce::StringArray ("--list", "x.bin"), false, false, "'--list' takes no update file" },
+        { juce::StringArray ("--list", "--sha256", std::string (64, 'a')), false, false, "'--list' takes no update file" },
+        { juce::StringArray ("--list", "--serial=KELO7-0002"), false, false, "takes no '--serial'" },
     };
 
     for (const auto& c : cases)
